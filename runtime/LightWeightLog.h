@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+// Levels every log call passes.
+enum LogLevel { LOG_NORMAL = 0, LOG_WARNING = 1, LOG_ERROR = 2 };
+
+// The process-wide logger: formats a line on the caller's thread and hands it to the writer's thread,
+// so that no caller ever waits on the disk.
+class LightWeightLog : public QObject
+{
+    Q_OBJECT
+public:
+    static LightWeightLog *GetInstance();
+    static void ReleaseInstance();
+
+    // Reads "Enable/PrintLogEn" from the "ClientCfg.ini" of the given application directory.
+    explicit LightWeightLog(const QString &strAppDir, QObject *parent = nullptr);
+
+    void writeLog(const QString &strMsg, const QString &strTag, int nLevel);
+    bool IsEnabled() const { return m_bEnabled; }
+
+    // One line as the log files hold it (a bare message, without line end, for an unknown level).
+    static QString FormatLine(const QString &strMsg, const QString &strTag, int nLevel);
+
+    // Waits until every line emitted so far is written and the file is flushed; used at shutdown.
+    static void Flush();
+
+signals:
+    void writeLogSig(QString strLog);
+
+private:
+    bool m_bEnabled;
+};
+
+// Shorthand used throughout the system: LOGN(msg, tag), LOGW, LOGE.
+#define LOGN(msg, tag) LightWeightLog::GetInstance()->writeLog((msg), (tag), LOG_NORMAL)
+#define LOGW(msg, tag) LightWeightLog::GetInstance()->writeLog((msg), (tag), LOG_WARNING)
+#define LOGE(msg, tag) LightWeightLog::GetInstance()->writeLog((msg), (tag), LOG_ERROR)
