@@ -75,8 +75,9 @@ void CDataCenter::InitSDKInfo(const QString &strSdkInfo)
     const QString strTag = "CDataCenter::InitSDKInfo";
     LOGN("InitSDKInfo begin", strTag);
     try {
-        Json::Value root;
-        if (JsonText::Parse(strSdkInfo.toLocal8Bit().toStdString(), root)) {
+        Json::Value parsed;
+        if (JsonText::Parse(strSdkInfo.toLocal8Bit().toStdString(), parsed)) {
+            const Json::Value &root = parsed; // reading never adds members
             if (root["MainType"].asInt() != 35)
                 return;
             if (HasText(root, "OemID")) {

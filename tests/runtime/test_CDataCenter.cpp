@@ -123,6 +123,8 @@ TEST(CDataCenter, InitSDKInfoTable)
         {"not json", "{\"MainType\": 35, oops", 0, {N("InitSDKInfo begin"), N("InitSDKInfo end")}, false, {}, false, {}},
         {"main type of the wrong type", R"({"MainType": "35", "OemID": "O60"})", 0,
          {N("InitSDKInfo begin"), E("something error happened"), N("InitSDKInfo end")}, false, {}, false, {}},
+        {"not an object", "[35, 0]", 0, {N("InitSDKInfo begin"), E("something error happened"), N("InitSDKInfo end")},
+         false, {}, false, {}},
         {"exception keeps what was set before it",
          R"({"MainType": 35, "OemID": "O60", "Uuid": {"a": 1}, "AppKey": "k", "AppSecret": "s", "UserData": "ud9"})", 1,
          {N("InitSDKInfo begin"), N("OemID=1"), E("something error happened"), N("InitSDKInfo end")},
