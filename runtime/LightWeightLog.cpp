@@ -30,6 +30,15 @@ void LightWeightLog::ReleaseInstance()
     g_pInstance = nullptr;
 }
 
+LightWeightLog *LightWeightLog::CreateInstance(const QString &strAppDir)
+{
+    LightWeightLog *pLog = new LightWeightLog(strAppDir);
+    std::lock_guard<std::mutex> lock(g_instanceMutex);
+    delete g_pInstance;
+    g_pInstance = pLog;
+    return pLog;
+}
+
 LightWeightLog::LightWeightLog(const QString &strAppDir, QObject *parent)
     : QObject(parent)
 {

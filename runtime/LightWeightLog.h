@@ -14,6 +14,8 @@ class LightWeightLog : public QObject
 public:
     static LightWeightLog *GetInstance();
     static void ReleaseInstance();
+    // Replaces the instance with one for the given application directory (tests use a temporary folder).
+    static LightWeightLog *CreateInstance(const QString &strAppDir);
 
     // Reads "Enable/PrintLogEn" from the "ClientCfg.ini" of the given application directory.
     explicit LightWeightLog(const QString &strAppDir, QObject *parent = nullptr);

@@ -1,2 +1,83 @@
-// Start-up is written next; the programs build from here meanwhile.
-int main() { return 1; }
+// Start-up of the plug-in process: check the host's command line, wire the request handler to the host link,
+// run the GUI event loop until the host goes away, then shut down in an order that leaves no thread using a
+// deleted object.
+
+#include "device/CQZConnect.h"
+#include "requests/CPluginManage.h"
+#include "runtime/BuildVariant.h"
+#include "runtime/CDataCenter.h"
+#include "runtime/CommandLine.h"
+#include "runtime/LightWeightLog.h"
+#include "runtime/ListenThread.h"
+#include "runtime/MainThreadObject.h"
+#include "runtime/SecretMask.h"
+#include "windows/PluginRegion.h"
+
+#include <QApplication>
+#include <QDebug>
+#include <QFile>
+
+#include <cstdio>
+#include <memory>
+#include <stdexcept>
+
+#ifndef QUORRIN_PREVIEW_BUDGET
+#define QUORRIN_PREVIEW_BUDGET 0
+#endif
+
+int main(int argc, char *argv[])
+{
+    CommandLine line;
+    try {
+        if (argc >= 4) {
+            QString strArgs = QString::fromLocal8Bit(argv[0]);
+            for (int i = 1; i < argc; ++i)
+                strArgs += " " + SecretMask::Mask(QString::fromLocal8Bit(argv[i]));
+            qDebug().noquote() << strArgs;
+            QCoreApplication::addLibraryPath(QString::fromLocal8Bit(argv[3]));
+        }
+        line = CommandLine::Parse(argc, argv);
+    } catch (const std::exception &e) {
+        // A bad command line ends the process before anything is created, logged or shown.
+        std::fprintf(stderr, "%s\n", e.what());
+        return 1;
+    }
+
+    QApplication app(argc, argv);
+    auto argText = [&](int i) { return i < argc ? SecretMask::Mask(QString::fromLocal8Bit(argv[i])) : QString(); };
+    LOGN(QString("argv0=%1, argv1=%2, argv2=%3, argv3=%4, argv4=%5, argv5=%6")
+             .arg(argText(0), argText(1), argText(2), argText(3), argText(4), argText(5)),
+         "main");
+    LOGN("start plugin", "main");
+
+    QFile styleFile(QCoreApplication::applicationDirPath() + "/style.ss");
+    if (styleFile.open(QIODevice::ReadOnly))
+        app.setStyleSheet(QString::fromUtf8(styleFile.readAll()));
+
+    MainThreadObject::RegisterMetaTypes();
+    qRegisterMetaType<PluginRegion>("PluginRegion");
+
+    CDataCenter::GetInstance()->m_nSessionId = line.m_nSessionId;
+    g_bPreviewMemoryBudget = QUORRIN_PREVIEW_BUDGET != 0;
+
+    CPluginManage *pManage = new CPluginManage(line.m_strWndHandle, line.m_nSessionId, nullptr);
+    auto pListen = std::make_unique<ListenThread>(line.m_strServerName);
+    QObject::connect(pListen.get(), &ListenThread::recvMsgSig, pManage, &CPluginManage::onRecvWebsocketMsg);
+    QObject::connect(pListen.get(), &ListenThread::disconnectSig, pManage, &CPluginManage::onDisconnect,
+                     Qt::BlockingQueuedConnection);
+    QObject::connect(pManage, &CPluginManage::sendWebSocketMsgSig, pListen.get(), &ListenThread::onSendMsg);
+    pListen->Start();
+
+    const int nResult = app.exec();
+
+    // Nothing may use an object after it is gone: first the request thread and the device library's threads
+    // end, then the link, then the data centre goes, and last the log is flushed.
+    pManage->StopThread();
+    CQZConnect::GetInstance()->Cleanup();
+    pListen->Stop();
+    pListen.reset();
+    CDataCenter::ReleaseInstance();
+    styleFile.close();
+    LightWeightLog::Flush();
+    return nResult;
+}

@@ -1,6 +1,10 @@
-// The main of every test executable: a QApplication on the offscreen platform, as the GUI thread of the tests.
+// The main of every test executable: a QApplication on the offscreen platform, as the GUI thread of the tests,
+// and the process's log written into a temporary folder rather than beside the test program.
+
+#include "runtime/LightWeightLog.h"
 
 #include <QApplication>
+#include <QTemporaryDir>
 #include <QtGlobal>
 
 #include <gtest/gtest.h>
@@ -11,5 +15,9 @@ int main(int argc, char **argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     ::testing::InitGoogleTest(&argc, argv);
     QApplication app(argc, argv);
-    return RUN_ALL_TESTS();
+    QTemporaryDir logDir;
+    LightWeightLog::CreateInstance(logDir.path());
+    const int nResult = RUN_ALL_TESTS();
+    LightWeightLog::Flush();
+    return nResult;
 }

@@ -1,0 +1,157 @@
+#include "requests/CPluginManage.h"
+
+#include "device/CQZConnect.h"
+#include "runtime/ResultCodes.h"
+#include "runtime/FixedText.h"
+#include "runtime/JsonText.h"
+#include "runtime/LightWeightLog.h"
+#include "runtime/SecretMask.h"
+
+#include <QThread>
+
+#include <atomic>
+
+namespace {
+std::atomic<CPluginManage *> g_pInstance{nullptr};
+std::atomic<Qt::HANDLE> g_guiThreadId{nullptr};
+}
+
+CPluginManage::CPluginManage(const QString &strWndHandle, int nSessionId, QObject *parent)
+    : QObject(parent)
+    , m_nSessionId(nSessionId)
+    , m_strWndHandle(strWndHandle)
+{
+    g_guiThreadId = QThread::currentThreadId();
+    g_pInstance = this;
+
+    MainThreadObject *pMain = MainThreadObject::GetInstance();
+    connect(this, &CPluginManage::returnToMainThreadSyncSig, pMain, &MainThreadObject::onReturnToMainThread,
+            Qt::BlockingQueuedConnection);
+    connect(this, &CPluginManage::returnToMainThreadAsyncSig, pMain, &MainThreadObject::onReturnToMainThread,
+            Qt::QueuedConnection);
+    connect(this, &CPluginManage::returnToThisThreadSig, this, [](std::function<void(void)> fn) { fn(); });
+
+    CQZConnect::GetInstance()->InitKorvex(&CPluginManage::DisconnectFunction, this);
+
+    // The thread is owned, not parented, so that moving this object does not move the thread object as well.
+    m_pThread = std::make_unique<QThread>();
+    moveToThread(m_pThread.get());
+    m_pThread->start(QThread::InheritPriority);
+}
+
+CPluginManage::~CPluginManage()
+{
+    StopThread();
+    CPluginManage *pSelf = this;
+    g_pInstance.compare_exchange_strong(pSelf, nullptr);
+}
+
+CPluginManage *CPluginManage::Instance()
+{
+    return g_pInstance;
+}
+
+Qt::HANDLE CPluginManage::GuiThreadId()
+{
+    return g_guiThreadId;
+}
+
+void CPluginManage::StopThread()
+{
+    if (m_pThread && m_pThread->isRunning()) {
+        m_pThread->quit();
+        m_pThread->wait();
+    }
+}
+
+void CPluginManage::returnToMainThreadSync(std::function<void(void)> fn)
+{
+    if (QThread::currentThreadId() == g_guiThreadId.load())
+        fn();
+    else
+        emit returnToMainThreadSyncSig(fn);
+}
+
+QByteArray CPluginManage::CutMessage(const QString &strMsg)
+{
+    QByteArray utf8 = strMsg.toUtf8();
+    const int nZero = utf8.indexOf('\0');
+    if (nZero >= 0)
+        utf8.truncate(nZero);
+    return FixedText::CutUtf8(utf8, kMaxMsgBytes);
+}
+
+void CPluginManage::sendWebSocketMsg(const QString &strMsg, quint8 nLogFlag)
+{
+    if (nLogFlag == 1)
+        LOGN(SecretMask::Mask(strMsg), "CPluginManage::sendWebSocketMsg");
+    emit sendWebSocketMsgSig(QString::fromUtf8(CutMessage(strMsg)));
+}
+
+const std::map<int, CPluginManage::Handler> &CPluginManage::HandlerTable()
+{
+    static const std::map<int, Handler> table = {
+    };
+    return table;
+}
+
+void CPluginManage::onRecvWebsocketMsg(QString msg)
+{
+    const QString strTag = "CPluginManage::onRecvWebsocketMsg";
+    LOGN(QString("RecvWeb msg=%1").arg(SecretMask::Mask(msg)), strTag);
+    const QByteArray text = CutMessage(msg);
+    try {
+        Json::Value request;
+        if (!JsonText::Parse(text.toStdString(), request))
+            return;
+        const int nMainType = request["MainType"].asInt();
+        if (nMainType == 0)
+            return;
+        const auto it = HandlerTable().find(nMainType);
+        if (it != HandlerTable().end()) {
+            (this->*(it->second))(request);
+            return;
+        }
+        Json::Value reply;
+        reply["Msg"] = request["MainType"];
+        reply["SubMsg"] = request["SubType"];
+        reply["MsgID"] = request["MsgID"];
+        reply["Ret"] = RET_UNSUPPORTED;
+        sendWebSocketMsg(QString::fromStdString(JsonText::Write(reply)), 1);
+    } catch (...) {
+        LOGE("can not analyze json", strTag);
+    }
+}
+
+void CPluginManage::onDisconnect()
+{
+    onMainMsgLogout(Json::Value());
+}
+
+void CPluginManage::onMainMsgLogout(const Json::Value &)
+{
+    const QString strTag = "CPluginManage::onMainMsgLogout";
+    // Streams, playback, downloads and the login itself join this logout as their handlers are built; what
+    // runs now is what exists: nothing is open before the first login.
+    LOGN(QString("logout nSessionID=%1").arg(m_nSessionId), strTag);
+    LOGN("killTimer", strTag);
+    LOGN("release data begin", strTag);
+    LOGN("release data end", strTag);
+}
+
+void CPluginManage::DisconnectFunction(int32_t lLoginID, const char *pchDVRIP, int32_t nDVRPort, void *pUser)
+{
+    LOGN(QString("Device Disconnect IP=%1 LoginID=%2 Port=%3")
+             .arg(QString::fromLocal8Bit(pchDVRIP ? pchDVRIP : ""))
+             .arg(lLoginID)
+             .arg(nDVRPort),
+         "CPluginManage::DisconnectFunction");
+    CPluginManage *pManage = static_cast<CPluginManage *>(pUser);
+    if (!pManage)
+        return;
+    Json::Value event;
+    event["MainEvent"] = 5;
+    event["SubEvent"] = 0;
+    event["Ret"] = RET_SUCCESS;
+    pManage->sendWebSocketMsg(QString::fromStdString(JsonText::Write(event)), 1);
+}

@@ -1,0 +1,3 @@
+#include "runtime/BuildVariant.h"
+
+bool g_bPreviewMemoryBudget = false;

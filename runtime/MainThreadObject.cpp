@@ -1,0 +1,27 @@
+#include "runtime/MainThreadObject.h"
+
+#include <QCoreApplication>
+
+MainThreadObject *MainThreadObject::GetInstance()
+{
+    static MainThreadObject *s_pInstance = new MainThreadObject();
+    return s_pInstance;
+}
+
+MainThreadObject::MainThreadObject(QObject *parent)
+    : QObject(parent)
+{
+    if (QCoreApplication *pApp = QCoreApplication::instance())
+        moveToThread(pApp->thread());
+}
+
+void MainThreadObject::RegisterMetaTypes()
+{
+    qRegisterMetaType<std::function<void(void)>>("std::function<void(void)>");
+    qRegisterMetaType<std::function<void(void)>>("std::function<void()>");
+}
+
+void MainThreadObject::onReturnToMainThread(std::function<void(void)> callback)
+{
+    callback();
+}

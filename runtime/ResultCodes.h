@@ -1,0 +1,20 @@
+#pragma once
+
+// The "Ret" codes of replies and events.
+enum ResultCode {
+    RET_SUCCESS = 100,
+    RET_WND_FAIL = 121,
+    RET_OPEN_CHANNEL_FAIL = 122,
+    RET_WIDGET_FAIL = 1003,
+    RET_UPGRADE_REFUSED = 1007,
+    RET_DEVINFO_ABNORMAL = 1008,
+    RET_DOWNLOAD_FAIL = 1009,
+    RET_MEMORY_LOW = 1010,
+    RET_CLOUD_ERROR = 1012,
+    RET_NO_FILE_CHOSEN = 1014,
+    RET_CONFIG_TOO_LARGE = 1015,
+    RET_FAIL = 1016,
+    RET_LOGIN_FAIL = 1017,
+    RET_UNSUPPORTED = 1020,
+    RET_ASYNC_KIND3 = 1023,
+};

@@ -1,0 +1,149 @@
+// The built program driven through tools/plugin-host, as the browser's host drives it.
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct HostRun
+{
+    int nExitCode = -1;
+    QList<QByteArray> messages; // one per line of the host's standard output
+    QByteArray errors;          // the host's and the program's diagnostics
+};
+
+// A fresh application directory with its own copy of the program, so its log folder is the test's own.
+class AppDir
+{
+public:
+    AppDir()
+    {
+        m_strProgram = m_dir.filePath("Quorrin_x64");
+        QFile::copy(QStringLiteral(QUORRIN_BUILD_DIR "/Quorrin_x64"), m_strProgram);
+    }
+    QString Path() const { return m_dir.path(); }
+    QString Program() const { return m_strProgram; }
+    bool HasLogFolder() const { return QFileInfo::exists(m_dir.filePath("Log")); }
+    QByteArray Log() const
+    {
+        QByteArray all;
+        QDirIterator it(m_dir.filePath("Log/Plugin"), QDir::Files);
+        while (it.hasNext()) {
+            QFile file(it.next());
+            file.open(QIODevice::ReadOnly);
+            all += file.readAll();
+        }
+        return all;
+    }
+
+private:
+    QTemporaryDir m_dir;
+    QString m_strProgram;
+};
+
+HostRun RunHost(const AppDir &app, const QStringList &programArgs, const QByteArray &requests = QByteArray(),
+            const QStringList &hostOptions = {})
+{
+    QTemporaryDir scratch;
+    const QString strRequests = scratch.filePath("requests.txt");
+    QFile file(strRequests);
+    file.open(QIODevice::WriteOnly);
+    file.write(requests);
+    file.close();
+
+    QProcess host;
+    host.setWorkingDirectory(app.Path());
+    QStringList args = hostOptions;
+    args << "--requests" << strRequests << "--idle-ms" << "700" << "--" << app.Program() << programArgs;
+    host.start(QStringLiteral(QUORRIN_BUILD_DIR "/tools/plugin-host/plugin-host"), args);
+    EXPECT_TRUE(host.waitForFinished(60000));
+    HostRun run;
+    run.nExitCode = host.exitStatus() == QProcess::NormalExit ? host.exitCode() : -1;
+    QByteArray out = host.readAllStandardOutput();
+    if (out.endsWith('\n'))
+        out.chop(1);
+    if (!out.isEmpty())
+        run.messages = out.split('\n');
+    run.errors = host.readAllStandardError();
+    return run;
+}
+
+} // namespace
+
+TEST(Startup, BadCommandLinesEndWithTheirMessage)
+{
+    struct Case { QStringList args; const char *pMessage; };
+    const Case cases[] = {
+        {{}, "plugin argc incorrect"},
+        {{"1", "{server}"}, "plugin argc incorrect"},
+        {{"abc", "{server}", "/tmp"}, "sessionID incorrect"},
+        {{"", "{server}", "/tmp"}, "sessionID incorrect"},
+        {{"1x", "", "/tmp"}, "sessionID incorrect"},   // the session id is tested first
+        {{"5", "", "/tmp"}, "serverName incorrect"},
+    };
+    for (const Case &c : cases) {
+        AppDir app;
+        const HostRun run = RunHost(app, c.args);
+        EXPECT_NE(run.nExitCode, 0) << c.pMessage;
+        EXPECT_TRUE(run.errors.contains(c.pMessage)) << run.errors.constData();
+        EXPECT_TRUE(run.messages.isEmpty());
+        EXPECT_FALSE(app.HasLogFolder()) << c.pMessage;
+    }
+}
+
+TEST(Startup, AnswersRequestsAndEndsWhenTheHostCloses)
+{
+    AppDir app;
+    // The reply escapes each "é" of the id as \u00e9 (6 bytes), so a 48000-byte request gets a reply far
+    // longer than the 65535-byte limit.
+    QByteArray longIdUtf8;
+    for (int i = 0; i < 24000; ++i)
+        longIdUtf8 += "\xc3\xa9";
+    const QByteArray requests = "{\"MainType\":1,\"MsgID\":5}\n"
+                                "{\"MainType\":0,\"MsgID\":6}\n"
+                                "this is not json\n"
+                                "{\"MainType\":23,\"SubType\":1,\"MsgID\":\"" + longIdUtf8 + "\"}\n"
+                                "{\"MainType\":7,\"SubType\":3,\"MsgID\":\"last\"}\n";
+    const HostRun run = RunHost(app, {"42", "{server}", "/tmp"}, requests);
+    EXPECT_EQ(run.nExitCode, 0) << run.errors.right(2000).constData();
+    ASSERT_EQ(run.messages.size(), 3);
+    EXPECT_EQ(run.messages[0], QByteArray("{\"Msg\":1,\"MsgID\":5,\"Ret\":1020,\"SubMsg\":null}"));
+    EXPECT_EQ(run.messages[1].size(), 65535);
+    EXPECT_TRUE(run.messages[1].startsWith("{\"Msg\":23,\"MsgID\":\"\\u00e9\\u00e9"));
+    EXPECT_EQ(run.messages[2], QByteArray("{\"Msg\":7,\"MsgID\":\"last\",\"Ret\":1020,\"SubMsg\":3}"));
+
+    const QByteArray log = app.Log();
+    EXPECT_TRUE(log.contains("] start plugin"));
+    EXPECT_TRUE(log.contains("argv0=" + app.Program().toLocal8Bit() + ", argv1=42, argv2="));
+    EXPECT_TRUE(log.contains("RecvWeb msg=this is not json"));
+    // Closing the link ran the logout before the process ended.
+    EXPECT_TRUE(log.contains("[CPluginManage::onMainMsgLogout]"));
+    EXPECT_TRUE(log.contains("logout nSessionID=42"));
+}
+
+TEST(Startup, OptionalArgumentsMayBeGivenEmpty)
+{
+    AppDir app;
+    const HostRun run = RunHost(app, {"3", "{server}", "/tmp", "", ""}, "{\"MainType\":1,\"MsgID\":1}\n");
+    EXPECT_EQ(run.nExitCode, 0);
+    ASSERT_EQ(run.messages.size(), 1);
+    EXPECT_TRUE(app.Log().contains("argv4=, argv5="));
+}
+
+TEST(Startup, FailedConnectionEndsTheProcessWithAFailure)
+{
+    AppDir app;
+    QProcess program;
+    program.start(app.Program(), {"9", "quorrin-no-such-server", "/tmp"});
+    ASSERT_TRUE(program.waitForFinished(60000));
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+    EXPECT_NE(program.exitCode(), 0);
+    EXPECT_TRUE(app.Log().contains("[ERROR] [ListenThread::ListenThread]"));
+    EXPECT_TRUE(app.Log().contains("can't connect to plugin server,serverName:quorrin-no-such-server"));
+}

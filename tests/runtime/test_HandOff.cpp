@@ -1,0 +1,139 @@
+#include "requests/CPluginManage.h"
+#include "tests/support/ManageHarness.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <future>
+#include <thread>
+
+namespace {
+
+void ProcessUntil(const std::function<bool()> &done, int nTimeoutMs = 5000)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!done() && timer.elapsed() < nTimeoutMs)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+}
+
+} // namespace
+
+class HandOff : public ::testing::Test
+{
+protected:
+    ManageHarness m_harness;
+    CPluginManage *Manage() { return m_harness.Manage(); }
+    Qt::HANDLE GuiThread() { return QThread::currentThreadId(); }
+};
+
+TEST_F(HandOff, SyncOnTheGuiThreadRunsDirectly)
+{
+    Qt::HANDLE ranOn = nullptr;
+    Manage()->returnToMainThreadSync([&] { ranOn = QThread::currentThreadId(); });
+    EXPECT_EQ(ranOn, GuiThread());
+}
+
+TEST_F(HandOff, SyncFromTheRequestThreadBlocksUntilTheGuiThreadRanIt)
+{
+    Qt::HANDLE ranOn = nullptr;
+    int nResult = 0;
+    Qt::HANDLE callerThread = nullptr;
+    m_harness.RunOnRequestThread([&] {
+        callerThread = QThread::currentThreadId();
+        int nLocal = 0;
+        // The function writes into the caller's local: valid only because the caller waits.
+        Manage()->returnToMainThreadSync([&nLocal, &ranOn] {
+            ranOn = QThread::currentThreadId();
+            nLocal = 121;
+        });
+        nResult = nLocal;
+    });
+    EXPECT_EQ(ranOn, GuiThread());
+    EXPECT_NE(callerThread, GuiThread());
+    EXPECT_EQ(nResult, 121);
+}
+
+TEST_F(HandOff, SyncFromALibraryThreadBlocksToo)
+{
+    std::atomic<Qt::HANDLE> ranOn{nullptr};
+    std::atomic<int> nSeen{0};
+    std::thread library([&] {
+        int nLocal = 0;
+        Manage()->returnToMainThreadSync([&] {
+            ranOn = QThread::currentThreadId();
+            nLocal = 7;
+        });
+        nSeen = nLocal;
+    });
+    ProcessUntil([&] { return nSeen.load() != 0; });
+    library.join();
+    EXPECT_EQ(ranOn.load(), GuiThread());
+    EXPECT_EQ(nSeen.load(), 7);
+}
+
+TEST_F(HandOff, AsyncIsPostedEvenOnTheGuiThread)
+{
+    bool bRan = false;
+    emit Manage()->returnToMainThreadAsyncSig([&] { bRan = true; });
+    EXPECT_FALSE(bRan) << "route 2 ran inside the emit";
+    ProcessUntil([&] { return bRan; });
+    EXPECT_TRUE(bRan);
+}
+
+TEST_F(HandOff, AsyncFromTheRequestThreadDoesNotWait)
+{
+    std::promise<void> emitted;
+    std::shared_future<void> emittedFuture = emitted.get_future().share();
+    std::atomic<bool> bRan{false};
+    std::atomic<bool> bEmitterWentOn{false};
+    std::atomic<Qt::HANDLE> ranOn{nullptr};
+    m_harness.RunOnRequestThread([&] {
+        emit Manage()->returnToMainThreadAsyncSig([emittedFuture, &bRan, &bEmitterWentOn, &ranOn] {
+            // Had the emitter waited for this function, the future would never be ready in time.
+            bEmitterWentOn = emittedFuture.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+            ranOn = QThread::currentThreadId();
+            bRan = true;
+        });
+        emitted.set_value();
+    });
+    ProcessUntil([&] { return bRan.load(); });
+    EXPECT_TRUE(bEmitterWentOn);
+    EXPECT_EQ(ranOn.load(), GuiThread());
+}
+
+TEST_F(HandOff, BackToTheRequestThreadInlineThereQueuedFromElsewhere)
+{
+    // Emitted on the request thread: runs within the emit.
+    bool bInline = false;
+    m_harness.RunOnRequestThread([&] {
+        bool bRan = false;
+        emit Manage()->returnToThisThreadSig([&] { bRan = true; });
+        bInline = bRan;
+    });
+    EXPECT_TRUE(bInline);
+
+    // Emitted on a library thread: queued to the request thread, and the emitter goes on at once.
+    std::promise<void> emitted;
+    std::shared_future<void> emittedFuture = emitted.get_future().share();
+    std::atomic<Qt::HANDLE> ranOn{nullptr};
+    std::atomic<bool> bWaitedForEmitter{false};
+    std::thread library([&] {
+        emit Manage()->returnToThisThreadSig([emittedFuture, &ranOn, &bWaitedForEmitter] {
+            // Had it run inside the emit, the emitter could not have returned yet and this wait would time out.
+            bWaitedForEmitter = emittedFuture.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+            ranOn = QThread::currentThreadId();
+        });
+        emitted.set_value();
+    });
+    library.join();
+    ProcessUntil([&] { return ranOn.load() != nullptr; });
+    Qt::HANDLE requestThread = nullptr;
+    m_harness.RunOnRequestThread([&] { requestThread = QThread::currentThreadId(); });
+    EXPECT_TRUE(bWaitedForEmitter);
+    EXPECT_EQ(ranOn.load(), requestThread);
+}

@@ -1,0 +1,60 @@
+#include "tests/support/ManageHarness.h"
+
+#include "requests/CPluginManage.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QThread>
+
+#include <atomic>
+
+ManageHarness::ManageHarness(int nSessionId, const QString &strWndHandle)
+{
+    MainThreadObject::RegisterMetaTypes();
+    m_pManage = std::make_unique<CPluginManage>(strWndHandle, nSessionId);
+    QObject::connect(m_pManage.get(), &CPluginManage::sendWebSocketMsgSig, [this](const QString &strMsg) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_messages << strMsg;
+    });
+}
+
+ManageHarness::~ManageHarness()
+{
+    m_pManage->StopThread();
+}
+
+void ManageHarness::Send(const QString &strRequest)
+{
+    QMetaObject::invokeMethod(m_pManage.get(), "onRecvWebsocketMsg", Qt::QueuedConnection, Q_ARG(QString, strRequest));
+}
+
+void ManageHarness::RunOnRequestThread(const std::function<void()> &fn)
+{
+    std::atomic<bool> bDone{false};
+    QMetaObject::invokeMethod(m_pManage.get(), [&] {
+        fn();
+        bDone = true;
+    }, Qt::QueuedConnection);
+    // The GUI thread keeps serving route 1 while it waits.
+    while (!bDone)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+}
+
+QStringList ManageHarness::Messages() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_messages;
+}
+
+bool ManageHarness::WaitForMessages(int nCount, int nTimeoutMs) const
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (Messages().size() < nCount) {
+        if (timer.elapsed() > nTimeoutMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(1);
+    }
+    return true;
+}
