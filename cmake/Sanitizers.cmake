@@ -7,3 +7,9 @@ elseif(QUORRIN_SANITIZE STREQUAL "thread")
 elseif(NOT QUORRIN_SANITIZE STREQUAL "")
   message(FATAL_ERROR "QUORRIN_SANITIZE must be empty, 'address' or 'thread'")
 endif()
+
+# Programs and tests of a sanitizer build carry the defaults that keep Qt's own doings out of the reports.
+if(NOT QUORRIN_SANITIZE STREQUAL "")
+  add_library(quorrin_sanitizer_defaults OBJECT ${CMAKE_CURRENT_LIST_DIR}/sanitizer_defaults.cpp)
+  link_libraries(quorrin_sanitizer_defaults)
+endif()
