@@ -57,6 +57,8 @@ int main(int argc, char *argv[])
     MainThreadObject::RegisterMetaTypes();
     qRegisterMetaType<PluginRegion>("PluginRegion");
 
+    if (!line.m_strSdkInfo.isEmpty())
+        CDataCenter::GetInstance()->InitSDKInfo(line.m_strSdkInfo);
     CDataCenter::GetInstance()->m_nSessionId = line.m_nSessionId;
     g_bPreviewMemoryBudget = QUORRIN_PREVIEW_BUDGET != 0;
 

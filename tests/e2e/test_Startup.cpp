@@ -136,6 +136,22 @@ TEST(Startup, OptionalArgumentsMayBeGivenEmpty)
     EXPECT_TRUE(app.Log().contains("argv4=, argv5="));
 }
 
+TEST(Startup, SdkInformationSetsTheOemModeAndHidesItsSecrets)
+{
+    AppDir app;
+    const QString strSdk = "{\"MainType\":35,\"SubMsg\":0,\"OemID\":\"O61\",\"Uuid\":\"u-1\","
+                           "\"AppKey\":\"key-secret-1\",\"AppSecret\":\"secret-2\",\"MoveCard\":3}";
+    const HostRun run = RunHost(app, {"3", "{server}", "/tmp", "", strSdk}, "{\"MainType\":1}\n");
+    EXPECT_EQ(run.nExitCode, 0);
+    const QByteArray log = app.Log();
+    EXPECT_TRUE(log.contains("OemID=2"));
+    EXPECT_TRUE(log.contains("InitSDKInfo end"));
+    EXPECT_TRUE(log.contains("InitKorvex OemID=2"));
+    EXPECT_TRUE(log.contains("m_pAccoutInfo:u-1  ***  *** 3"));
+    EXPECT_FALSE(log.contains("key-secret-1"));
+    EXPECT_FALSE(log.contains("secret-2"));
+}
+
 TEST(Startup, FailedConnectionEndsTheProcessWithAFailure)
 {
     AppDir app;
