@@ -1,0 +1,97 @@
+#include "device/media/CAacEncoder.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/frame.h>
+}
+
+#include <algorithm>
+
+void CAacEncoder::CodecDeleter::operator()(AVCodecContext *p) const { avcodec_free_context(&p); }
+void CAacEncoder::FrameDeleter::operator()(AVFrame *p) const { av_frame_free(&p); }
+void CAacEncoder::PacketDeleter::operator()(AVPacket *p) const { av_packet_free(&p); }
+
+CAacEncoder::CAacEncoder() = default;
+CAacEncoder::~CAacEncoder() = default;
+
+bool CAacEncoder::Open(int nSampleRate, int nChannels, int &nInputSamples, int &nMaxOutputBytes)
+{
+    m_pCodec.reset();
+    if (nSampleRate <= 0 || nChannels <= 0 || nChannels > 8)
+        return false;
+    const AVCodec *pCodec = avcodec_find_encoder(AV_CODEC_ID_AAC);
+    if (!pCodec)
+        return false;
+    std::unique_ptr<AVCodecContext, CodecDeleter> pCtx(avcodec_alloc_context3(pCodec));
+    std::unique_ptr<AVFrame, FrameDeleter> pFrame(av_frame_alloc());
+    std::unique_ptr<AVPacket, PacketDeleter> pPacket(av_packet_alloc());
+    if (!pCtx || !pFrame || !pPacket)
+        return false;
+    // AAC-LC, no LFE, TNS on; the container carries the AudioSpecificConfig, the frames stay raw.
+    pCtx->profile = FF_PROFILE_AAC_LOW;
+    pCtx->sample_fmt = AV_SAMPLE_FMT_FLTP;
+    pCtx->sample_rate = nSampleRate;
+    av_channel_layout_default(&pCtx->ch_layout, nChannels);
+    pCtx->time_base = AVRational{1, nSampleRate};
+    pCtx->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    pCtx->strict_std_compliance = FF_COMPLIANCE_EXPERIMENTAL;
+    if (avcodec_open2(pCtx.get(), pCodec, nullptr) < 0 || pCtx->frame_size <= 0)
+        return false;
+
+    pFrame->format = AV_SAMPLE_FMT_FLTP;
+    pFrame->sample_rate = nSampleRate;
+    pFrame->nb_samples = pCtx->frame_size;
+    if (av_channel_layout_copy(&pFrame->ch_layout, &pCtx->ch_layout) < 0 || av_frame_get_buffer(pFrame.get(), 0) < 0)
+        return false;
+
+    m_vecExtraData.assign(pCtx->extradata, pCtx->extradata + pCtx->extradata_size);
+    m_nSampleRate = nSampleRate;
+    m_nChannels = nChannels;
+    m_nFrameSize = pCtx->frame_size;
+    m_nNextPts = 0;
+    m_pCodec = std::move(pCtx);
+    m_pFrame = std::move(pFrame);
+    m_pPacket = std::move(pPacket);
+
+    nInputSamples = m_nFrameSize * m_nChannels;
+    // An AAC frame carries at most 6144 bits per channel.
+    nMaxOutputBytes = std::max(8192, 768 * m_nChannels);
+    return true;
+}
+
+int CAacEncoder::Encode(const int16_t *pSamples, int nSamples, uint8_t *pOut, int nOutSize)
+{
+    if (!m_pCodec || !pSamples || nSamples < 0 || nSamples > m_nFrameSize * m_nChannels)
+        return -1;
+    if (av_frame_make_writable(m_pFrame.get()) < 0)
+        return -1;
+    const int nFrames = nSamples / m_nChannels;
+    for (int nCh = 0; nCh < m_nChannels; ++nCh) {
+        auto *pPlane = reinterpret_cast<float *>(m_pFrame->extended_data[nCh]);
+        for (int i = 0; i < nFrames; ++i)
+            pPlane[i] = static_cast<float>(pSamples[i * m_nChannels + nCh]) / 32768.0f;
+        std::fill(pPlane + nFrames, pPlane + m_nFrameSize, 0.0f);
+    }
+    m_pFrame->pts = m_nNextPts;
+    m_nNextPts += m_nFrameSize;
+    if (avcodec_send_frame(m_pCodec.get(), m_pFrame.get()) < 0)
+        return -1;
+    return ReceiveFrame(pOut, nOutSize);
+}
+
+int CAacEncoder::ReceiveFrame(uint8_t *pOut, int nOutSize)
+{
+    const int nRet = avcodec_receive_packet(m_pCodec.get(), m_pPacket.get());
+    if (nRet == AVERROR(EAGAIN))
+        return 0;
+    if (nRet < 0)
+        return -1;
+    int nBytes = m_pPacket->size;
+    if (!pOut || nBytes > nOutSize)
+        nBytes = -1;
+    else
+        std::copy(m_pPacket->data, m_pPacket->data + nBytes, pOut);
+    av_packet_unref(m_pPacket.get());
+    return nBytes;
+}

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+struct AVCodecContext;
+struct AVFrame;
+struct AVPacket;
+
+// AAC-LC encoder over FFmpeg's native "aac" encoder, offering what the MP4 writer needs of an AAC library:
+// interleaved 16-bit PCM in, a fixed number of samples per call (frame size x channels), raw AAC frames out
+// and the AudioSpecificConfig for the container.
+class CAacEncoder
+{
+public:
+    CAacEncoder();
+    ~CAacEncoder();
+    CAacEncoder(const CAacEncoder &) = delete;
+    CAacEncoder &operator=(const CAacEncoder &) = delete;
+
+    // Opens the encoder; nInputSamples gets the samples one Encode call takes (all channels together) and
+    // nMaxOutputBytes the largest output of one call. False when the rate or channels are not supported.
+    bool Open(int nSampleRate, int nChannels, int &nInputSamples, int &nMaxOutputBytes);
+
+    // Encodes nSamples interleaved samples (at most the input samples per call; a short block is padded
+    // with silence). Returns the bytes of one raw AAC frame written to pOut, 0 while the encoder still
+    // fills its delay, -1 on failure or when the frame does not fit nOutSize.
+    int Encode(const int16_t *pSamples, int nSamples, uint8_t *pOut, int nOutSize);
+
+    const std::vector<uint8_t> &ExtraData() const { return m_vecExtraData; }
+    int SampleRate() const { return m_nSampleRate; }
+    int Channels() const { return m_nChannels; }
+
+private:
+    struct CodecDeleter { void operator()(AVCodecContext *p) const; };
+    struct FrameDeleter { void operator()(AVFrame *p) const; };
+    struct PacketDeleter { void operator()(AVPacket *p) const; };
+
+    int ReceiveFrame(uint8_t *pOut, int nOutSize);
+
+    std::unique_ptr<AVCodecContext, CodecDeleter> m_pCodec;
+    std::unique_ptr<AVFrame, FrameDeleter> m_pFrame;
+    std::unique_ptr<AVPacket, PacketDeleter> m_pPacket;
+    std::vector<uint8_t> m_vecExtraData;
+    int m_nSampleRate = 0;
+    int m_nChannels = 0;
+    int m_nFrameSize = 0;
+    int64_t m_nNextPts = 0;
+};
