@@ -34,6 +34,8 @@ bool CAacEncoder::Open(int nSampleRate, int nChannels, int &nInputSamples, int &
     pCtx->sample_rate = nSampleRate;
     av_channel_layout_default(&pCtx->ch_layout, nChannels);
     pCtx->time_base = AVRational{1, nSampleRate};
+    // 64 kbit/s a channel, below the 6144 bits a channel that one AAC frame may carry at low rates.
+    pCtx->bit_rate = static_cast<int64_t>(nChannels) * std::min<int64_t>(64000, 6144LL * nSampleRate / 1024);
     pCtx->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     pCtx->strict_std_compliance = FF_COMPLIANCE_EXPERIMENTAL;
     if (avcodec_open2(pCtx.get(), pCodec, nullptr) < 0 || pCtx->frame_size <= 0)
