@@ -707,4 +707,8 @@ TEST_F(Mp4WriterTest, RemuxRefusesAnInputWithThreeStreams)
         QFile::remove(strIn);
         QFile::remove(strOut);
     }
+    // An input that does not open: nothing is made either.
+    CMp4Writer scratch(Path("scratch.mp4").toLocal8Bit().constData());
+    EXPECT_LT(scratch.RemuxFile(Path("absent.h264").toLocal8Bit().constData(), Path("absent.mp4").toLocal8Bit().constData()), 0);
+    EXPECT_FALSE(Exists(Path("absent.mp4")));
 }
