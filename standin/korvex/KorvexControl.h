@@ -2,13 +2,18 @@
 
 // Control of the simulated device library for tests.
 
+#include "standin/korvex/DeviceCatalog.h"
+
+#include <cstdint>
 #include <string>
 #include <vector>
 
 namespace KorvexControl {
 
-// Every API call made since the last reset, as "Name arg1 arg2 ..." lines (secrets are not recorded).
+// Every API call made since the last reset, as "Name key=value ..." lines (secrets are not recorded), and the
+// lines of one function.
 std::vector<std::string> Journal();
+std::vector<std::string> JournalOf(const std::string &strName);
 void ClearJournal();
 
 // What the set-up calls received.
@@ -19,7 +24,32 @@ int AppMoveCard();
 int UserDataType();
 std::string UserData();
 
-// Forgets every setting and state (the library must be cleaned up first).
+// The next call of the function (by its name, such as "ZDK_DEV_RealPlay") fails with the error; several calls
+// queue several failures.
+void FailNextCall(const std::string &strName, int32_t nError);
+// Every call of the function ("" for every function) waits this long first; 0 removes it.
+void SetLatency(const std::string &strName, int nMilliseconds);
+// Every login to the device at this address or serial number fails with the error (0 removes it); for
+// ZDK_ERR_CLOUD the text goes into the device information.
+void SetLoginError(const std::string &strAddressOrSerial, int32_t nError, const std::string &strCloudText = "");
+// Media time written per wall time by downloads (default 8; 0 as fast as possible). Applies to new downloads.
+void SetDownloadSpeed(double dSpeed);
+
+// Cuts the login's connection: its streams deliver nothing more, calls on it fail, and the disconnect
+// callback runs on a library thread. False when there is no such login or it was cut already.
+bool CutLogin(int32_t lLogin);
+// Sends an alarm message to the message callback, on a library thread, when the login listens for alarms.
+bool RaiseAlarm(int32_t lLogin, int32_t nChannel, int32_t nEvent, int32_t nStatus, int32_t nKind = 1);
+
+// Open logins and open stream handles (live, playback, download), and threads of the library that run.
+int OpenLogins();
+int OpenStreams();
+int RunningThreads();
+
+// The devices loaded by ZDK_DEV_Init.
+std::vector<KorvexDevice> Devices();
+
+// Cleans the library up and forgets every setting, journal line and device.
 void Reset();
 
 } // namespace KorvexControl

@@ -1,10 +1,38 @@
 #include "standin/korvex/KorvexSim.h"
 
+#include "standin/korvex/DownloadTask.h"
+#include "standin/korvex/LiveStream.h"
+#include "standin/korvex/PlaybackStream.h"
+
+#include <chrono>
+#include <cstdio>
 #include <cstring>
+#include <ctime>
 
 namespace {
+
 thread_local int32_t t_nLastError = 0;
+
+void CopyText(char *pField, size_t nWidth, const std::string &strText)
+{
+    std::memset(pField, 0, nWidth);
+    std::memcpy(pField, strText.data(), std::min(strText.size(), nWidth - 1));
 }
+
+VideoSpec SpecOf(const KorvexDevice &dev, int nChannel, int nStreamType)
+{
+    const StreamProfile &profile = dev.Profile(nStreamType);
+    VideoSpec spec;
+    spec.strMediaFile = dev.strMediaFile;
+    spec.nCodec = profile.nCodec;
+    spec.nWidth = profile.nWidth;
+    spec.nHeight = profile.nHeight;
+    spec.nFrameRate = profile.nFrameRate;
+    spec.nLabel = nChannel;
+    return spec;
+}
+
+} // namespace
 
 KorvexSim &KorvexSim::Instance()
 {
@@ -12,11 +40,490 @@ KorvexSim &KorvexSim::Instance()
     return sim;
 }
 
-void KorvexSim::Record(const std::string &strCall)
+void KorvexSim::SetLastError(int32_t nError) { t_nLastError = nError; }
+int32_t KorvexSim::LastError() { return t_nLastError; }
+
+void KorvexSim::Record(const std::string &strLine)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_journal.push_back(strCall);
+    m_journal.push_back(strLine);
 }
+
+bool KorvexSim::Enter(const char *pName, const std::string &strArgs, bool bNeedInit)
+{
+    int nLatency = 0;
+    int32_t nForced = 0;
+    bool bInitialised = false;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_journal.push_back(strArgs.empty() ? std::string(pName) : std::string(pName) + " " + strArgs);
+        auto itLatency = m_latency.find(pName);
+        if (itLatency == m_latency.end())
+            itLatency = m_latency.find("");
+        if (itLatency != m_latency.end())
+            nLatency = itLatency->second;
+        auto itFail = m_failNext.find(pName);
+        if (itFail != m_failNext.end() && !itFail->second.empty()) {
+            nForced = itFail->second.front();
+            itFail->second.pop_front();
+        }
+        bInitialised = m_bInitialised;
+    }
+    if (nLatency > 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(nLatency));
+    if (nForced != 0) {
+        SetLastError(nForced);
+        return false;
+    }
+    if (bNeedInit && !bInitialised) {
+        SetLastError(ZDK_ERR_NOT_INIT);
+        return false;
+    }
+    return true;
+}
+
+// ----------------------------------------------------------------------------------------------------------
+// Set-up.
+
+int32_t KorvexSim::Init(ZDK_fDisConnect cbDisConnect, void *pUser)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_bInitialised) {
+        std::string strError;
+        std::vector<KorvexDevice> devices = DeviceCatalog::Load(strError);
+        if (devices.empty()) {
+            std::fprintf(stderr, "korvex stand-in: %s\n", strError.c_str());
+            SetLastError(ZDK_ERR_FILE_OPEN);
+            return 0;
+        }
+        m_devices.clear();
+        for (KorvexDevice &dev : devices)
+            m_devices.push_back(std::make_shared<const KorvexDevice>(std::move(dev)));
+        m_events.Start();
+        m_bInitialised = true;
+    }
+    m_cbDisConnect = cbDisConnect;
+    m_pDisConnectUser = pUser;
+    return 1;
+}
+
+int32_t KorvexSim::InitAppInfo(const ZDK_AppAccountInfo *pAccount)
+{
+    if (!pAccount) {
+        SetLastError(ZDK_ERR_ILLEGAL_PARAM);
+        return 0;
+    }
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_account = *pAccount;
+    return 1;
+}
+
+int32_t KorvexSim::UserData(int32_t nType, const char *pData, int32_t nLen)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_nUserDataType = nType;
+    m_strUserData = pData ? std::string(pData, strnlen(pData, nLen > 0 && nLen < 64 ? static_cast<size_t>(nLen) : 64))
+                          : std::string();
+    return 1;
+}
+
+int32_t KorvexSim::SetMessCallBack(ZDK_fMessCallBack cb, void *pUser)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_cbMessage = cb;
+        m_pMessageUser = pUser;
+    }
+    // The callback replaced is not called after this returns.
+    m_events.Barrier();
+    return 1;
+}
+
+int32_t KorvexSim::Cleanup()
+{
+    if (SimStream::OnLibraryThread()) {
+        SetLastError(ZDK_ERR_WRONG_THREAD);
+        return 0;
+    }
+    std::vector<std::shared_ptr<SimStream>> streams;
+    std::vector<std::thread> graveyard;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_bInitialised = false;
+        for (auto &entry : m_streams)
+            streams.push_back(entry.second);
+        m_streams.clear();
+        m_logins.clear();
+    }
+    for (const std::shared_ptr<SimStream> &stream : streams) {
+        std::thread thread = stream->Stop();
+        if (thread.joinable())
+            graveyard.push_back(std::move(thread));
+    }
+    m_events.Stop();
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        for (std::thread &thread : m_graveyard)
+            graveyard.push_back(std::move(thread));
+        m_graveyard.clear();
+        m_cbDisConnect = nullptr;
+        m_pDisConnectUser = nullptr;
+        m_cbMessage = nullptr;
+        m_pMessageUser = nullptr;
+    }
+    for (std::thread &thread : graveyard)
+        thread.join();
+    return 1;
+}
+
+// ----------------------------------------------------------------------------------------------------------
+// Logins.
+
+std::shared_ptr<KorvexSim::LoginState> KorvexSim::FindLogin(int32_t lLogin)
+{
+    auto it = m_logins.find(lLogin);
+    if (it == m_logins.end()) {
+        SetLastError(ZDK_ERR_INVALID_HANDLE);
+        return nullptr;
+    }
+    if (it->second->bCut) {
+        SetLastError(ZDK_ERR_DISCONNECTED);
+        return nullptr;
+    }
+    return it->second;
+}
+
+int32_t KorvexSim::Login(const char *pAddress, int32_t nPort, const char *pUser, const char *pPassword, bool bToken,
+                         const char *pToken, int32_t nLoginKind, NetDeviceInfo *pInfo, int32_t nConnectKind)
+{
+    if (!pAddress || !pInfo || (!bToken && (!pUser || !pPassword)) || (bToken && !pToken)) {
+        SetLastError(ZDK_ERR_ILLEGAL_PARAM);
+        return 0;
+    }
+    if ((bToken && (nConnectKind != ZDK_CONNECT_SERIAL || nLoginKind != ZDK_LOGIN_KIND_TOKEN)) ||
+        (!bToken && nConnectKind != ZDK_CONNECT_ADDRESS && nConnectKind != ZDK_CONNECT_SERIAL)) {
+        SetLastError(ZDK_ERR_ILLEGAL_PARAM);
+        return 0;
+    }
+    std::lock_guard<std::mutex> lock(m_mutex);
+    std::shared_ptr<const KorvexDevice> device;
+    for (const auto &dev : m_devices) {
+        const bool bMatch = nConnectKind == ZDK_CONNECT_ADDRESS ? (dev->strIP == pAddress && dev->nPort == nPort)
+                                                                : dev->strSerial == pAddress;
+        if (bMatch) {
+            device = dev;
+            break;
+        }
+    }
+    if (!device) {
+        SetLastError(ZDK_ERR_CONNECT_FAILED);
+        return 0;
+    }
+    int32_t nForced = device->nLoginError;
+    std::string strCloud = device->strCloudError;
+    auto itForced = m_loginErrors.find(pAddress);
+    if (itForced != m_loginErrors.end()) {
+        nForced = itForced->second.first;
+        strCloud = itForced->second.second;
+    }
+    if (nForced != 0) {
+        if (nForced == ZDK_ERR_CLOUD)
+            CopyText(pInfo->sCloudError, sizeof pInfo->sCloudError, strCloud);
+        SetLastError(nForced);
+        return 0;
+    }
+    if (bToken) {
+        if (device->strToken != pToken) {
+            SetLastError(ZDK_ERR_LOGIN_REFUSED);
+            return 0;
+        }
+    } else if (device->strUser != pUser) {
+        SetLastError(ZDK_ERR_NO_USER);
+        return 0;
+    } else if (device->strPassword != pPassword) {
+        SetLastError(ZDK_ERR_PASSWORD);
+        return 0;
+    }
+    // The record comes zeroed with the client flag as input; the flag is kept.
+    const int32_t nClientFlag = pInfo->nClientFlag;
+    std::memset(pInfo, 0, sizeof *pInfo);
+    pInfo->nClientFlag = nClientFlag;
+    CopyText(pInfo->sDeviceText1, sizeof pInfo->sDeviceText1, device->strDeviceText1);
+    pInfo->nYear = device->nYear;
+    pInfo->nMonth = device->nMonth;
+    pInfo->nDay = device->nDay;
+    CopyText(pInfo->sSerialNumber, sizeof pInfo->sSerialNumber, device->strSerial);
+    pInfo->nChannelCountA = device->nChannelCountA;
+    pInfo->nChannelCountB = device->nChannelCountB;
+    pInfo->nDeviceType = device->nDeviceType;
+    CopyText(pInfo->sDeviceText2, sizeof pInfo->sDeviceText2, device->strDeviceText2);
+    auto login = std::make_shared<LoginState>();
+    login->nHandle = NextHandle();
+    login->device = device;
+    m_logins[login->nHandle] = login;
+    return login->nHandle;
+}
+
+int32_t KorvexSim::AlarmListen(int32_t lLogin, bool bListen)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    auto it = m_logins.find(lLogin);
+    if (it == m_logins.end()) {
+        SetLastError(ZDK_ERR_INVALID_HANDLE);
+        return 0;
+    }
+    it->second->bListening = bListen;
+    return 1;
+}
+
+void KorvexSim::StopStreams(const std::vector<std::shared_ptr<SimStream>> &streams)
+{
+    std::vector<std::thread> kept;
+    for (const std::shared_ptr<SimStream> &stream : streams) {
+        std::thread thread = stream->Stop();
+        if (thread.joinable())
+            kept.push_back(std::move(thread));
+    }
+    if (kept.empty())
+        return;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    for (std::thread &thread : kept)
+        m_graveyard.push_back(std::move(thread));
+}
+
+int32_t KorvexSim::Logout(int32_t lLogin)
+{
+    std::vector<std::shared_ptr<SimStream>> streams;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        auto it = m_logins.find(lLogin);
+        if (it == m_logins.end()) {
+            SetLastError(ZDK_ERR_INVALID_HANDLE);
+            return 0;
+        }
+        m_logins.erase(it);
+        for (auto itStream = m_streams.begin(); itStream != m_streams.end();) {
+            if (itStream->second->Login() == lLogin) {
+                streams.push_back(itStream->second);
+                itStream = m_streams.erase(itStream);
+            } else {
+                ++itStream;
+            }
+        }
+    }
+    StopStreams(streams);
+    m_events.Forget(lLogin);
+    return 1;
+}
+
+// ----------------------------------------------------------------------------------------------------------
+// Streams.
+
+template <typename T>
+std::shared_ptr<T> KorvexSim::FindStream(int32_t lHandle, SimStream::Kind eKind)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    auto it = m_streams.find(lHandle);
+    if (it == m_streams.end() || it->second->GetKind() != eKind) {
+        SetLastError(ZDK_ERR_INVALID_HANDLE);
+        return nullptr;
+    }
+    return std::static_pointer_cast<T>(it->second);
+}
+
+int32_t KorvexSim::RealPlay(int32_t lLogin, const ZDK_ClientInfo &client)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    std::shared_ptr<LoginState> login = FindLogin(lLogin);
+    if (!login)
+        return 0;
+    if (client.nChannel < 0 || client.nChannel >= login->device->ChannelCount()) {
+        SetLastError(ZDK_ERR_NO_CHANNEL);
+        return 0;
+    }
+    if (client.nStreamType != 0 && client.nStreamType != 1) {
+        SetLastError(ZDK_ERR_ILLEGAL_PARAM);
+        return 0;
+    }
+    const KorvexDevice &dev = *login->device;
+    auto stream = std::make_shared<LiveStream>(NextHandle(), lLogin, SpecOf(dev, client.nChannel, client.nStreamType),
+                                               dev.nAudioType, dev.nAudioRate);
+    m_streams[stream->Handle()] = stream;
+    stream->Start();
+    return stream->Handle();
+}
+
+int32_t KorvexSim::SetRealDataCallBack(int32_t lPlay, ZDK_fRealDataCallBack cb, void *pUser, bool bSet)
+{
+    std::shared_ptr<LiveStream> stream = FindStream<LiveStream>(lPlay, SimStream::Kind::Live);
+    if (!stream)
+        return 0;
+    if (!cb) {
+        SetLastError(ZDK_ERR_ILLEGAL_PARAM);
+        return 0;
+    }
+    if (bSet) {
+        stream->SetCallback(cb, pUser);
+        return 1;
+    }
+    if (!stream->RemoveCallback(cb, pUser)) {
+        SetLastError(ZDK_ERR_ILLEGAL_PARAM);
+        return 0;
+    }
+    return 1;
+}
+
+int32_t KorvexSim::SetRealDataCallBackV2(int32_t lPlay, ZDK_fRealDataCallBack_V2 cb, void *pUser, bool bSet)
+{
+    std::shared_ptr<LiveStream> stream = FindStream<LiveStream>(lPlay, SimStream::Kind::Live);
+    if (!stream)
+        return 0;
+    if (!cb) {
+        SetLastError(ZDK_ERR_ILLEGAL_PARAM);
+        return 0;
+    }
+    if (bSet) {
+        stream->SetCallback(cb, pUser);
+        return 1;
+    }
+    if (!stream->RemoveCallback(cb, pUser)) {
+        SetLastError(ZDK_ERR_ILLEGAL_PARAM);
+        return 0;
+    }
+    return 1;
+}
+
+int32_t KorvexSim::StopStream(int32_t lHandle, SimStream::Kind eKind)
+{
+    std::shared_ptr<SimStream> stream;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        auto it = m_streams.find(lHandle);
+        if (it == m_streams.end() || it->second->GetKind() != eKind) {
+            SetLastError(ZDK_ERR_INVALID_HANDLE);
+            return 0;
+        }
+        stream = it->second;
+        m_streams.erase(it);
+    }
+    StopStreams({stream});
+    return 1;
+}
+
+int32_t KorvexSim::SetStreamOption(int32_t lLogin, int32_t nChannel, int32_t nStreamType)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    std::shared_ptr<LoginState> login = FindLogin(lLogin);
+    if (!login)
+        return 0;
+    if (nChannel < 0 || nChannel >= login->device->ChannelCount()) {
+        SetLastError(ZDK_ERR_NO_CHANNEL);
+        return 0;
+    }
+    if (nStreamType != 0 && nStreamType != 1) {
+        SetLastError(ZDK_ERR_ILLEGAL_PARAM);
+        return 0;
+    }
+    return 1;
+}
+
+bool KorvexSim::ValidSpan(int64_t nBegin, int64_t nEnd)
+{
+    return nBegin > 0 && nEnd > nBegin;
+}
+
+int32_t KorvexSim::PlayBack(int32_t lLogin, int32_t nChannel, int32_t nStreamType, int64_t nBegin, int64_t nEnd,
+                            ZDK_fRealDataCallBack cbData, void *pDataUser, ZDK_fDownLoadPosCallBack cbPos,
+                            void *pPosUser)
+{
+    if (!cbData || nStreamType < 0 || nStreamType > 1) {
+        SetLastError(ZDK_ERR_ILLEGAL_PARAM);
+        return 0;
+    }
+    if (!ValidSpan(nBegin, nEnd)) {
+        SetLastError(ZDK_ERR_NO_RECORD);
+        return 0;
+    }
+    std::lock_guard<std::mutex> lock(m_mutex);
+    std::shared_ptr<LoginState> login = FindLogin(lLogin);
+    if (!login)
+        return 0;
+    if (nChannel < 0 || nChannel >= login->device->ChannelCount()) {
+        SetLastError(ZDK_ERR_NO_CHANNEL);
+        return 0;
+    }
+    const KorvexDevice &dev = *login->device;
+    auto stream = std::make_shared<PlaybackStream>(NextHandle(), lLogin, SpecOf(dev, nChannel, nStreamType),
+                                                   dev.nAudioType, dev.nAudioRate, nBegin, (nEnd - nBegin) * 1000,
+                                                   cbData, pDataUser, cbPos, pPosUser);
+    m_streams[stream->Handle()] = stream;
+    stream->Start();
+    return stream->Handle();
+}
+
+int32_t KorvexSim::PlayBackControl(int32_t lPlay, int32_t nCommand, int32_t nValue)
+{
+    std::shared_ptr<PlaybackStream> stream = FindStream<PlaybackStream>(lPlay, SimStream::Kind::Playback);
+    if (!stream)
+        return 0;
+    if (!stream->Control(nCommand, nValue)) {
+        SetLastError(ZDK_ERR_ILLEGAL_PARAM);
+        return 0;
+    }
+    return 1;
+}
+
+int32_t KorvexSim::Download(int32_t lLogin, int32_t nChannel, int32_t nStreamType, int64_t nBegin, int64_t nEnd,
+                            const char *pFileName, const char *pPath, ZDK_fDownLoadPosCallBack cbPos, void *pUser)
+{
+    if (!pPath || !*pPath || nStreamType < 0 || nStreamType > 1) {
+        SetLastError(ZDK_ERR_ILLEGAL_PARAM);
+        return 0;
+    }
+    const bool bPicture = pFileName && std::strstr(pFileName, ".jpg") != nullptr;
+    if (!bPicture && !ValidSpan(nBegin, nEnd)) {
+        SetLastError(ZDK_ERR_NO_RECORD);
+        return 0;
+    }
+    std::lock_guard<std::mutex> lock(m_mutex);
+    std::shared_ptr<LoginState> login = FindLogin(lLogin);
+    if (!login)
+        return 0;
+    if (nChannel < 0 || nChannel >= login->device->ChannelCount()) {
+        SetLastError(ZDK_ERR_NO_CHANNEL);
+        return 0;
+    }
+    DownloadTask::FilePtr file(std::fopen(pPath, "wb"));
+    if (!file) {
+        SetLastError(ZDK_ERR_FILE_OPEN);
+        return 0;
+    }
+    const KorvexDevice &dev = *login->device;
+    auto task = std::make_shared<DownloadTask>(NextHandle(), lLogin, SpecOf(dev, nChannel, nStreamType),
+                                               dev.nAudioType, dev.nAudioRate, nBegin, (nEnd - nBegin) * 1000, bPicture,
+                                               std::move(file), m_dDownloadSpeed, cbPos, pUser);
+    m_streams[task->Handle()] = task;
+    task->Start();
+    return task->Handle();
+}
+
+int32_t KorvexSim::QueryValue(int32_t lLogin, const ZDK_QueryInfo &query, int32_t *pResult)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    std::shared_ptr<LoginState> login = FindLogin(lLogin);
+    if (!login)
+        return 0;
+    auto it = login->device->queries.find(std::make_tuple(query.nCommand, query.nChannel, query.nParam));
+    if (it == login->device->queries.end()) {
+        SetLastError(ZDK_ERR_NOT_SUPPORTED);
+        return 0;
+    }
+    *pResult = it->second;
+    return 1;
+}
+
+// ----------------------------------------------------------------------------------------------------------
+// Control.
 
 std::vector<std::string> KorvexSim::Journal()
 {
@@ -30,58 +537,146 @@ void KorvexSim::ClearJournal()
     m_journal.clear();
 }
 
-int32_t KorvexSim::Init(ZDK_fDisConnect cbDisConnect, void *pUser)
+void KorvexSim::FailNextCall(const std::string &strName, int32_t nError)
 {
-    Record("ZDK_DEV_Init");
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_cbDisConnect = cbDisConnect;
-    m_pDisConnectUser = pUser;
-    m_bInitialised = true;
-    return 1;
+    m_failNext[strName].push_back(nError);
 }
 
-int32_t KorvexSim::InitAppInfo(const ZDK_AppAccountInfo *pAccount)
+void KorvexSim::SetLatency(const std::string &strName, int nMilliseconds)
 {
-    Record("ZDK_DEV_InitAppInfo");
-    if (!pAccount) {
-        SetLastError(-10000);
-        return 0;
-    }
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_account = *pAccount;
-    return 1;
+    if (nMilliseconds > 0)
+        m_latency[strName] = nMilliseconds;
+    else
+        m_latency.erase(strName);
 }
 
-int32_t KorvexSim::UserData(int32_t nType, const char *pData, int32_t nLen)
+void KorvexSim::SetLoginError(const std::string &strAddressOrSerial, int32_t nError, const std::string &strCloudText)
 {
-    Record("ZDK_DEV_UserData " + std::to_string(nType) + " " + std::to_string(nLen));
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_nUserDataType = nType;
-    m_strUserData = pData ? std::string(pData, strnlen(pData, 64)) : std::string();
-    return 1;
+    if (nError == 0)
+        m_loginErrors.erase(strAddressOrSerial);
+    else
+        m_loginErrors[strAddressOrSerial] = std::make_pair(nError, strCloudText);
 }
 
-int32_t KorvexSim::Cleanup()
+void KorvexSim::SetDownloadSpeed(double dSpeed)
 {
-    Record("ZDK_DEV_Cleanup");
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_bInitialised = false;
-    m_cbDisConnect = nullptr;
-    m_pDisConnectUser = nullptr;
-    return 1;
+    m_dDownloadSpeed = dSpeed < 0 ? 0 : dSpeed;
 }
 
-void KorvexSim::SetLastError(int32_t nError) { t_nLastError = nError; }
-int32_t KorvexSim::LastError() { return t_nLastError; }
+bool KorvexSim::CutLogin(int32_t lLogin)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    auto it = m_logins.find(lLogin);
+    if (it == m_logins.end() || it->second->bCut)
+        return false;
+    it->second->bCut = true;
+    for (auto &entry : m_streams)
+        if (entry.second->Login() == lLogin)
+            entry.second->Break();
+    const std::string strIP = it->second->device->strIP;
+    const int32_t nPort = it->second->device->nPort;
+    m_events.Post(lLogin, [this, lLogin, strIP, nPort] {
+        ZDK_fDisConnect cb = nullptr;
+        void *pUser = nullptr;
+        {
+            std::lock_guard<std::mutex> guard(m_mutex);
+            cb = m_cbDisConnect;
+            pUser = m_pDisConnectUser;
+        }
+        if (cb)
+            cb(lLogin, strIP.c_str(), nPort, pUser);
+    });
+    return true;
+}
+
+bool KorvexSim::RaiseAlarm(int32_t lLogin, int32_t nChannel, int32_t nEvent, int32_t nStatus, int32_t nKind)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    auto it = m_logins.find(lLogin);
+    if (it == m_logins.end() || it->second->bCut || !it->second->bListening || !m_cbMessage)
+        return false;
+    ZDK_AlarmInfo alarm{};
+    alarm.nChannel = nChannel;
+    alarm.nEvent = nEvent;
+    alarm.nStatus = nStatus;
+    const time_t t = std::time(nullptr);
+    struct tm local;
+    localtime_r(&t, &local);
+    std::strftime(alarm.sTime, sizeof alarm.sTime, "%Y-%m-%d %H:%M:%S", &local);
+    m_events.Post(lLogin, [this, lLogin, alarm, nKind] {
+        ZDK_fMessCallBack cb = nullptr;
+        void *pUser = nullptr;
+        {
+            std::lock_guard<std::mutex> guard(m_mutex);
+            cb = m_cbMessage;
+            pUser = m_pMessageUser;
+        }
+        if (cb)
+            cb(lLogin, reinterpret_cast<const char *>(&alarm), sizeof alarm, pUser, nKind);
+    });
+    return true;
+}
+
+int KorvexSim::OpenLogins()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return static_cast<int>(m_logins.size());
+}
+
+int KorvexSim::OpenStreams()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return static_cast<int>(m_streams.size());
+}
+
+std::vector<KorvexDevice> KorvexSim::Devices()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    std::vector<KorvexDevice> devices;
+    for (const auto &dev : m_devices)
+        devices.push_back(*dev);
+    return devices;
+}
+
+bool KorvexSim::IsInitialised()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_bInitialised;
+}
+
+ZDK_AppAccountInfo KorvexSim::Account()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_account;
+}
+
+int KorvexSim::UserDataType()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_nUserDataType;
+}
+
+std::string KorvexSim::UserDataText()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_strUserData;
+}
 
 void KorvexSim::Reset()
 {
+    Cleanup();
     std::lock_guard<std::mutex> lock(m_mutex);
     m_journal.clear();
-    m_bInitialised = false;
-    m_cbDisConnect = nullptr;
-    m_pDisConnectUser = nullptr;
+    m_failNext.clear();
+    m_latency.clear();
+    m_loginErrors.clear();
+    m_dDownloadSpeed = 8.0;
     m_account = ZDK_AppAccountInfo{};
     m_nUserDataType = 0;
     m_strUserData.clear();
+    m_devices.clear();
 }

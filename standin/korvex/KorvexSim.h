@@ -1,39 +1,127 @@
 #pragma once
 
 #include "platform/korvex.h"
+#include "standin/korvex/DeviceCatalog.h"
+#include "standin/korvex/EventDispatcher.h"
+#include "standin/korvex/SimStream.h"
 
+#include <deque>
+#include <map>
+#include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
-// The simulated device library's state, behind the korvex.h functions.
+class LiveStream;
+class PlaybackStream;
+class DownloadTask;
+
+// The simulated device library's state, behind the korvex.h functions: devices, logins, streams, the event
+// thread and what the control header sets.
 class KorvexSim
 {
 public:
     static KorvexSim &Instance();
 
-    void Record(const std::string &strCall);
-    std::vector<std::string> Journal();
-    void ClearJournal();
-
-    int32_t Init(ZDK_fDisConnect cbDisConnect, void *pUser);
-    int32_t InitAppInfo(const ZDK_AppAccountInfo *pAccount);
-    int32_t UserData(int32_t nType, const char *pData, int32_t nLen);
-    int32_t Cleanup();
+    // Every call begins here: it is journaled, waits the latency set for it, and fails when the library is not
+    // initialised or a failure was set for it (the last error is set then). Returns false to fail the call.
+    bool Enter(const char *pName, const std::string &strArgs, bool bNeedInit = true);
+    // Records a line in the journal.
+    void Record(const std::string &strLine);
 
     static void SetLastError(int32_t nError);
     static int32_t LastError();
 
+    // Set-up.
+    int32_t Init(ZDK_fDisConnect cbDisConnect, void *pUser);
+    int32_t InitAppInfo(const ZDK_AppAccountInfo *pAccount);
+    int32_t UserData(int32_t nType, const char *pData, int32_t nLen);
+    int32_t SetMessCallBack(ZDK_fMessCallBack cb, void *pUser);
+    int32_t Cleanup();
+
+    // Logins. bToken: login by serial number and token.
+    int32_t Login(const char *pAddress, int32_t nPort, const char *pUser, const char *pPassword, bool bToken,
+                  const char *pToken, int32_t nLoginKind, NetDeviceInfo *pInfo, int32_t nConnectKind);
+    int32_t AlarmListen(int32_t lLogin, bool bListen);
+    int32_t Logout(int32_t lLogin);
+
+    // Live streams.
+    int32_t RealPlay(int32_t lLogin, const ZDK_ClientInfo &client);
+    int32_t SetRealDataCallBack(int32_t lPlay, ZDK_fRealDataCallBack cb, void *pUser, bool bSet);
+    int32_t SetRealDataCallBackV2(int32_t lPlay, ZDK_fRealDataCallBack_V2 cb, void *pUser, bool bSet);
+    int32_t StopStream(int32_t lHandle, SimStream::Kind eKind);
+    int32_t SetStreamOption(int32_t lLogin, int32_t nChannel, int32_t nStreamType);
+
+    // Playback and download; the times are seconds since 1970 of the device's local time.
+    int32_t PlayBack(int32_t lLogin, int32_t nChannel, int32_t nStreamType, int64_t nBegin, int64_t nEnd,
+                     ZDK_fRealDataCallBack cbData, void *pDataUser, ZDK_fDownLoadPosCallBack cbPos, void *pPosUser);
+    int32_t PlayBackControl(int32_t lPlay, int32_t nCommand, int32_t nValue);
+    int32_t Download(int32_t lLogin, int32_t nChannel, int32_t nStreamType, int64_t nBegin, int64_t nEnd,
+                     const char *pFileName, const char *pPath, ZDK_fDownLoadPosCallBack cbPos, void *pUser);
+
+    // Device values.
+    int32_t QueryValue(int32_t lLogin, const ZDK_QueryInfo &query, int32_t *pResult);
+
+    // Control (KorvexControl).
+    std::vector<std::string> Journal();
+    void ClearJournal();
+    void FailNextCall(const std::string &strName, int32_t nError);
+    void SetLatency(const std::string &strName, int nMilliseconds);
+    void SetLoginError(const std::string &strAddressOrSerial, int32_t nError, const std::string &strCloudText);
+    void SetDownloadSpeed(double dSpeed);
+    bool CutLogin(int32_t lLogin);
+    bool RaiseAlarm(int32_t lLogin, int32_t nChannel, int32_t nEvent, int32_t nStatus, int32_t nKind);
+    int OpenLogins();
+    int OpenStreams();
+    std::vector<KorvexDevice> Devices();
     void Reset();
+
+    // What the set-up calls received.
+    bool IsInitialised();
+    ZDK_AppAccountInfo Account();
+    int UserDataType();
+    std::string UserDataText();
+
+private:
+    struct LoginState
+    {
+        int32_t nHandle = 0;
+        std::shared_ptr<const KorvexDevice> device;
+        bool bListening = false;
+        bool bCut = false;
+    };
+
+    KorvexSim() = default;
+    int32_t NextHandle() { return m_nNextHandle++; }
+    // m_mutex held. The login, or null with the last error set.
+    std::shared_ptr<LoginState> FindLogin(int32_t lLogin);
+    template <typename T>
+    std::shared_ptr<T> FindStream(int32_t lHandle, SimStream::Kind eKind);
+    // Stops the streams (m_mutex not held) and keeps threads that cannot be joined yet.
+    void StopStreams(const std::vector<std::shared_ptr<SimStream>> &streams);
+    static bool ValidSpan(int64_t nBegin, int64_t nEnd);
 
     std::mutex m_mutex;
     bool m_bInitialised = false;
     ZDK_fDisConnect m_cbDisConnect = nullptr;
     void *m_pDisConnectUser = nullptr;
+    ZDK_fMessCallBack m_cbMessage = nullptr;
+    void *m_pMessageUser = nullptr;
     ZDK_AppAccountInfo m_account{};
     int m_nUserDataType = 0;
     std::string m_strUserData;
 
-private:
+    std::vector<std::shared_ptr<const KorvexDevice>> m_devices;
+    std::map<int32_t, std::shared_ptr<LoginState>> m_logins;
+    std::map<int32_t, std::shared_ptr<SimStream>> m_streams;
+    int32_t m_nNextHandle = 1;      // handles are never reused, not even after a clean-up
+    EventDispatcher m_events;
+    std::vector<std::thread> m_graveyard;
+
     std::vector<std::string> m_journal;
+    std::map<std::string, std::deque<int32_t>> m_failNext;
+    std::map<std::string, int> m_latency;
+    std::map<std::string, std::pair<int32_t, std::string>> m_loginErrors;
+    double m_dDownloadSpeed = 8.0;
 };

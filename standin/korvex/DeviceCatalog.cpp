@@ -1,0 +1,214 @@
+#include "standin/korvex/DeviceCatalog.h"
+
+#include <json/reader.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+namespace {
+
+bool ParseCodec(const Json::Value &v, uint8_t &nCodec)
+{
+    if (!v.isString())
+        return false;
+    const std::string s = v.asString();
+    if (s == "H.264" || s == "H264")
+        nCodec = 2;
+    else if (s == "H.265" || s == "H265")
+        nCodec = 3;
+    else
+        return false;
+    return true;
+}
+
+bool ReadInt(const Json::Value &entry, const char *pKey, int &nOut, std::string &strError)
+{
+    const Json::Value &v = entry[pKey];
+    if (v.isNull())
+        return true;
+    if (!v.isInt()) {
+        strError = std::string("\"") + pKey + "\" must be an integer";
+        return false;
+    }
+    nOut = v.asInt();
+    return true;
+}
+
+bool ReadText(const Json::Value &entry, const char *pKey, std::string &strOut, std::string &strError)
+{
+    const Json::Value &v = entry[pKey];
+    if (v.isNull())
+        return true;
+    if (!v.isString()) {
+        strError = std::string("\"") + pKey + "\" must be a text";
+        return false;
+    }
+    strOut = v.asString();
+    return true;
+}
+
+bool ReadProfile(const Json::Value &entry, const char *pKey, StreamProfile &profile, std::string &strError)
+{
+    const Json::Value &v = entry[pKey];
+    if (v.isNull())
+        return true;
+    if (!v.isObject()) {
+        strError = std::string("\"") + pKey + "\" must be an object";
+        return false;
+    }
+    if (!v["Codec"].isNull() && !ParseCodec(v["Codec"], profile.nCodec)) {
+        strError = std::string("\"") + pKey + "\".\"Codec\" must be \"H.264\" or \"H.265\"";
+        return false;
+    }
+    if (!ReadInt(v, "Width", profile.nWidth, strError) || !ReadInt(v, "Height", profile.nHeight, strError) ||
+        !ReadInt(v, "FrameRate", profile.nFrameRate, strError))
+        return false;
+    // Encoders need even sizes; frame rates travel in one byte.
+    if (profile.nWidth < 16 || profile.nHeight < 16 || profile.nWidth > 4096 || profile.nHeight > 4096 ||
+        (profile.nWidth & 1) || (profile.nHeight & 1) || profile.nFrameRate < 1 || profile.nFrameRate > 60) {
+        strError = std::string("\"") + pKey + "\" has a bad size or frame rate";
+        return false;
+    }
+    return true;
+}
+
+bool ParseEntry(const Json::Value &entry, KorvexDevice &dev, std::string &strError)
+{
+    if (!entry.isObject()) {
+        strError = "a device entry must be an object";
+        return false;
+    }
+    dev.raw = entry;
+    int nChannels = -1;
+    if (!ReadText(entry, "IP", dev.strIP, strError) || !ReadInt(entry, "Port", dev.nPort, strError) ||
+        !ReadText(entry, "SN", dev.strSerial, strError) || !ReadText(entry, "Token", dev.strToken, strError) ||
+        !ReadText(entry, "User", dev.strUser, strError) || !ReadText(entry, "Password", dev.strPassword, strError) ||
+        !ReadInt(entry, "Channels", nChannels, strError) ||
+        !ReadInt(entry, "ChannelCountA", dev.nChannelCountA, strError) ||
+        !ReadInt(entry, "ChannelCountB", dev.nChannelCountB, strError) ||
+        !ReadInt(entry, "DeviceType", dev.nDeviceType, strError) ||
+        !ReadText(entry, "DeviceText1", dev.strDeviceText1, strError) ||
+        !ReadText(entry, "DeviceText2", dev.strDeviceText2, strError) ||
+        !ReadText(entry, "MediaFile", dev.strMediaFile, strError) ||
+        !ReadInt(entry, "LoginError", dev.nLoginError, strError) ||
+        !ReadText(entry, "CloudError", dev.strCloudError, strError) ||
+        !ReadProfile(entry, "Main", dev.main, strError) || !ReadProfile(entry, "Sub", dev.sub, strError))
+        return false;
+    if (nChannels >= 0 && entry["ChannelCountB"].isNull())
+        dev.nChannelCountB = nChannels - dev.nChannelCountA;
+    if (dev.nChannelCountA < 0 || dev.nChannelCountB < 0 || dev.ChannelCount() > 256) {
+        strError = "bad channel counts";
+        return false;
+    }
+    if (!entry["Date"].isNull()) {
+        if (!entry["Date"].isString() ||
+            std::sscanf(entry["Date"].asCString(), "%d-%d-%d", &dev.nYear, &dev.nMonth, &dev.nDay) != 3) {
+            strError = "\"Date\" must read yyyy-mm-dd";
+            return false;
+        }
+    }
+    const Json::Value &audio = entry["Audio"];
+    if (!audio.isNull()) {
+        std::string strCodec = "G711A";
+        if (!audio.isObject() || !ReadText(audio, "Codec", strCodec, strError) ||
+            !ReadInt(audio, "SampleRate", dev.nAudioRate, strError)) {
+            if (strError.empty())
+                strError = "\"Audio\" must be an object";
+            return false;
+        }
+        if (strCodec == "G711A")
+            dev.nAudioType = 0x0E;
+        else if (strCodec == "G711U")
+            dev.nAudioType = 0x0A;
+        else if (strCodec == "None")
+            dev.nAudioType = 0;
+        else {
+            strError = "\"Audio\".\"Codec\" must be \"G711A\", \"G711U\" or \"None\"";
+            return false;
+        }
+        if (dev.nAudioRate != 8000 && dev.nAudioRate != 16000) {
+            strError = "\"Audio\".\"SampleRate\" must be 8000 or 16000";
+            return false;
+        }
+    }
+    const Json::Value &queries = entry["Query"];
+    if (!queries.isNull()) {
+        if (!queries.isArray()) {
+            strError = "\"Query\" must be an array";
+            return false;
+        }
+        for (const Json::Value &q : queries) {
+            const Json::Value &in = q["Input"];
+            if (!q.isObject() || !in.isArray() || in.size() != 3 || !in[0].isInt() || !in[1].isInt() ||
+                !in[2].isInt() || !q["Value"].isInt()) {
+                strError = "a \"Query\" element must be {\"Input\": [a, b, c], \"Value\": v}";
+                return false;
+            }
+            dev.queries[std::make_tuple(in[0].asInt(), in[1].asInt(), in[2].asInt())] = q["Value"].asInt();
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+KorvexDevice DeviceCatalog::BuiltIn()
+{
+    KorvexDevice dev;
+    dev.strSerial = "KVX8A61C0F3D2E47";
+    dev.strToken = "kvx-token-5f0c2a9e7d3b41c8a6e2f9d0b7c4a1e3";
+    dev.strDeviceText1 = "V4.02.R11.KVX16.10010.0000000";
+    dev.strDeviceText2 = "KVX-NVR16";
+    dev.main = StreamProfile{3, 1280, 720, 25};
+    dev.sub = StreamProfile{2, 640, 360, 15};
+    return dev;
+}
+
+bool DeviceCatalog::Parse(const std::string &strJson, std::vector<KorvexDevice> &devices, std::string &strError)
+{
+    Json::CharReaderBuilder builder;
+    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+    Json::Value root;
+    std::string strErrs;
+    if (!reader->parse(strJson.data(), strJson.data() + strJson.size(), &root, &strErrs)) {
+        strError = "device file does not parse: " + strErrs;
+        return false;
+    }
+    const Json::Value &list = root.isObject() ? root["Devices"] : root;
+    if (!list.isArray() || list.empty()) {
+        strError = "the device file holds no device";
+        return false;
+    }
+    std::vector<KorvexDevice> parsed;
+    for (Json::ArrayIndex i = 0; i < list.size(); ++i) {
+        KorvexDevice dev = BuiltIn();
+        if (!ParseEntry(list[i], dev, strError)) {
+            strError = "device " + std::to_string(i) + ": " + strError;
+            return false;
+        }
+        parsed.push_back(std::move(dev));
+    }
+    devices = std::move(parsed);
+    return true;
+}
+
+std::vector<KorvexDevice> DeviceCatalog::Load(std::string &strError)
+{
+    const char *pPath = std::getenv("KORVEX_DEVICES");
+    if (!pPath || !*pPath)
+        return {BuiltIn()};
+    std::ifstream in(pPath, std::ios::binary);
+    if (!in) {
+        strError = std::string("cannot read ") + pPath;
+        return {};
+    }
+    std::ostringstream text;
+    text << in.rdbuf();
+    std::vector<KorvexDevice> devices;
+    if (!Parse(text.str(), devices, strError))
+        return {};
+    return devices;
+}

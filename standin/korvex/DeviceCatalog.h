@@ -1,0 +1,62 @@
+#pragma once
+
+#include <json/value.h>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <tuple>
+#include <vector>
+
+// One stream profile of a device's channels (main or sub).
+struct StreamProfile
+{
+    uint8_t nCodec = 3;     // block codec: 2 H.264, 3 H.265
+    int nWidth = 1280;
+    int nHeight = 720;
+    int nFrameRate = 25;
+};
+
+// One simulated device, as a device entry of KORVEX_DEVICES gives it (or the built-in one).
+struct KorvexDevice
+{
+    std::string strIP = "127.0.0.1";
+    int nPort = 34567;
+    std::string strSerial;
+    std::string strToken;
+    std::string strUser = "admin";
+    std::string strPassword;
+    int nChannelCountA = 0;
+    int nChannelCountB = 16;
+    int nDeviceType = 1;
+    std::string strDeviceText1;
+    std::string strDeviceText2;
+    int nYear = 2024, nMonth = 1, nDay = 15;
+    StreamProfile main;
+    StreamProfile sub;
+    uint8_t nAudioType = 0x0E;      // 0x0E A-law, 0x0A mu-law, 0 none
+    int nAudioRate = 8000;
+    std::string strMediaFile;       // video from this file instead of the test pattern
+    int32_t nLoginError = 0;        // every login fails with this error when non-zero
+    std::string strCloudError;      // text of a ZDK_ERR_CLOUD failure
+    std::map<std::tuple<int, int, int>, int32_t> queries;  // value query answers
+    Json::Value raw;                // the whole entry, for keys read elsewhere
+
+    int ChannelCount() const { return nChannelCountA + nChannelCountB; }
+    const StreamProfile &Profile(int nStreamType) const { return nStreamType == 0 ? main : sub; }
+};
+
+// The devices the simulated library answers for.
+class DeviceCatalog
+{
+public:
+    // The devices of the JSON file named by KORVEX_DEVICES, else the built-in device. A file that cannot be
+    // read or parsed gives no device at all and the reason in strError.
+    static std::vector<KorvexDevice> Load(std::string &strError);
+
+    static KorvexDevice BuiltIn();
+
+    // Parses {"Devices": [entry, ...]} or [entry, ...]; keys missing from an entry take the built-in values.
+    static bool Parse(const std::string &strJson, std::vector<KorvexDevice> &devices, std::string &strError);
+};

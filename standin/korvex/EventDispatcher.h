@@ -1,0 +1,45 @@
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+// The library thread that runs the disconnect and message callbacks, one event after the other.
+class EventDispatcher
+{
+public:
+    EventDispatcher() = default;
+    ~EventDispatcher();
+    EventDispatcher(const EventDispatcher &) = delete;
+    EventDispatcher &operator=(const EventDispatcher &) = delete;
+
+    void Start();
+    // Drops the events not run yet, waits for the one running and ends the thread.
+    void Stop();
+    void Post(int32_t nLogin, std::function<void()> fn);
+    // Drops the login's events not run yet and waits until none of its events runs.
+    void Forget(int32_t nLogin);
+    // Waits until the event running now (if any) has ended.
+    void Barrier();
+    bool OnThread() const;
+
+private:
+    void Loop();
+
+    struct Event
+    {
+        int32_t nLogin;
+        std::function<void()> fn;
+    };
+    mutable std::mutex m_mutex;
+    std::condition_variable m_cv;
+    std::deque<Event> m_queue;
+    bool m_bStop = false;
+    bool m_bRunning = false;    // an event runs now
+    int32_t m_nRunningLogin = 0;
+    std::thread m_thread;
+    std::thread::id m_threadId;
+};

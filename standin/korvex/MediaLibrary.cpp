@@ -1,0 +1,99 @@
+#include "standin/korvex/MediaLibrary.h"
+
+#include "standin/korvex/G711ToneEncoder.h"
+#include "standin/korvex/MediaFileSource.h"
+#include "standin/korvex/TestPatternEncoder.h"
+
+std::string VideoSpec::Key() const
+{
+    if (!strMediaFile.empty())
+        return "file:" + strMediaFile;
+    return "pattern:" + std::to_string(nCodec) + ":" + std::to_string(nWidth) + "x" + std::to_string(nHeight) + "@" +
+           std::to_string(nFrameRate) + ":" + std::to_string(nLabel);
+}
+
+MediaLibrary &MediaLibrary::Instance()
+{
+    static MediaLibrary library;
+    return library;
+}
+
+int MediaLibrary::EncodeCount() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_nEncodes;
+}
+
+template <typename Make>
+std::shared_ptr<MediaLibrary::Entry> MediaLibrary::Get(const std::string &strKey, Make &&make)
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    std::shared_ptr<Entry> &slot = m_entries[strKey];
+    if (!slot)
+        slot = std::make_shared<Entry>();
+    std::shared_ptr<Entry> entry = slot;
+    m_cv.wait(lock, [&] { return entry->bReady || !entry->bBusy; });
+    if (entry->bReady)
+        return entry;
+    // This thread encodes; the others wait for it. A failed encode is tried again by the next user.
+    entry->bBusy = true;
+    ++m_nEncodes;
+    lock.unlock();
+    Entry made;
+    const bool bOk = make(made);
+    lock.lock();
+    entry->bBusy = false;
+    entry->strError = made.strError;
+    if (bOk) {
+        entry->video = made.video;
+        entry->audio = made.audio;
+        entry->bReady = true;
+    }
+    m_cv.notify_all();
+    return entry;
+}
+
+std::shared_ptr<const VideoLoop> MediaLibrary::Video(const VideoSpec &spec, std::string &strError)
+{
+    std::shared_ptr<Entry> entry = Get(spec.Key(), [&spec](Entry &made) {
+        auto loop = std::make_shared<VideoLoop>();
+        bool bOk;
+        if (!spec.strMediaFile.empty()) {
+            bOk = MediaFileSource::Load(spec.strMediaFile, 30 * 60, *loop, made.strError);
+        } else {
+            TestPatternEncoder::Settings settings;
+            settings.nCodec = spec.nCodec;
+            settings.nWidth = spec.nWidth;
+            settings.nHeight = spec.nHeight;
+            settings.nFrameRate = spec.nFrameRate;
+            settings.nFrameCount = spec.nFrameRate * kLoopSeconds;
+            settings.nKeyInterval = spec.nFrameRate;
+            settings.nLabel = spec.nLabel;
+            bOk = TestPatternEncoder::EncodeLoop(settings, *loop, made.strError);
+        }
+        if (bOk)
+            made.video = loop;
+        return bOk;
+    });
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!entry->bReady)
+        strError = entry->strError;
+    return entry->video;
+}
+
+std::shared_ptr<const AudioLoop> MediaLibrary::Audio(uint8_t nAudioType, int nSampleRate, std::string &strError)
+{
+    const std::string strKey = "audio:" + std::to_string(nAudioType) + ":" + std::to_string(nSampleRate);
+    std::shared_ptr<Entry> entry = Get(strKey, [&](Entry &made) {
+        auto loop = std::make_shared<AudioLoop>();
+        const bool bOk =
+            G711ToneEncoder::EncodeLoop(nAudioType, nSampleRate, kLoopSeconds * 1000, kAudioBlockMs, *loop, made.strError);
+        if (bOk)
+            made.audio = loop;
+        return bOk;
+    });
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!entry->bReady)
+        strError = entry->strError;
+    return entry->audio;
+}

@@ -1,0 +1,57 @@
+#pragma once
+
+#include "standin/korvex/MediaLoop.h"
+
+#include <condition_variable>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+
+// What a stream of a channel plays: the test pattern of a profile, or a media file.
+struct VideoSpec
+{
+    std::string strMediaFile;   // when set, the loop comes from this file
+    uint8_t nCodec = 2;
+    int nWidth = 640;
+    int nHeight = 360;
+    int nFrameRate = 25;
+    int nLabel = 0;             // channel number drawn into the pattern
+
+    std::string Key() const;
+};
+
+// The encoded loops, each made once at its first use and shared by every stream that plays it. Streams wait
+// while a loop they need is being encoded; different loops are encoded in parallel.
+class MediaLibrary
+{
+public:
+    static MediaLibrary &Instance();
+
+    // Length of a test-pattern loop, and the distance of its key frames.
+    static constexpr int kLoopSeconds = 2;
+    static constexpr int kAudioBlockMs = 40;
+
+    std::shared_ptr<const VideoLoop> Video(const VideoSpec &spec, std::string &strError);
+    std::shared_ptr<const AudioLoop> Audio(uint8_t nAudioType, int nSampleRate, std::string &strError);
+
+    // The number of loops encoded so far (tests check that a loop is encoded once).
+    int EncodeCount() const;
+
+private:
+    struct Entry
+    {
+        bool bReady = false;
+        bool bBusy = false;
+        std::shared_ptr<const VideoLoop> video;
+        std::shared_ptr<const AudioLoop> audio;
+        std::string strError;
+    };
+    template <typename Make>
+    std::shared_ptr<Entry> Get(const std::string &strKey, Make &&make);
+
+    mutable std::mutex m_mutex;
+    std::condition_variable m_cv;
+    std::map<std::string, std::shared_ptr<Entry>> m_entries;
+    int m_nEncodes = 0;
+};

@@ -1,0 +1,87 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+// A handle of the simulated library that runs on a thread of its own (a live stream, a playback, a download)
+// and calls back from there. Its callbacks run with m_callbackMutex held, so whoever changes or removes a
+// callback waits for a call in progress; a callback may call back into the library for its own handle.
+class SimStream : public std::enable_shared_from_this<SimStream>
+{
+public:
+    enum class Kind { Live, Playback, Download };
+    using Clock = std::chrono::steady_clock;
+
+    SimStream(Kind eKind, int32_t nHandle, int32_t nLogin);
+    virtual ~SimStream();
+    SimStream(const SimStream &) = delete;
+    SimStream &operator=(const SimStream &) = delete;
+
+    Kind GetKind() const { return m_eKind; }
+    int32_t Handle() const { return m_nHandle; }
+    int32_t Login() const { return m_nLogin; }
+
+    void Start();
+    // Ends the thread and returns when no callback of this handle can run any more. Called from one of this
+    // handle's own callbacks it cannot wait for itself: the thread ends when that callback returns, and the
+    // thread object is handed back to be joined later. Otherwise the returned thread is empty.
+    std::thread Stop();
+    // The connection was lost: nothing more is delivered.
+    void Break();
+
+    // Whether the calling thread is a thread of the library, and how many of them run.
+    static bool OnLibraryThread();
+    static void MarkLibraryThread();
+    static int RunningThreads();
+    static void ThreadStarted();
+    static void ThreadEnded();
+
+protected:
+    virtual void Run() = 0;
+
+    bool Stopping() const { return m_bStop.load(); }
+    bool Broken() const { return m_bBroken.load(); }
+    // Sleeps until the time, a Wake() or the stop; false when stopping.
+    bool WaitUntil(Clock::time_point tp);
+    void Wake();
+    // Idles until the stop.
+    void WaitForStop();
+
+    // Runs call() (the callback, returning its result) with the callback lock held; a result of 0 or less is
+    // repeated shortly after until accepted. Returns false when the stream stopped meanwhile.
+    template <typename F>
+    bool Deliver(F &&call)
+    {
+        for (;;) {
+            {
+                std::lock_guard<std::recursive_mutex> guard(m_callbackMutex);
+                if (Stopping() || Broken())
+                    return false;
+                if (call() > 0)
+                    return true;
+            }
+            if (!WaitUntil(Clock::now() + kRetryDelay))
+                return false;
+        }
+    }
+
+    static constexpr std::chrono::milliseconds kRetryDelay{20};
+
+    std::recursive_mutex m_callbackMutex;
+    std::mutex m_mutex;     // guards the state of the subclasses and the wake flag
+
+private:
+    const Kind m_eKind;
+    const int32_t m_nHandle;
+    const int32_t m_nLogin;
+    std::atomic<bool> m_bStop{false};
+    std::atomic<bool> m_bBroken{false};
+    bool m_bWake = false;
+    std::condition_variable m_cv;
+    std::thread m_thread;
+};
