@@ -5,7 +5,10 @@
 #include "standin/korvex/AnnexB.h"
 #include "standin/korvex/DeviceCatalog.h"
 #include "standin/korvex/LiveStream.h"
+#include "standin/korvex/TestPatternEncoder.h"
 #include "tests/support/KorvexFixture.h"
+
+#include <QFile>
 
 #include <cstring>
 #include <set>
@@ -268,4 +271,90 @@ TEST_F(KorvexLive, RefusedRequestsAndCallbackRemoval)
     EXPECT_EQ(KorvexControl::OpenStreams(), 1);
     EXPECT_NE(ZDK_DEV_Logout(lLogin), 0);
     EXPECT_EQ(KorvexControl::OpenStreams(), 0) << "a logout closes the login's streams";
+}
+
+TEST_F(KorvexLive, DeviceEntryMayNameAMediaFile)
+{
+    // A raw H.265 file made from the test pattern stands for the device's media file.
+    TestPatternEncoder::Settings settings;
+    settings.nCodec = 3;
+    settings.nWidth = 160;
+    settings.nHeight = 96;
+    settings.nFrameCount = 60;
+    settings.nKeyInterval = 25;
+    VideoLoop loop;
+    std::string strError;
+    ASSERT_TRUE(TestPatternEncoder::EncodeLoop(settings, loop, strError)) << strError;
+    const QString strPath = TempPath("clip.hevc");
+    {
+        QFile file(strPath);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        for (const EncodedFrame &f : loop.frames)
+            file.write(reinterpret_cast<const char *>(f.data.data()), static_cast<qint64>(f.data.size()));
+    }
+    UseDevices(R"([{"IP": "10.0.0.7", "Audio": {"Codec": "None"}, "MediaFile": ")" + strPath.toStdString() + R"("}])");
+    const int32_t lLogin = LoginAt("10.0.0.7", 34567);
+    BlockSink sink;
+    const int32_t lPlay = Open(lLogin, 5, 0);
+    ASSERT_GT(lPlay, 0);
+    ASSERT_NE(ZDK_DEV_SetRealDataCallBack_V2(lPlay, &BlockSink::OnFrame, &sink), 0);
+    ASSERT_TRUE(sink.WaitForBlocks(30, 10000));
+    ASSERT_NE(ZDK_DEV_StopRealPlay(lPlay, 0), 0);
+    AvTestDecoder decoder(true);
+    int nFrames = 0;
+    for (const BlockSink::Block &b : sink.Blocks()) {
+        ASSERT_EQ(b.frame.nKind, ZDK_FRAME_VIDEO) << "the entry has no audio";
+        EXPECT_EQ(b.frame.nCodec, 5u);
+        EXPECT_EQ(b.frame.nWidth, 160);
+        EXPECT_EQ(b.frame.nHeight, 96);
+        EXPECT_TRUE(decoder.Decode(b.data.data() + 16, b.data.size() - 16)) << "frame " << nFrames;
+        ++nFrames;
+    }
+    EXPECT_TRUE(decoder.Flush());
+    EXPECT_EQ(decoder.Pictures(), nFrames);
+    EXPECT_EQ(decoder.Width(), 160);
+    EXPECT_EQ(decoder.Height(), 96);
+}
+
+TEST(KorvexTestPattern, LoopsBeginWithKeyFramesThatCarryTheirParameterSets)
+{
+    for (uint8_t nCodec : {uint8_t(2), uint8_t(3)}) {
+        TestPatternEncoder::Settings settings;
+        settings.nCodec = nCodec;
+        settings.nWidth = 176;
+        settings.nHeight = 144;
+        settings.nFrameRate = 10;
+        settings.nFrameCount = 30;
+        settings.nKeyInterval = 10;
+        settings.nLabel = 11;
+        VideoLoop loop;
+        std::string strError;
+        ASSERT_TRUE(TestPatternEncoder::EncodeLoop(settings, loop, strError)) << strError;
+        ASSERT_EQ(loop.frames.size(), 30u);
+        for (size_t i = 0; i < loop.frames.size(); ++i) {
+            EXPECT_EQ(loop.frames[i].bKeyFrame, i % 10 == 0) << int(nCodec) << " frame " << i;
+            if (loop.frames[i].bKeyFrame) {
+                EXPECT_TRUE(AnnexB::HasParameterSets(loop.frames[i].data.data(), loop.frames[i].data.size(),
+                                                     nCodec == 3));
+            }
+        }
+        // The loop plays twice over without a decoder error: its end runs into its first key frame.
+        AvTestDecoder decoder(nCodec == 3);
+        for (int nPass = 0; nPass < 2; ++nPass)
+            for (const EncodedFrame &f : loop.frames)
+                EXPECT_TRUE(decoder.Decode(f.data.data(), f.data.size()));
+        EXPECT_TRUE(decoder.Flush());
+        EXPECT_EQ(decoder.Pictures(), 60);
+    }
+    // The pattern shows the channel number: two labels give two different pictures.
+    std::vector<uint8_t> a(176 * 144 * 3 / 2), b(a.size());
+    auto draw = [](std::vector<uint8_t> &img, int nLabel) {
+        TestPatternEncoder::Draw(img.data(), 176, img.data() + 176 * 144, 88, img.data() + 176 * 144 * 5 / 4, 88, 176,
+                                 144, nLabel, 0, 25, 50);
+    };
+    draw(a, 0);
+    draw(b, 1);
+    EXPECT_NE(a, b);
+    draw(b, 0);
+    EXPECT_EQ(a, b);
 }
