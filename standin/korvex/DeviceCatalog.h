@@ -47,7 +47,17 @@ struct KorvexDevice
     const StreamProfile &Profile(int nStreamType) const { return nStreamType == 0 ? main : sub; }
 };
 
-// The devices the simulated library answers for.
+// The devices the simulated library answers for. A device file holds {"Devices": [entry, ...]} (or the bare
+// array); every key of an entry is optional and defaults to the built-in device's value:
+//   "IP", "Port", "SN", "Token", "User", "Password"       where and how the device is logged in to
+//   "Channels" (all channels, as count B), "ChannelCountA", "ChannelCountB", "DeviceType",
+//   "DeviceText1", "DeviceText2", "Date" ("yyyy-mm-dd")  what the login reports
+//   "Main", "Sub": {"Codec": "H.264"|"H.265", "Width", "Height", "FrameRate"}   the two stream profiles
+//   "Audio": {"Codec": "G711A"|"G711U"|"None", "SampleRate": 8000|16000}
+//   "MediaFile": a file whose video (H.264 or H.265) every channel plays instead of the test pattern
+//   "LoginError": an error every login gets, "CloudError": its text for -11613
+//   "Query": [{"Input": [a, b, c], "Value": v}]          answers of the value query
+// The first entry that matches a login's address and port (or serial number) answers it.
 class DeviceCatalog
 {
 public:

@@ -16,16 +16,24 @@ LiveStream::LiveStream(int32_t nHandle, int32_t nLogin, const VideoSpec &spec, u
 
 void LiveStream::SetCallback(ZDK_fRealDataCallBack cb, void *pUser)
 {
-    std::lock_guard<std::recursive_mutex> guard(m_callbackMutex);
-    m_cbV1 = cb;
-    m_pUserV1 = pUser;
+    {
+        std::lock_guard<std::recursive_mutex> guard(m_callbackMutex);
+        m_cbV1 = cb;
+        m_pUserV1 = pUser;
+    }
+    m_bCallbackSet = true;
+    Wake();
 }
 
 void LiveStream::SetCallback(ZDK_fRealDataCallBack_V2 cb, void *pUser)
 {
-    std::lock_guard<std::recursive_mutex> guard(m_callbackMutex);
-    m_cbV2 = cb;
-    m_pUserV2 = pUser;
+    {
+        std::lock_guard<std::recursive_mutex> guard(m_callbackMutex);
+        m_cbV2 = cb;
+        m_pUserV2 = pUser;
+    }
+    m_bCallbackSet = true;
+    Wake();
 }
 
 bool LiveStream::RemoveCallback(ZDK_fRealDataCallBack cb, void *pUser)
@@ -83,6 +91,11 @@ void LiveStream::Run()
     if (m_nAudioType)
         audio = MediaLibrary::Instance().Audio(m_nAudioType, m_nAudioRate, strError);
 
+    // The stream begins, with its key frame, once a data callback is there to take it.
+    while (!m_bCallbackSet.load()) {
+        if (!WaitUntil(Clock::now() + std::chrono::seconds(1)))
+            return;
+    }
     const auto frameStep = std::chrono::microseconds(1000000 / video->nFrameRate);
     const auto audioStep = std::chrono::milliseconds(audio ? audio->nBlockMs : 1000);
     const auto lateLimit = std::chrono::milliseconds(200);

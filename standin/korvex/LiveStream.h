@@ -5,7 +5,8 @@
 #include "standin/korvex/SimStream.h"
 
 // A channel's live stream: its loop played out in real time with fresh timestamps, video and audio blocks
-// to the V1 and V2 data callbacks.
+// to the V1 and V2 data callbacks. It begins with a key frame once the first data callback is set; later,
+// a block that no callback takes is dropped.
 class LiveStream : public SimStream
 {
 public:
@@ -27,6 +28,7 @@ private:
     bool DeliverBlock(const std::vector<uint8_t> &block, const RealDataFrame &frame, int32_t nDataType);
 
     const VideoSpec m_spec;
+    std::atomic<bool> m_bCallbackSet{false};
     const uint8_t m_nAudioType;
     const int m_nAudioRate;
     // Guarded by m_callbackMutex.

@@ -68,6 +68,18 @@ int32_t WatchedV2(int32_t lPlay, const RealDataFrame *, void *)
     return 1;
 }
 
+// Playback data (3) and playback position or download progress (4).
+int32_t WatchedPlayData(int32_t lPlay, int32_t, const unsigned char *, uint32_t, void *)
+{
+    g_pWatch->Call(lPlay, 3);
+    return 1;
+}
+
+void WatchedPos(int32_t lHandle, int32_t, int32_t, void *)
+{
+    g_pWatch->Call(lHandle, 4);
+}
+
 } // namespace
 
 class KorvexLifecycle : public KorvexFixture
@@ -110,8 +122,36 @@ TEST_F(KorvexLifecycle, StartStopStressWithSlowCallbacks)
                 }
                 plays.push_back(lPlay);
             }
+            // A playback (fast, so that it reaches its end report) and a download of a short span.
+            ZDK_FindInfo find{};
+            find.nChannel = 1;
+            find.nStreamType = 1;
+            find.startTime = ZDK_Time6{2022, 1, 2, 3, 4, 0};
+            find.endTime = ZDK_Time6{2022, 1, 2, 3, 4, 1};
+            const int32_t lPlayback =
+                ZDK_DEV_PlayBackByTimeEx(lLogin, &find, &WatchedPlayData, nullptr, &WatchedPos, nullptr);
+            ASSERT_GT(lPlayback, 0);
+            ASSERT_NE(ZDK_DEV_PlayBackControl(lPlayback, ZDK_PLAY_FAST, 4, 0), 0);
+            ZDK_FileData file{};
+            file.nChannel = 2;
+            file.nStreamType = 1;
+            file.stBeginTime = ZDK_FileTime{2022, 1, 2, 0, 3, 4, 0};
+            file.stEndTime = ZDK_FileTime{2022, 1, 2, 0, 3, 4, 2};
+            const QByteArray baPath =
+                TempPath(QString("download_%1_%2").arg(nSeed).arg(nRound)).toLocal8Bit();
+            const int32_t lDownload =
+                ZDK_DEV_DownloadByName(lLogin, &file, baPath.constData(), &WatchedPos, nullptr, 0);
+            ASSERT_GT(lDownload, 0);
+
             std::this_thread::sleep_for(std::chrono::milliseconds(rng() % 60));
             const int nWay = nRound % 3;
+            if (nWay < 2) {
+                EXPECT_NE(ZDK_DEV_StopPlayBack(lPlayback), 0);
+                m_watch.Close(lPlayback, 3);
+                m_watch.Close(lPlayback, 4);
+                EXPECT_NE(ZDK_DEV_StopDownload(lDownload), 0);
+                m_watch.Close(lDownload, 4);
+            }
             for (size_t i = 0; i < plays.size() && nWay < 2; ++i) {
                 const int32_t lPlay = plays[i];
                 if (nWay == 0) {
@@ -134,6 +174,9 @@ TEST_F(KorvexLifecycle, StartStopStressWithSlowCallbacks)
                 m_watch.Close(lPlay, 1);
                 m_watch.Close(lPlay, 2);
             }
+            m_watch.Close(lPlayback, 3);
+            m_watch.Close(lPlayback, 4);
+            m_watch.Close(lDownload, 4);
         }
     };
     std::thread first(client, 1u), second(client, 2u);
