@@ -2,6 +2,7 @@
 
 #include "standin/korvex/DownloadTask.h"
 #include "standin/korvex/LiveStream.h"
+#include "standin/korvex/MediaLibrary.h"
 #include "standin/korvex/PlaybackStream.h"
 
 #include <chrono>
@@ -38,6 +39,18 @@ KorvexSim &KorvexSim::Instance()
 {
     static KorvexSim sim;
     return sim;
+}
+
+KorvexSim::KorvexSim()
+{
+    // The loops' library is made first, so that it outlives the simulated library at the process's end.
+    MediaLibrary::Instance();
+}
+
+KorvexSim::~KorvexSim()
+{
+    // A process that ends without ZDK_DEV_Cleanup still stops its streams before the statics go.
+    Cleanup();
 }
 
 void KorvexSim::SetLastError(int32_t nError) { t_nLastError = nError; }

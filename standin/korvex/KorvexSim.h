@@ -92,7 +92,8 @@ private:
         bool bCut = false;
     };
 
-    KorvexSim() = default;
+    KorvexSim();
+    ~KorvexSim();
     int32_t NextHandle() { return m_nNextHandle++; }
     // m_mutex held. The login, or null with the last error set.
     std::shared_ptr<LoginState> FindLogin(int32_t lLogin);
