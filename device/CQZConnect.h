@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <memory>
 
+class QString;
+
 // The user-data record handed to the device library at set-up.
 struct UserDataInfo
 {
@@ -75,6 +77,46 @@ public:
     int StartDownLoad(int lLoginID, const DownloadFileEntry &entry, const char *pLocalPath,
                       ZDK_fDownLoadPosCallBack cbPos, void *pUser);
     bool StopDownLoad(int lHandle);
+
+    // Configuration, abilities, upgrades and file transfer. Answers of the device are read within the length
+    // the library reports, and every JSON value is type-checked before it is read: an answer of the wrong shape
+    // gives the operation's failure result.
+
+    // The abilities of that name (JSON) into the buffer, as a zero-terminated text within nBufferSize bytes.
+    // 100, or the result code of the library's error.
+    int GetChannelAbility(int lLoginID, const char *pName, char *pBuffer, int nBufferSize);
+    // Sets flags[0][i] (main stream) and flags[1][i] (extra stream) to 1 for each of the first 64 channels whose
+    // encoder is H.264 (a ChannelCodecTable); leaves the rest as they are. Always 100.
+    int GetEncodeFormat(int lLoginID, int (&flags)[2][64]);
+    // Whether the camera of the channel (bQuick: the device itself) has a two-lens zoom.
+    bool GetScaleTwoLensAbility(int lLoginID, int nChannel, bool bQuick);
+    // Reads the zoom of the stream (bAllChannels: of the device itself, channel -1) and applies it back to the
+    // channel, the sub stream reset first for the main stream. 1 when read, 0 when the answer does not parse
+    // or its "Ret" is not 100, -1 when the command fails or a value has the wrong type.
+    int GetScaleTwoLensConfig(int lLoginID, int nChannel, int nStreamType, float &fTimes, bool bAllChannels,
+                              float &fMaxTimes);
+    // 1, or -1 when the device refuses.
+    int SetScaleTwoLensConfig(int lLoginID, int nChannel, int nStreamType, float fTimesOri, float fTimes);
+    // The library's result; when it succeeded and the device lists a version whose date text differs from
+    // strCurrentDate, strNewVersion becomes the name of the first version listed.
+    int GetNewVersionInfo(int lLoginID, const QString &strCurrentDate, QString &strNewVersion);
+    // 100 (the progress callback follows on a library thread), 1007 when the device refuses to start, or the
+    // result code of the library's error. The upgrade handle comes with the callback.
+    int StartLocalUpgrade(int lLoginID, const QString &strFilePath, ZDK_fUpgradeCallBack cbProgress, void *pUser);
+    int StartOnlineUpgrade(int lLoginID, const QString &strVersion, ZDK_fUpgradeCallBack cbProgress, void *pUser);
+    int GetUpgradeState(int lUpgradeHandle);
+    // Closes a handle above 0; returns once no callback of that upgrade can run any more.
+    bool CloseUpgrade(int lUpgradeHandle);
+    // Kind 0 imports a configuration file (100, 1020 when it does not open, 1015 above 64 KiB, or the result
+    // code of the library's error); kinds 1-4 send the file with the upload header of the kind (100, 109 for a
+    // missing or empty file, or the result code of the library's error), the result following through cb.
+    int ImportFile(int nKind, int lLoginID, int nChannel, const QString &strPath, ZDK_fFileTransferCallBack cb,
+                   void *pUser);
+    // Sends the file (local 8-bit path) with the caller's header: 1, -1 when the "OPFile" command fails, -2 when
+    // the transfer does not start.
+    int SendAudioFile(int lLoginID, const char *pPath, const char *pHeader, void *pUser, ZDK_fFileTransferCallBack cb);
+    // Registers the library's message callback (alarms).
+    bool SetMessCallBack(ZDK_fMessCallBack cbMessage, void *pUser);
 
     const ZDK_AppAccountInfo &AccountInfo() const { return *m_pAccoutInfo; }
     const UserDataInfo &UserData() const { return *m_pUserData; }

@@ -28,6 +28,7 @@ enum ZDK_ErrorCode : int32_t {
     ZDK_ERR_NO_RECORD = -10008,         // no recording in the asked time span
     ZDK_ERR_NO_CHANNEL = -10009,        // the device has no such channel
     ZDK_ERR_WRONG_THREAD = -10010,      // a call that must not run on a library thread was made from a callback
+    ZDK_ERR_BUFFER_TOO_SMALL = -10011,  // the answer does not fit into the out buffer
     ZDK_ERR_LOGIN_REFUSED = -11300,     // the device refused the login (token refused)
     ZDK_ERR_PASSWORD = -11301,          // wrong password
     ZDK_ERR_NO_USER = -11302,           // unknown user
@@ -208,6 +209,55 @@ struct ZDK_QueryInfo
 };
 static_assert(sizeof(ZDK_QueryInfo) == 12, "query record size");
 
+// Configuration commands (ZDK_DEV_GetDevConfig, ZDK_DEV_SetDevConfig) and JSON commands, each with its name.
+enum ZDK_ConfigCommand : int32_t {
+    ZDK_CFG_TALK = 9,                   // get: ZDK_TalkConfig
+    ZDK_CFG_IMPORT = 52,                // set: a configuration file (JSON text) for the whole device
+    ZDK_CFG_UPGRADE_INFO = 192,         // get: ZDK_UpgradeInfo
+    ZDK_CMD_ENCODE = 1042,              // "AVEnc.A3Encode": the encoder formats of every channel
+    ZDK_CMD_SYSTEM_FUNCTION = 1362,     // "bypass@SystemFunction": the abilities of the camera behind a channel
+    ZDK_CMD_SCALE_TIMES_SWITCH = 3032,  // "OPScaleTimesSwitch": sets the two-lens zoom of a stream
+    ZDK_CMD_SENSOR_GET = 3034,          // "OPSensorGet": reads the two-lens zoom of a stream
+    ZDK_CMD_FILE = 3500,                // "OPFile": announces the file that ZDK_DEV_SendFileDataToDevice sends
+};
+
+// The device talk configuration (command ZDK_CFG_TALK, 229 bytes).
+struct ZDK_TalkConfig
+{
+    char reserved0[128];
+    uint8_t bCannotTalk;    // 128: non-zero when the device itself cannot talk
+    char reserved1[100];
+};
+static_assert(sizeof(ZDK_TalkConfig) == 229 && offsetof(ZDK_TalkConfig, bCannotTalk) == 128, "talk record layout");
+
+// One firmware version the device could be upgraded to, and the list of them (command ZDK_CFG_UPGRADE_INFO,
+// 2884 bytes): the count, then the versions, newest first.
+struct ZDK_UpgradeVersion
+{
+    char sName[128];    // the version name, such as "KVX-NVR16_V4.03.R12"
+    char sDate[32];     // its date text, such as "2024-6-1"
+    char sNote[128];
+};
+struct ZDK_UpgradeInfo
+{
+    int32_t nCount;
+    ZDK_UpgradeVersion versions[10];
+};
+static_assert(sizeof(ZDK_UpgradeVersion) == 288, "upgrade version size");
+static_assert(sizeof(ZDK_UpgradeInfo) == 2884 && offsetof(ZDK_UpgradeInfo, versions) == 4 &&
+                  offsetof(ZDK_UpgradeInfo, versions) + offsetof(ZDK_UpgradeVersion, sDate) == 132,
+              "upgrade information layout");
+
+// Upgrade kinds (the type argument of the two starts) and states (ZDK_DEV_GetUpgradeState; the progress
+// callback's first value is the state at that report). Done and failed are final.
+enum ZDK_UpgradeType : int32_t { ZDK_UPGRADE_ONLINE = 0, ZDK_UPGRADE_LOCAL = 1 };
+enum ZDK_UpgradeState : int32_t { ZDK_UPGRADE_DONE = 1, ZDK_UPGRADE_RUNNING = 2, ZDK_UPGRADE_FAILED = 3 };
+
+// Result kinds of the file-transfer callback: the device took the whole file (values: bytes received, file
+// size); the device answered with a code of its own (value 1: the code, value 2: bytes received); the transfer
+// broke off (values: bytes received, file size).
+enum ZDK_TransferKind : int32_t { ZDK_TRANSFER_DONE = 1, ZDK_TRANSFER_ANSWER = 2, ZDK_TRANSFER_BROKEN = 3 };
+
 // Data types of the V1 live and playback data callbacks.
 enum ZDK_DataType : int32_t { ZDK_DATA_VIDEO = 1, ZDK_DATA_AUDIO = 3 };
 
@@ -243,10 +293,11 @@ typedef void (*ZDK_fDownLoadPosCallBack)(int32_t lHandle, int32_t nTotalSize, in
 // Audio of a voice talk.
 typedef void (*ZDK_fVoiceDataCallBack)(int32_t lVoiceHandle, const char *pDataBuf, int32_t nBufLen,
                                        int32_t nDataType, void *pUser);
-// Upgrade progress.
+// Upgrade progress: nValue is the ZDK_UpgradeState at the report, sizes in bytes; the last report comes with
+// the final state.
 typedef void (*ZDK_fUpgradeCallBack)(int32_t nValue, int32_t lUpgradeHandle, int32_t nTotalSize, int32_t nSendSize,
                                      void *pUser);
-// Progress and result of a file sent to the device.
+// The result of a file sent to the device: one report per transfer, nKind a ZDK_TransferKind.
 typedef void (*ZDK_fFileTransferCallBack)(int32_t lHandle, int32_t nKind, int32_t nValue1, int32_t nValue2,
                                           void *pUser);
 
@@ -323,7 +374,10 @@ int32_t ZDK_DEV_VoiceComSendData(int32_t lVoiceHandle, const char *pSendBuf, int
 int32_t ZDK_DEV_StopVoiceCom(int32_t lVoiceHandle);
 
 // ---------------------------------------------------------------------------------------------------------
-// Configuration. Results below 0 fail; the out length receives the bytes written to the out buffer.
+// Configuration. Results below 0 fail (the result is the error, also the last error); the out length receives
+// the bytes written to the out buffer. Texts in and out are JSON of exactly the given length: the library
+// neither needs nor writes a terminating zero. The JSON answers are objects whose "Name" names the member
+// that carries the data, with a "Ret" of 100 when the device did what was asked.
 int32_t ZDK_DEV_GetDevConfig(int32_t lLoginID, int32_t nCommand, int32_t nChannel, char *pOutBuffer,
                              uint32_t nOutBufferSize, uint32_t *pReturned, int32_t nWaitMs);
 int32_t ZDK_DEV_SetDevConfig(int32_t lLoginID, int32_t nCommand, int32_t nChannel, const char *pInBuffer,
@@ -335,7 +389,7 @@ int32_t ZDK_DEV_GetDevConfig_Json(int32_t lLoginID, const char *pName, int32_t n
 int32_t ZDK_DEV_CmdGeneral_Json(int32_t lLoginID, int32_t nCommand, const char *pName, const char *pInData,
                                 uint32_t nInLength, char *pOutBuffer, uint32_t nOutBufferSize, uint32_t *pReturned,
                                 int32_t nWaitMs, int32_t nChannel);
-// JSON command without an answer (1 = success).
+// JSON command without an answer (1 = success), such as "OPFile".
 int32_t ZDK_DEV_Cmd_Json(int32_t lLoginID, int32_t nCommand, const char *pName, const char *pInData,
                          uint32_t nInLength, int32_t nWaitMs, int32_t nChannel);
 // Channel abilities as JSON, by ability name (1 = success).
@@ -345,15 +399,18 @@ int32_t ZDK_DEV_GetChannelAbility_Json(int32_t lLoginID, const char *pName, int3
 int32_t ZDK_DEV_GetAbility(int32_t lLoginID, const char *pPath, int32_t nReserved);
 // A value of the device chosen by the query record. Returns a bool; the value goes to *pResult.
 int32_t ZDK_DEV_QueryValue(int32_t lLoginID, const ZDK_QueryInfo *pQuery, int32_t *pResult, int32_t nWaitMs);
-// Sends a local file to the device after an "OPFile" command; progress and result through the callback.
-// Returns the transfer handle (non-zero on success).
+// Sends a local file to the device after an "OPFile" command (ZDK_CMD_FILE) announced it: the whole file is
+// read during the call; the result comes through the callback. Returns the transfer handle (non-zero on success).
 int32_t ZDK_DEV_SendFileDataToDevice(int32_t lLoginID, const char *pPath, ZDK_fFileTransferCallBack cbTransfer,
                                      void *pUser);
 // Acknowledges a report of a file transfer (kind 1 and the report's two values). Returns a bool.
 int32_t ZDK_DEV_FileTransferAck(int32_t lHandle, int32_t nKind, int32_t nValue1, int32_t nValue2);
 
 // ---------------------------------------------------------------------------------------------------------
-// Firmware upgrade. Both return the upgrade handle.
+// Firmware upgrade from a local file (read whole during the call, type ZDK_UPGRADE_LOCAL) or to a version of the
+// device's list (type ZDK_UPGRADE_ONLINE). Both return the upgrade handle; a device that refuses to start one
+// (an upgrade runs already, no such version) fails with ZDK_ERR_UPGRADE_REFUSED. The handle stays valid after
+// the final state until it is closed; closing returns only when no callback of it can run any more.
 int32_t ZDK_DEV_StartLocalUpgrade(int32_t lLoginID, const char *pFilePath, int32_t nType, ZDK_fUpgradeCallBack cb,
                                   void *pUser);
 int32_t ZDK_DEV_StartOnlineUpgrade(int32_t lLoginID, const char *pVersion, int32_t nType, ZDK_fUpgradeCallBack cb,

@@ -103,6 +103,8 @@ bool ParseEntry(const Json::Value &entry, KorvexDevice &dev, std::string &strErr
         strError = "bad channel counts";
         return false;
     }
+    if (!DeviceSettings::Parse(entry, dev.ChannelCount(), dev.settings, strError))
+        return false;
     if (!entry["Date"].isNull()) {
         if (!entry["Date"].isString() ||
             std::sscanf(entry["Date"].asCString(), "%d-%d-%d", &dev.nYear, &dev.nMonth, &dev.nDay) != 3) {
@@ -164,6 +166,7 @@ KorvexDevice DeviceCatalog::BuiltIn()
     dev.strDeviceText2 = "KVX-NVR16";
     dev.main = StreamProfile{3, 1280, 720, 25};
     dev.sub = StreamProfile{2, 640, 360, 15};
+    dev.settings = DeviceSettings::BuiltIn();
     return dev;
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "standin/korvex/DeviceSettings.h"
+
 #include <json/value.h>
 
 #include <cstdint>
@@ -41,6 +43,7 @@ struct KorvexDevice
     int32_t nLoginError = 0;        // every login fails with this error when non-zero
     std::string strCloudError;      // text of a ZDK_ERR_CLOUD failure
     std::map<std::tuple<int, int, int>, int32_t> queries;  // value query answers
+    DeviceSettings settings;        // configuration, abilities, two-lens zoom, firmware versions
     Json::Value raw;                // the whole entry, for keys read elsewhere
 
     int ChannelCount() const { return nChannelCountA + nChannelCountB; }

@@ -2,7 +2,10 @@
 // passes the entry gate (latency, forced failures) and hands over to KorvexSim.
 
 #include "platform/korvex.h"
+#include "standin/korvex/DeviceConfig.h"
+#include "standin/korvex/FileTransfer.h"
 #include "standin/korvex/KorvexSim.h"
+#include "standin/korvex/UpgradeTask.h"
 
 #include <cstdio>
 #include <cstring>
@@ -16,6 +19,9 @@ KorvexSim &Sim() { return KorvexSim::Instance(); }
 std::string Field(const char *pField, size_t nWidth) { return std::string(pField, strnlen(pField, nWidth)); }
 
 std::string Text(const char *p) { return p ? std::string(p) : std::string("(null)"); }
+
+// A JSON input exactly as long as the length given (no terminating zero is looked for).
+std::string InText(const char *p, uint32_t nLength) { return p ? std::string(p, nLength) : std::string("(null)"); }
 
 std::string TimeText(int y, int mo, int d, int h, int mi, int s)
 {
@@ -341,8 +347,7 @@ int32_t ZDK_DEV_StopDownload(int32_t lDownloadHandle)
 }
 
 // ----------------------------------------------------------------------------------------------------------
-// Talk, configuration, abilities, file transfer and upgrades: the simulated device does not offer them yet;
-// each call is journaled and fails with ZDK_ERR_NOT_SUPPORTED.
+// Talk: the simulated device does not offer it yet; each call is journaled and fails with ZDK_ERR_NOT_SUPPORTED.
 
 int32_t ZDK_DEV_StartVoiceCom_MR(int32_t lLoginID, ZDK_fVoiceDataCallBack, void *)
 {
@@ -374,8 +379,11 @@ int32_t ZDK_DEV_StopVoiceCom(int32_t lVoiceHandle)
     return NotSupported();
 }
 
-int32_t ZDK_DEV_GetDevConfig(int32_t lLoginID, int32_t nCommand, int32_t nChannel, char *, uint32_t nOutBufferSize,
-                             uint32_t *pReturned, int32_t nWaitMs)
+// ----------------------------------------------------------------------------------------------------------
+// Configuration, abilities, file transfer and upgrades.
+
+int32_t ZDK_DEV_GetDevConfig(int32_t lLoginID, int32_t nCommand, int32_t nChannel, char *pOutBuffer,
+                             uint32_t nOutBufferSize, uint32_t *pReturned, int32_t nWaitMs)
 {
     if (pReturned)
         *pReturned = 0;
@@ -384,24 +392,22 @@ int32_t ZDK_DEV_GetDevConfig(int32_t lLoginID, int32_t nCommand, int32_t nChanne
                                                 " size=" + std::to_string(nOutBufferSize) +
                                                 " wait=" + std::to_string(nWaitMs)))
         return KorvexSim::LastError();
-    NotSupported();
-    return ZDK_ERR_NOT_SUPPORTED;
+    return DeviceConfig::Instance().GetConfig(lLoginID, nCommand, nChannel, pOutBuffer, nOutBufferSize, pReturned);
 }
 
-int32_t ZDK_DEV_SetDevConfig(int32_t lLoginID, int32_t nCommand, int32_t nChannel, const char *, uint32_t nInLength,
-                             int32_t nWaitMs)
+int32_t ZDK_DEV_SetDevConfig(int32_t lLoginID, int32_t nCommand, int32_t nChannel, const char *pInBuffer,
+                             uint32_t nInLength, int32_t nWaitMs)
 {
     if (!Sim().Enter("ZDK_DEV_SetDevConfig", "login=" + std::to_string(lLoginID) + " cmd=" +
                                                 std::to_string(nCommand) + " channel=" + std::to_string(nChannel) +
                                                 " length=" + std::to_string(nInLength) +
                                                 " wait=" + std::to_string(nWaitMs)))
         return KorvexSim::LastError();
-    NotSupported();
-    return ZDK_ERR_NOT_SUPPORTED;
+    return DeviceConfig::Instance().SetConfig(lLoginID, nCommand, nChannel, pInBuffer, nInLength);
 }
 
-int32_t ZDK_DEV_GetDevConfig_Json(int32_t lLoginID, const char *pName, int32_t nCommand, int32_t nChannel, char *,
-                                  uint32_t nOutBufferSize, uint32_t *pReturned, int32_t nWaitMs)
+int32_t ZDK_DEV_GetDevConfig_Json(int32_t lLoginID, const char *pName, int32_t nCommand, int32_t nChannel,
+                                  char *pOutBuffer, uint32_t nOutBufferSize, uint32_t *pReturned, int32_t nWaitMs)
 {
     if (pReturned)
         *pReturned = 0;
@@ -410,12 +416,13 @@ int32_t ZDK_DEV_GetDevConfig_Json(int32_t lLoginID, const char *pName, int32_t n
                                                      std::to_string(nChannel) + " size=" +
                                                      std::to_string(nOutBufferSize) + " wait=" + std::to_string(nWaitMs)))
         return KorvexSim::LastError();
-    NotSupported();
-    return ZDK_ERR_NOT_SUPPORTED;
+    return DeviceConfig::Instance().GetConfigJson(lLoginID, pName, nCommand, nChannel, pOutBuffer, nOutBufferSize,
+                                                  pReturned);
 }
 
-int32_t ZDK_DEV_CmdGeneral_Json(int32_t lLoginID, int32_t nCommand, const char *pName, const char *, uint32_t nInLength,
-                                char *, uint32_t nOutBufferSize, uint32_t *pReturned, int32_t nWaitMs, int32_t nChannel)
+int32_t ZDK_DEV_CmdGeneral_Json(int32_t lLoginID, int32_t nCommand, const char *pName, const char *pInData,
+                                uint32_t nInLength, char *pOutBuffer, uint32_t nOutBufferSize, uint32_t *pReturned,
+                                int32_t nWaitMs, int32_t nChannel)
 {
     if (pReturned)
         *pReturned = 0;
@@ -423,24 +430,30 @@ int32_t ZDK_DEV_CmdGeneral_Json(int32_t lLoginID, int32_t nCommand, const char *
                                                    std::to_string(nCommand) + " name=" + Text(pName) + " length=" +
                                                    std::to_string(nInLength) + " size=" +
                                                    std::to_string(nOutBufferSize) + " wait=" +
-                                                   std::to_string(nWaitMs) + " channel=" + std::to_string(nChannel)))
+                                                   std::to_string(nWaitMs) + " channel=" + std::to_string(nChannel) +
+                                                   " in=" + InText(pInData, nInLength)))
         return KorvexSim::LastError();
-    NotSupported();
-    return ZDK_ERR_NOT_SUPPORTED;
+    if (!pOutBuffer) {
+        KorvexSim::SetLastError(ZDK_ERR_ILLEGAL_PARAM);
+        return ZDK_ERR_ILLEGAL_PARAM;
+    }
+    return DeviceConfig::Instance().Command(lLoginID, nCommand, pName, pInData, nInLength, pOutBuffer, nOutBufferSize,
+                                            pReturned, nChannel);
 }
 
-int32_t ZDK_DEV_Cmd_Json(int32_t lLoginID, int32_t nCommand, const char *pName, const char *, uint32_t nInLength,
-                         int32_t nWaitMs, int32_t nChannel)
+int32_t ZDK_DEV_Cmd_Json(int32_t lLoginID, int32_t nCommand, const char *pName, const char *pInData,
+                         uint32_t nInLength, int32_t nWaitMs, int32_t nChannel)
 {
     if (!Sim().Enter("ZDK_DEV_Cmd_Json", "login=" + std::to_string(lLoginID) + " cmd=" + std::to_string(nCommand) +
                                             " name=" + Text(pName) + " length=" + std::to_string(nInLength) +
-                                            " wait=" + std::to_string(nWaitMs) + " channel=" + std::to_string(nChannel)))
+                                            " wait=" + std::to_string(nWaitMs) + " channel=" +
+                                            std::to_string(nChannel) + " in=" + InText(pInData, nInLength)))
         return KorvexSim::LastError();
-    NotSupported();
-    return ZDK_ERR_NOT_SUPPORTED;
+    return DeviceConfig::Instance().Command(lLoginID, nCommand, pName, pInData, nInLength, nullptr, 0, nullptr,
+                                            nChannel);
 }
 
-int32_t ZDK_DEV_GetChannelAbility_Json(int32_t lLoginID, const char *pName, int32_t nChannel, char *,
+int32_t ZDK_DEV_GetChannelAbility_Json(int32_t lLoginID, const char *pName, int32_t nChannel, char *pOutBuffer,
                                        uint32_t nOutBufferSize, uint32_t *pReturned, int32_t nWaitMs)
 {
     if (pReturned)
@@ -450,8 +463,7 @@ int32_t ZDK_DEV_GetChannelAbility_Json(int32_t lLoginID, const char *pName, int3
                                                           std::to_string(nOutBufferSize) +
                                                           " wait=" + std::to_string(nWaitMs)))
         return KorvexSim::LastError();
-    NotSupported();
-    return ZDK_ERR_NOT_SUPPORTED;
+    return DeviceConfig::Instance().ChannelAbility(lLoginID, pName, nChannel, pOutBuffer, nOutBufferSize, pReturned);
 }
 
 int32_t ZDK_DEV_GetAbility(int32_t lLoginID, const char *pPath, int32_t nReserved)
@@ -459,7 +471,7 @@ int32_t ZDK_DEV_GetAbility(int32_t lLoginID, const char *pPath, int32_t nReserve
     if (!Sim().Enter("ZDK_DEV_GetAbility",
                      "login=" + std::to_string(lLoginID) + " path=" + Text(pPath) + " " + std::to_string(nReserved)))
         return 0;
-    return NotSupported();
+    return DeviceConfig::Instance().Ability(lLoginID, pPath);
 }
 
 int32_t ZDK_DEV_QueryValue(int32_t lLoginID, const ZDK_QueryInfo *pQuery, int32_t *pResult, int32_t nWaitMs)
@@ -478,11 +490,12 @@ int32_t ZDK_DEV_QueryValue(int32_t lLoginID, const ZDK_QueryInfo *pQuery, int32_
     return Sim().QueryValue(lLoginID, *pQuery, pResult);
 }
 
-int32_t ZDK_DEV_SendFileDataToDevice(int32_t lLoginID, const char *pPath, ZDK_fFileTransferCallBack, void *)
+int32_t ZDK_DEV_SendFileDataToDevice(int32_t lLoginID, const char *pPath, ZDK_fFileTransferCallBack cbTransfer,
+                                     void *pUser)
 {
     if (!Sim().Enter("ZDK_DEV_SendFileDataToDevice", "login=" + std::to_string(lLoginID) + " path=" + Text(pPath)))
         return 0;
-    return NotSupported();
+    return FileTransfer::Instance().Send(lLoginID, pPath, cbTransfer, pUser);
 }
 
 int32_t ZDK_DEV_FileTransferAck(int32_t lHandle, int32_t nKind, int32_t nValue1, int32_t nValue2)
@@ -491,36 +504,37 @@ int32_t ZDK_DEV_FileTransferAck(int32_t lHandle, int32_t nKind, int32_t nValue1,
                                                    std::to_string(nKind) + " " + std::to_string(nValue1) + " " +
                                                    std::to_string(nValue2)))
         return 0;
-    return NotSupported();
+    return FileTransfer::Instance().Ack(lHandle, nKind, nValue1, nValue2);
 }
 
-int32_t ZDK_DEV_StartLocalUpgrade(int32_t lLoginID, const char *pFilePath, int32_t nType, ZDK_fUpgradeCallBack, void *)
+int32_t ZDK_DEV_StartLocalUpgrade(int32_t lLoginID, const char *pFilePath, int32_t nType, ZDK_fUpgradeCallBack cb,
+                                  void *pUser)
 {
     if (!Sim().Enter("ZDK_DEV_StartLocalUpgrade",
                      "login=" + std::to_string(lLoginID) + " path=" + Text(pFilePath) + " type=" + std::to_string(nType)))
         return 0;
-    return NotSupported();
+    return UpgradeTask::StartLocal(lLoginID, pFilePath, nType, cb, pUser);
 }
 
-int32_t ZDK_DEV_StartOnlineUpgrade(int32_t lLoginID, const char *pVersion, int32_t nType, ZDK_fUpgradeCallBack, void *)
+int32_t ZDK_DEV_StartOnlineUpgrade(int32_t lLoginID, const char *pVersion, int32_t nType, ZDK_fUpgradeCallBack cb,
+                                   void *pUser)
 {
     if (!Sim().Enter("ZDK_DEV_StartOnlineUpgrade", "login=" + std::to_string(lLoginID) + " version=" + Text(pVersion) +
                                                       " type=" + std::to_string(nType)))
         return 0;
-    return NotSupported();
+    return UpgradeTask::StartOnline(lLoginID, pVersion, nType, cb, pUser);
 }
 
 int32_t ZDK_DEV_GetUpgradeState(int32_t lUpgradeHandle)
 {
     if (!Sim().Enter("ZDK_DEV_GetUpgradeState", "handle=" + std::to_string(lUpgradeHandle)))
         return KorvexSim::LastError();
-    NotSupported();
-    return ZDK_ERR_NOT_SUPPORTED;
+    return UpgradeTask::State(lUpgradeHandle);
 }
 
 int32_t ZDK_DEV_CloseUpgradeHandle(int32_t lUpgradeHandle)
 {
     if (!Sim().Enter("ZDK_DEV_CloseUpgradeHandle", "handle=" + std::to_string(lUpgradeHandle)))
         return 0;
-    return NotSupported();
+    return UpgradeTask::Close(lUpgradeHandle);
 }

@@ -1,6 +1,8 @@
 #include "standin/korvex/KorvexControl.h"
 
+#include "standin/korvex/DeviceConfig.h"
 #include "standin/korvex/KorvexSim.h"
+#include "standin/korvex/UpgradeTask.h"
 
 #include <cstring>
 
@@ -57,6 +59,23 @@ int OpenLogins() { return KorvexSim::Instance().OpenLogins(); }
 int OpenStreams() { return KorvexSim::Instance().OpenStreams(); }
 int RunningThreads() { return SimStream::RunningThreads(); }
 std::vector<KorvexDevice> Devices() { return KorvexSim::Instance().Devices(); }
-void Reset() { KorvexSim::Instance().Reset(); }
+void ReplyNext(const std::string &strName, const std::string &strReply)
+{
+    DeviceConfig::Instance().ReplyNext(strName, strReply);
+}
+
+void SetReplyTail(const std::string &strTail) { DeviceConfig::Instance().SetReplyTail(strTail); }
+std::string ImportedConfig(int32_t lLogin) { return DeviceConfig::Instance().ImportedConfig(lLogin); }
+void SetNextTransferResult(int32_t nKind, int32_t nValue) { FileTransfer::Instance().SetNextResult(nKind, nValue); }
+std::vector<KorvexReceivedFile> ReceivedFiles() { return FileTransfer::Instance().ReceivedFiles(); }
+void SetUpgradeStep(int nMilliseconds) { UpgradeTask::SetStepMs(nMilliseconds); }
+
+void Reset()
+{
+    KorvexSim::Instance().Reset();
+    DeviceConfig::Instance().Reset();
+    FileTransfer::Instance().Reset();
+    UpgradeTask::Reset();
+}
 
 } // namespace KorvexControl

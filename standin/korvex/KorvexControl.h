@@ -3,6 +3,7 @@
 // Control of the simulated device library for tests.
 
 #include "standin/korvex/DeviceCatalog.h"
+#include "standin/korvex/FileTransfer.h"
 
 #include <cstdint>
 #include <string>
@@ -48,6 +49,21 @@ int RunningThreads();
 
 // The devices loaded by ZDK_DEV_Init.
 std::vector<KorvexDevice> Devices();
+
+// Configuration and JSON commands: the next answer to that command or ability name (such as "OPSensorGet") is
+// this text, sent as it is; bytes the library leaves after every JSON answer inside the out buffer, beyond the
+// out length ("" for none); the configuration file last imported into the device of the login.
+void ReplyNext(const std::string &strName, const std::string &strReply);
+void SetReplyTail(const std::string &strTail);
+std::string ImportedConfig(int32_t lLogin);
+
+// File transfers: the next transfer reports this result kind and first value instead of its own (several calls
+// queue several results); the files the devices received, in order.
+void SetNextTransferResult(int32_t nKind, int32_t nValue);
+std::vector<KorvexReceivedFile> ReceivedFiles();
+
+// Upgrades: the time between two of the ten progress reports of new upgrades (default 10 ms).
+void SetUpgradeStep(int nMilliseconds);
 
 // Cleans the library up and forgets every setting, journal line and device.
 void Reset();

@@ -536,6 +536,36 @@ int32_t KorvexSim::QueryValue(int32_t lLogin, const ZDK_QueryInfo &query, int32_
 }
 
 // ----------------------------------------------------------------------------------------------------------
+// Tasks of the device side in files of their own.
+
+std::shared_ptr<const KorvexDevice> KorvexSim::LoginDevice(int32_t lLogin)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    std::shared_ptr<LoginState> login = FindLogin(lLogin);
+    return login ? login->device : nullptr;
+}
+
+int32_t KorvexSim::StartTask(int32_t lLogin, const TaskMaker &make)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    std::shared_ptr<LoginState> login = FindLogin(lLogin);
+    if (!login)
+        return 0;
+    std::shared_ptr<SimStream> task = make(m_nNextHandle, login->device);
+    if (!task)
+        return 0;
+    NextHandle();
+    m_streams[task->Handle()] = task;
+    task->Start();
+    return task->Handle();
+}
+
+std::shared_ptr<SimStream> KorvexSim::FindTask(int32_t lHandle, SimStream::Kind eKind)
+{
+    return FindStream<SimStream>(lHandle, eKind);
+}
+
+// ----------------------------------------------------------------------------------------------------------
 // Control.
 
 std::vector<std::string> KorvexSim::Journal()

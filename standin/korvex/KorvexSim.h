@@ -6,6 +6,7 @@
 #include "standin/korvex/SimStream.h"
 
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -62,6 +63,18 @@ public:
 
     // Device values.
     int32_t QueryValue(int32_t lLogin, const ZDK_QueryInfo &query, int32_t *pResult);
+
+    // For the device side kept in files of its own (configuration, upgrades, file transfers).
+    // The device of an open login, or null with the last error set.
+    std::shared_ptr<const KorvexDevice> LoginDevice(int32_t lLogin);
+    // Makes a task of an open login with a new handle, keeps it with the login's streams (so its logout and
+    // the clean-up stop it) and starts it. The maker may refuse (null, with the last error set); it runs with
+    // the library's lock held and must not call back into KorvexSim. Returns the handle, or 0.
+    using TaskMaker =
+        std::function<std::shared_ptr<SimStream>(int32_t nHandle, const std::shared_ptr<const KorvexDevice> &device)>;
+    int32_t StartTask(int32_t lLogin, const TaskMaker &make);
+    // The task of that handle and kind, or null with the last error set.
+    std::shared_ptr<SimStream> FindTask(int32_t lHandle, SimStream::Kind eKind);
 
     // Control (KorvexControl).
     std::vector<std::string> Journal();
