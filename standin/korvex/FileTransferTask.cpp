@@ -11,7 +11,9 @@ FileTransferTask::FileTransferTask(int32_t nHandle, int32_t nLogin, KorvexReceiv
 
 void FileTransferTask::Run()
 {
-    if (!WaitUntil(Clock::now() + std::chrono::milliseconds(10)) || Broken())
+    // 10 ms, and the time the file takes at 4 MiB/s.
+    const auto duration = std::chrono::milliseconds(10 + static_cast<int64_t>(m_file.strData.size()) * 1000 / (4 << 20));
+    if (!WaitUntil(Clock::now() + duration) || Broken())
         return;
     FileTransfer::Instance().Received(m_file);
     std::lock_guard<std::recursive_mutex> guard(m_callbackMutex);
