@@ -1,6 +1,8 @@
 #include "standin/korvex/KorvexSim.h"
 
+#include "standin/korvex/DeviceConfig.h"
 #include "standin/korvex/DownloadTask.h"
+#include "standin/korvex/FileTransfer.h"
 #include "standin/korvex/LiveStream.h"
 #include "standin/korvex/MediaLibrary.h"
 #include "standin/korvex/PlaybackStream.h"
@@ -43,8 +45,11 @@ KorvexSim &KorvexSim::Instance()
 
 KorvexSim::KorvexSim()
 {
-    // The loops' library is made first, so that it outlives the simulated library at the process's end.
+    // The loops' library is made first, so that it outlives the simulated library at the process's end; so
+    // are the configuration side and the file transfers, whose tasks the clean-up stops.
     MediaLibrary::Instance();
+    DeviceConfig::Instance();
+    FileTransfer::Instance();
 }
 
 KorvexSim::~KorvexSim()
