@@ -1,0 +1,380 @@
+#include "device/CDecodeChannel.h"
+
+#include "runtime/LightWeightLog.h"
+
+#include <QString>
+
+#include <cstdio>
+#include <ctime>
+
+namespace {
+
+constexpr uint32_t kLiveBufferSize = 2048000;     // open mode 1
+constexpr uint32_t kOtherBufferSize = 4096000;
+constexpr int kPreviewPictureCache = 8;
+// The stream header the library is opened with: the block format has none, one byte stands for it.
+const unsigned char kStreamHeader[1] = {0};
+
+// Seconds since 1970 of a device-local time, counted as the device counts its timestamps.
+int64_t Seconds(const SYSTEMTIME &t)
+{
+    struct tm fields = {};
+    fields.tm_year = t.wYear - 1900;
+    fields.tm_mon = t.wMonth - 1;
+    fields.tm_mday = t.wDay;
+    fields.tm_hour = t.wHour;
+    fields.tm_min = t.wMinute;
+    fields.tm_sec = t.wSecond;
+    return static_cast<int64_t>(timegm(&fields));
+}
+
+SYSTEMTIME ReadTime(const char *pText)
+{
+    int v[6] = {0, 0, 0, 0, 0, 0};
+    if (pText)
+        std::sscanf(pText, "%04d-%02d-%02d %02d:%02d:%02d", &v[0], &v[1], &v[2], &v[3], &v[4], &v[5]);
+    SYSTEMTIME t{};
+    t.wYear = static_cast<uint16_t>(v[0]);
+    t.wMonth = static_cast<uint16_t>(v[1]);
+    t.wDay = static_cast<uint16_t>(v[2]);
+    t.wHour = static_cast<uint16_t>(v[3]);
+    t.wMinute = static_cast<uint16_t>(v[4]);
+    t.wSecond = static_cast<uint16_t>(v[5]);
+    return t;
+}
+
+bool IsSlow(int s) { return s >= PLAY_STATE_SLOW_1 && s <= PLAY_STATE_SLOW_4; }
+bool IsFast(int s) { return s >= PLAY_STATE_FAST_1 && s <= PLAY_STATE_FAST_4; }
+
+} // namespace
+
+CDecodeChannel::CDecodeChannel(int nPort)
+    : m_nPort(nPort)
+{
+    LOGN(QString("port %1").arg(nPort), "CDecodeChannel::CDecodeChannel");
+}
+
+CDecodeChannel::~CDecodeChannel() = default;
+
+void CDecodeChannel::SetPlayWnd(HWND hWnd) { m_hPlayWnd = hWnd; }
+
+// ---------------------------------------------------------------------------------------------------------
+// Stream and play.
+
+int CDecodeChannel::Open(int nOpenMode)
+{
+    if (m_bStreamOpen)
+        return 1;
+    m_nOpenMode = nOpenMode;
+    const uint32_t nSize = nOpenMode == 1 ? kLiveBufferSize : kOtherBufferSize;
+    const int nRet = KTN_VIEW_OpenStream(m_nPort, kStreamHeader, 1, nSize);
+    if (nRet)
+        m_bStreamOpen = true;
+    LOGN(QString("size=%1 res=%2").arg(nSize).arg(nRet), "CDecodeChannel::Open");
+    return nRet;
+}
+
+int CDecodeChannel::Close()
+{
+    if (!m_bStreamOpen)
+        return 1;
+    const int nRet = KTN_VIEW_CloseStream(m_nPort);
+    if (nRet) {
+        m_bStreamOpen = false;
+        m_bSoundOpen = false;
+    }
+    m_nOpenMode = -1;
+    LOGN(QString("res=%1").arg(nRet), "CDecodeChannel::Close");
+    return nRet;
+}
+
+int CDecodeChannel::StartPreview()
+{
+    if (m_nPlayState != PLAY_STATE_STOPPED)
+        return 1;
+    int nRet = KTN_VIEW_SetPictureCache(m_nPort, kPreviewPictureCache);
+    if (nRet) {
+        nRet = KTN_VIEW_Play(m_nPort, m_hPlayWnd.load());
+        if (nRet)
+            m_nPlayState = PLAY_STATE_NORMAL;
+    }
+    LOGN(QString("Port=%1 Res=%2").arg(m_nPort).arg(nRet), "CDecodeChannel::StartPreview");
+    return nRet;
+}
+
+int CDecodeChannel::StartPlayback(bool bLocalFile)
+{
+    if (m_nPlayState != PLAY_STATE_STOPPED)
+        return 1;
+    if (!bLocalFile) {
+        // Device playback arrives faster than it plays: every picture is kept and paced.
+        KTN_VIEW_SetStreamOpenMode(m_nPort, STREAME_FILE);
+        LOGN("KTN_VIEW_SetStreamOpenMode STREAME_FILE", "CDecodeChannel::StartPlayback");
+    }
+    const int nRet = KTN_VIEW_Play(m_nPort, m_hPlayWnd.load());
+    if (nRet)
+        m_nPlayState = PLAY_STATE_NORMAL;
+    LOGN(QString("Port=%1 Res=%2").arg(m_nPort).arg(nRet), "CDecodeChannel::StartPlayback");
+    return nRet;
+}
+
+int CDecodeChannel::StopPlay(const char *pTag)
+{
+    if (m_nPlayState == PLAY_STATE_STOPPED)
+        return 0;
+    SetDisplayRegion(nullptr, false);
+    const int nRet = KTN_VIEW_Stop(m_nPort);
+    if (nRet)
+        m_nPlayState = PLAY_STATE_STOPPED;
+    LOGN(QString("Port=%1 Res=%2").arg(m_nPort).arg(nRet), pTag);
+    return nRet;
+}
+
+int CDecodeChannel::StopPreview() { return StopPlay("CDecodeChannel::StopPreview"); }
+
+int CDecodeChannel::StopPlayback() { return StopPlay("CDecodeChannel::StopPlayback"); }
+
+int CDecodeChannel::BeginLocalPlay(const char *pFilePath, KTN_fFileEndCallBack cbFileEnd, void *pUser)
+{
+    const char *pTag = "CDecodeChannel::BeginLocalPlay";
+    int nRet = KTN_VIEW_OpenFile(m_nPort, pFilePath);
+    LOGN(QString("KTN_VIEW_OpenFile Port =%1 Res=%2").arg(m_nPort).arg(nRet), pTag);
+    if (!nRet)
+        return 0;
+    nRet = KTN_VIEW_SetFileEndCallBack(m_nPort, cbFileEnd, pUser);
+    LOGN(QString("KTN_VIEW_SetFileEndCallBack Port =%1 Res=%2").arg(m_nPort).arg(nRet), pTag);
+    return nRet;
+}
+
+int CDecodeChannel::StopLocalPlay()
+{
+    const int nRet = KTN_VIEW_CloseFile(m_nPort);
+    LOGN(QString("KTN_VIEW_CloseFile Port =%1 Res=%2").arg(m_nPort).arg(nRet), "CDecodeChannel::StopLocalPlay");
+    return nRet;
+}
+
+int CDecodeChannel::InputData(const unsigned char *pData, uint32_t nLength, const RealDataFrame *pFrame)
+{
+    (void)pFrame;   // the recording tap reads it
+    return KTN_VIEW_InputData(m_nPort, pData, nLength);
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Speed, position and time.
+
+int CDecodeChannel::SetPlayState(int nCode)
+{
+    const int s = m_nPlayState;
+    const HWND hWnd = m_hPlayWnd.load();
+    if (nCode == PLAY_STATE_STEP || nCode == PLAY_STATE_STEP_BACK) {
+        const int nRet = nCode == PLAY_STATE_STEP ? KTN_VIEW_OneByOne(m_nPort) : KTN_VIEW_OneByOneBack(m_nPort);
+        if (nRet)
+            m_nPlayState = nCode;
+        return m_nPlayState;
+    }
+    if (nCode == PLAY_STATE_NORMAL) {
+        if (s >= PLAY_STATE_STEP || IsFast(s) || IsSlow(s)) {
+            if (KTN_VIEW_Play(m_nPort, hWnd))
+                m_nPlayState = PLAY_STATE_NORMAL;
+        } else if (s == PLAY_STATE_PAUSE) {
+            if (KTN_VIEW_Pause(m_nPort, 0))
+                m_nPlayState = PLAY_STATE_NORMAL;
+        }
+        return m_nPlayState;
+    }
+    // Only the four fast codes step the speed up; 36-47 and codes above 49 are no play state.
+    if (IsFast(nCode)) {
+        if (s > PLAY_STATE_FAST_4 || !KTN_VIEW_Play(m_nPort, hWnd))
+            return m_nPlayState;
+        for (int i = 0; i < nCode - 31; ++i)
+            if (!KTN_VIEW_Fast(m_nPort))
+                return m_nPlayState;
+        m_nPlayState = nCode;
+        return m_nPlayState;
+    }
+    if (IsSlow(nCode)) {
+        if (!KTN_VIEW_Play(m_nPort, hWnd))
+            return m_nPlayState;
+        for (int i = 0; i < nCode - 15; ++i)
+            if (!KTN_VIEW_Slow(m_nPort))
+                return m_nPlayState;
+        m_nPlayState = nCode;
+        return m_nPlayState;
+    }
+    if (nCode == PLAY_STATE_PAUSE) {
+        // From another speed or a single step, back to normal speed first.
+        if ((IsSlow(s) || IsFast(s) || s >= PLAY_STATE_STEP) && !KTN_VIEW_Play(m_nPort, hWnd))
+            return m_nPlayState;
+        if (KTN_VIEW_Pause(m_nPort, 1))
+            m_nPlayState = PLAY_STATE_PAUSE;
+        return m_nPlayState;
+    }
+    return m_nPlayState;
+}
+
+int CDecodeChannel::SetPlayTime(const char *pBeginTime, const char *pEndTime)
+{
+    m_stBeginTime = ReadTime(pBeginTime);
+    m_stEndTime = ReadTime(pEndTime);
+    return 1;
+}
+
+float CDecodeChannel::GetPlayPos(int nMode)
+{
+    if (m_nPlayState == PLAY_STATE_STOPPED)
+        return 0.0f;
+    const int64_t nCurrent = KTN_VIEW_GetCurPlayTime(m_nPort);
+    const int64_t nBegin = Seconds(m_stBeginTime);
+    if (nCurrent <= 0 || nCurrent < nBegin)
+        return 0.0f;
+    if (nMode == 2)
+        return static_cast<float>(nCurrent % 86400);
+    // An empty (or reversed) span has no position in it.
+    const int64_t nSpan = Seconds(m_stEndTime) - nBegin;
+    if (nSpan <= 0)
+        return 0.0f;
+    return static_cast<float>(static_cast<double>(nCurrent - nBegin) / static_cast<double>(nSpan));
+}
+
+int CDecodeChannel::GetSeekTime(int nPerMille)
+{
+    if (m_nPlayState == PLAY_STATE_STOPPED)
+        return 0;
+    const int64_t nCurrent = KTN_VIEW_GetCurPlayTime(m_nPort);
+    const int64_t nBegin = Seconds(m_stBeginTime);
+    if (nCurrent <= 0 || nCurrent < nBegin)
+        return 0;
+    const int64_t nSpan = Seconds(m_stEndTime) - nBegin;
+    if (nSpan < 0)
+        return 0;
+    return static_cast<int>(nPerMille / 1000.0 * static_cast<double>(nSpan));
+}
+
+float CDecodeChannel::GetLocalPlayPos() { return KTN_VIEW_GetPlayPos(m_nPort, 0); }
+
+int CDecodeChannel::SetPlayPos(double dPos)
+{
+    KTN_VIEW_SetPlayPos(m_nPort, dPos);
+    KTN_VIEW_RefreshPlay(m_nPort);
+    return 1;
+}
+
+bool CDecodeChannel::RefreshPlay() { return KTN_VIEW_RefreshPlay(m_nPort) != 0; }
+
+int CDecodeChannel::GetYuvVal() { return KTN_VIEW_GetBufferValue(m_nPort, KTN_BUF_DECODED_PICTURES); }
+
+int CDecodeChannel::GetBufVal() { return KTN_VIEW_GetSourceBufferRemain(m_nPort); }
+
+// ---------------------------------------------------------------------------------------------------------
+// Picture, sound and display.
+
+int CDecodeChannel::OpenSound()
+{
+    const int nRet = KTN_VIEW_PlaySound(m_nPort);
+    if (nRet)
+        m_bSoundOpen = true;
+    return nRet;
+}
+
+int CDecodeChannel::CloseSound()
+{
+    const int nRet = KTN_VIEW_StopSound();
+    if (nRet)
+        m_bSoundOpen = false;
+    return nRet;
+}
+
+int CDecodeChannel::GetColor(int &nBrightness, int &nContrast, int &nSaturation, int &nHue)
+{
+    LOGN(QString("m_nPort = %1").arg(m_nPort), "CDecodeChannel::GetColor");
+    int b = 0, c = 0, s = 0, h = 0;
+    const int nRet = KTN_VIEW_GetColor(m_nPort, 0, &b, &c, &s, &h);
+    if (nRet) {
+        m_nBrightness = b;
+        m_nContrast = c;
+        m_nSaturation = s;
+        m_nHue = h;
+    }
+    nBrightness = m_nBrightness;
+    nContrast = m_nContrast;
+    nSaturation = m_nSaturation;
+    nHue = m_nHue;
+    return nRet;
+}
+
+int CDecodeChannel::SetColor(int nWhich, int nValue)
+{
+    switch (nWhich) {
+    case 0: m_nBrightness = nValue; break;
+    case 1: m_nContrast = nValue; break;
+    case 2: m_nSaturation = nValue; break;
+    case 3: m_nHue = nValue; break;
+    case 4: m_nBrightness = m_nContrast = m_nSaturation = m_nHue = nValue; break;
+    default: break;
+    }
+    return KTN_VIEW_SetColor(m_nPort, 0, m_nBrightness, m_nContrast, m_nSaturation, m_nHue);
+}
+
+int CDecodeChannel::SetDisplayRegion(const RECT *pRect, bool bEnable)
+{
+    if (m_nPlayState != PLAY_STATE_NORMAL)
+        return 0;
+    const int nRet = KTN_VIEW_SetDisplayRegion(m_nPort, 0, pRect, nullptr, bEnable ? 1 : 0);
+    const char *pTag = "CDecodeChannel::SetDisplayRegion";
+    if (pRect)
+        LOGN(QString("KTN_VIEW_SetDisplayRegion Port=%1 left=%2 right=%3 top=%4  bottom=%5 Enable=%6 Ret=%7")
+                 .arg(m_nPort)
+                 .arg(pRect->left)
+                 .arg(pRect->right)
+                 .arg(pRect->top)
+                 .arg(pRect->bottom)
+                 .arg(bEnable ? 1 : 0)
+                 .arg(nRet),
+             pTag);
+    else
+        LOGN(QString("KTN_VIEW_SetDisplayRegion Port=%5 left=%1 top=%2 Enable=%3 Ret=%4")
+                 .arg(0)
+                 .arg(0)
+                 .arg(bEnable ? 1 : 0)
+                 .arg(nRet)
+                 .arg(m_nPort),
+             pTag);
+    return nRet;
+}
+
+bool CDecodeChannel::SetDisplayRegionNoLog(int nLeft, int nTop, int nRight, int nBottom, bool bEnable)
+{
+    const RECT rect{nLeft, nTop, nRight, nBottom};
+    return KTN_VIEW_SetDisplayRegion(m_nPort, 0, bEnable ? &rect : nullptr, nullptr, bEnable ? 1 : 0) != 0;
+}
+
+int CDecodeChannel::SetVideoMode(int nPort, int nValue)
+{
+    return KTN_VIEW_SetVideoMode(nPort, KTN_VIDEO_MODE_SCALING, nValue);
+}
+
+int CDecodeChannel::SetOriginalValue(int nValue) { return KTN_VIEW_SetActualSize(m_nPort, 0, &nValue); }
+
+int CDecodeChannel::GetPictureSize(int &nWidth, int &nHeight)
+{
+    nWidth = 0;
+    nHeight = 0;
+    return KTN_VIEW_GetPictureSize(m_nPort, &nWidth, &nHeight);
+}
+
+int CDecodeChannel::SetDecCallBack(DecodeDrawCallBack cbDecode, void *pUser)
+{
+    m_cbDecode = cbDecode;
+    m_pDecodeUser = pUser;
+    return KTN_VIEW_SetDecCallBack(m_nPort, &CDecodeChannel::FilterDecCallBack, this);
+}
+
+void CDecodeChannel::FilterDecCallBack(int32_t nStatus, void *pData, void *pUser)
+{
+    CDecodeChannel *pChannel = static_cast<CDecodeChannel *>(pUser);
+    if (!pChannel || !pData || nStatus != 0)
+        return;
+    const DecodeDrawCallBack cb = pChannel->m_cbDecode.load();
+    if (cb)
+        cb(nStatus, pData, pChannel->m_hPlayWnd.load(), pChannel->m_pDecodeUser.load());
+}

@@ -1,0 +1,119 @@
+#pragma once
+
+#include "platform/pavline.h"
+#include "platform/winapi.h"
+
+#include <atomic>
+#include <cstdint>
+
+struct RealDataFrame;
+
+// The decode ports the pages use.
+enum DecodePortBase : int {
+    DECODE_PORT_LIVE = 0,           // 0-63: live channel n
+    DECODE_PORT_PLAYBACK = 64,      // 64-67: device playback pane 0-3
+    DECODE_PORT_LOCAL_FILE = 128,   // 128-131: local-file pane 0-3
+    DECODE_PORT_COLOR_PREVIEW = 320,
+    DECODE_PORT_TALK = 499,         // talk and voice audio, used without a channel
+};
+
+// Play states kept by a channel: 1 stopped, 0 normal, 2 paused, 16-19 slow 1-4, 32-35 fast 1-4, 48 and 49 the
+// two single steps.
+enum PlayStateCode : int {
+    PLAY_STATE_NORMAL = 0,
+    PLAY_STATE_STOPPED = 1,
+    PLAY_STATE_PAUSE = 2,
+    PLAY_STATE_SLOW_1 = 16,
+    PLAY_STATE_SLOW_4 = 19,
+    PLAY_STATE_FAST_1 = 32,
+    PLAY_STATE_FAST_4 = 35,
+    PLAY_STATE_STEP = 48,
+    PLAY_STATE_STEP_BACK = 49,
+};
+
+constexpr int DISPLAY_REGION_SCALE = KTN_DISPLAY_REGION_SCALE;
+
+// The decode callback a page registers: each picture's status, the drawing context on the surface, the channel's
+// play window and the page's user value. Runs on a thread of the decode library.
+typedef void (*DecodeDrawCallBack)(int32_t nStatus, void *pData, HWND hWnd, void *pUser);
+
+// One port of the decode library: opened for a live or playback stream or a local file, bound to a tile's native
+// window, with play control, sound, colour and display region. Made by a page for a port on first use and kept
+// until the page goes; the page stops and closes the port before it deletes the channel.
+class CDecodeChannel
+{
+public:
+    explicit CDecodeChannel(int nPort);
+    ~CDecodeChannel();
+    CDecodeChannel(const CDecodeChannel &) = delete;
+    CDecodeChannel &operator=(const CDecodeChannel &) = delete;
+
+    int GetPort() const { return m_nPort; }
+    void SetPlayWnd(HWND hWnd);
+    HWND GetPlayWnd() const { return m_hPlayWnd.load(); }
+    bool IsStreamOpen() const { return m_bStreamOpen; }
+    bool IsSoundOpen() const { return m_bSoundOpen; }
+    int GetOpenMode() const { return m_nOpenMode; }
+
+    // Stream and play.
+    int Open(int nOpenMode);
+    int Close();
+    int StartPreview();
+    int StartPlayback(bool bLocalFile);
+    int StopPreview();
+    int StopPlayback();
+    int BeginLocalPlay(const char *pFilePath, KTN_fFileEndCallBack cbFileEnd, void *pUser);
+    int StopLocalPlay();
+    // One block, header included, as the device delivered it; pFrame is the live block's record or null.
+    int InputData(const unsigned char *pData, uint32_t nLength, const RealDataFrame *pFrame);
+
+    // Speed, position and time.
+    int GetPlayState() const { return m_nPlayState; }
+    int SetPlayState(int nCode);
+    int SetPlayTime(const char *pBeginTime, const char *pEndTime);
+    float GetPlayPos(int nMode);
+    int GetSeekTime(int nPerMille);
+    float GetLocalPlayPos();
+    int SetPlayPos(double dPos);
+    bool RefreshPlay();
+    int GetYuvVal();
+    int GetBufVal();
+    const SYSTEMTIME &GetBeginTime() const { return m_stBeginTime; }
+    const SYSTEMTIME &GetEndTime() const { return m_stEndTime; }
+
+    // Picture, sound and display.
+    int OpenSound();
+    int CloseSound();
+    int GetColor(int &nBrightness, int &nContrast, int &nSaturation, int &nHue);
+    int SetColor(int nWhich, int nValue);
+    int SetDisplayRegion(const RECT *pRect, bool bEnable);
+    bool SetDisplayRegionNoLog(int nLeft, int nTop, int nRight, int nBottom, bool bEnable);
+    static int SetVideoMode(int nPort, int nValue);
+    int SetOriginalValue(int nValue);
+    int GetPictureSize(int &nWidth, int &nHeight);
+    int SetDecCallBack(DecodeDrawCallBack cbDecode, void *pUser);
+
+    // The decode library's decode callback (its user value is the channel).
+    static void FilterDecCallBack(int32_t nStatus, void *pData, void *pUser);
+
+private:
+    int StopPlay(const char *pTag);
+
+    bool m_bStreamOpen = false;
+    bool m_bSoundOpen = false;
+    bool m_bRecording = false;
+    int m_nPort;
+    std::atomic<HWND> m_hPlayWnd{nullptr};
+    int m_nPlayState = PLAY_STATE_STOPPED;
+    SYSTEMTIME m_stBeginTime{};
+    SYSTEMTIME m_stEndTime{};
+    int m_nBrightness = 64;
+    int m_nContrast = 64;
+    int m_nSaturation = 64;
+    int m_nHue = 64;
+    int m_nOpenMode = -1;
+    // Read by the decode library's thread while a page may register anew.
+    std::atomic<DecodeDrawCallBack> m_cbDecode{nullptr};
+    std::atomic<void *> m_pDecodeUser{nullptr};
+    // The recording members follow here.
+};

@@ -1,0 +1,153 @@
+#include "standin/pavline/PavlineLib.h"
+
+#include "standin/pavline/FileConverter.h"
+
+namespace {
+
+constexpr size_t kJournalLines = 20000;
+
+thread_local int32_t tl_nLastError = KTN_ERR_NONE;
+
+} // namespace
+
+PavlineLib &PavlineLib::Instance()
+{
+    static PavlineLib lib;
+    return lib;
+}
+
+PavlineLib::PavlineLib()
+{
+    for (int i = 0; i < KTN_VIEW_MAX_PORT; ++i)
+        m_ports[static_cast<size_t>(i)] = std::make_unique<PavlinePort>(i, m_sound);
+}
+
+PavlineLib::~PavlineLib()
+{
+    m_capture.Stop();
+    for (auto &pPort : m_ports)
+        pPort->Reset();
+    WaitForConversions();
+}
+
+bool PavlineLib::Enter(const char *pName, const std::string &strArgs, bool bJournal)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (bJournal) {
+        m_journal.push_back(strArgs.empty() ? std::string(pName) : std::string(pName) + " " + strArgs);
+        while (m_journal.size() > kJournalLines)
+            m_journal.pop_front();
+    }
+    auto it = m_failNext.find(pName);
+    if (it != m_failNext.end() && !it->second.empty()) {
+        tl_nLastError = it->second.front();
+        it->second.pop_front();
+        return false;
+    }
+    return true;
+}
+
+void PavlineLib::SetLastError(int32_t nError) { tl_nLastError = nError; }
+
+int32_t PavlineLib::LastError() { return tl_nLastError; }
+
+int PavlineLib::Result(int32_t nError)
+{
+    if (nError == KTN_ERR_NONE)
+        return 1;
+    tl_nLastError = nError;
+    return 0;
+}
+
+PavlinePort *PavlineLib::Port(int nPort)
+{
+    if (nPort < 0 || nPort >= KTN_VIEW_MAX_PORT) {
+        tl_nLastError = KTN_ERR_PORT;
+        return nullptr;
+    }
+    return m_ports[static_cast<size_t>(nPort)].get();
+}
+
+int32_t PavlineLib::Convert(const std::string &strSource, const std::string &strTarget, int nType,
+                            KTN_fConvertProgressCallBack cb, void *pUser)
+{
+    if (nType != KTN_CONVERT_AVI || strSource.empty() || strTarget.empty())
+        return KTN_ERR_PARAM;
+    int32_t nError = KTN_ERR_NONE;
+    std::unique_ptr<FileConverter> pConverter = FileConverter::Prepare(strSource, strTarget, nError);
+    if (!pConverter)
+        return nError;
+    ReapConversions(false);
+    auto pDone = std::make_shared<bool>(false);
+    std::lock_guard<std::mutex> lock(m_conversionMutex);
+    Conversion conversion;
+    conversion.pDone = pDone;
+    conversion.thread = std::thread([this, pDone, cb, pUser, p = std::shared_ptr<FileConverter>(std::move(pConverter))] {
+        p->Run(cb, pUser);
+        std::lock_guard<std::mutex> doneLock(m_conversionMutex);
+        *pDone = true;
+    });
+    m_conversions.push_back(std::move(conversion));
+    return KTN_ERR_NONE;
+}
+
+void PavlineLib::ReapConversions(bool bAll)
+{
+    std::vector<std::thread> finished;
+    {
+        std::lock_guard<std::mutex> lock(m_conversionMutex);
+        for (auto it = m_conversions.begin(); it != m_conversions.end();) {
+            if (bAll || *it->pDone) {
+                finished.push_back(std::move(it->thread));
+                it = m_conversions.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+    for (std::thread &thread : finished)
+        if (thread.joinable())
+            thread.join();
+}
+
+void PavlineLib::WaitForConversions() { ReapConversions(true); }
+
+int PavlineLib::RunningConversions()
+{
+    std::lock_guard<std::mutex> lock(m_conversionMutex);
+    int n = 0;
+    for (const Conversion &conversion : m_conversions)
+        if (!*conversion.pDone)
+            ++n;
+    return n;
+}
+
+std::vector<std::string> PavlineLib::Journal()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return std::vector<std::string>(m_journal.begin(), m_journal.end());
+}
+
+void PavlineLib::ClearJournal()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_journal.clear();
+}
+
+void PavlineLib::FailNextCall(const std::string &strName, int32_t nError)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_failNext[strName].push_back(nError);
+}
+
+void PavlineLib::Reset()
+{
+    m_capture.Stop();
+    for (auto &pPort : m_ports)
+        pPort->Reset();
+    WaitForConversions();
+    m_sound.Reset();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_journal.clear();
+    m_failNext.clear();
+}

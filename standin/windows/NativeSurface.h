@@ -1,0 +1,83 @@
+#pragma once
+
+#include "platform/winapi.h"
+
+#include <QImage>
+#include <QSize>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+
+class QWidget;
+class SurfacePainter;
+
+// The drawing surface of a native window: an image of the widget's size that the decode library and the
+// drawing contexts draw into, and that the widget shows in its paint event (through an event filter). Only the
+// GUI thread touches the widget; other threads draw into the image under the surface's lock and ask for a
+// repaint through a posted event.
+class NativeSurface
+{
+public:
+    // GUI thread: the surface of a widget, made on first use. The widget becomes a native window; its handle is
+    // reinterpret_cast<HWND>(widget->winId()).
+    static std::shared_ptr<NativeSurface> Attach(QWidget *pWidget);
+    // Any thread: the surface of a handle. On the GUI thread a widget with that native handle gets its surface
+    // made when it has none yet; elsewhere only surfaces already made are found. Null when there is none.
+    static std::shared_ptr<NativeSurface> Find(HWND hWnd);
+    // Surfaces whose widget still exists.
+    static int Count();
+
+    ~NativeSurface();
+    NativeSurface(const NativeSurface &) = delete;
+    NativeSurface &operator=(const NativeSurface &) = delete;
+
+    HWND Handle() const;
+    // The size of the surface in device pixels, and a number that changes with every size change.
+    QSize Size() const;
+    uint64_t SizeGeneration() const;
+    // False once the widget is gone (drawing still works, nobody sees it).
+    bool HasWidget() const;
+
+    // Replaces the picture shown by the image (the image receives the one shown before, to draw the next
+    // picture into) and asks for a repaint. An image of another size than the surface is scaled.
+    void Present(QImage &image);
+    // Nothing is shown any more: the widget paints itself again.
+    void Clear();
+    // Calls draw(QImage &) with the shown picture under the lock (the drawing contexts of GetWindowDC), then
+    // asks for a repaint.
+    template <typename F>
+    void DrawOnShown(F &&draw)
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            draw(m_shown);
+            m_bShowing = true;
+        }
+        RequestRepaint();
+    }
+    // A copy of what the surface shows (null image when nothing is shown).
+    QImage Shown() const;
+    bool IsShowing() const;
+
+private:
+    friend class SurfacePainter;
+    explicit NativeSurface(HWND hWnd, const QSize &size);
+    void RequestRepaint();
+    // GUI thread, from the painter.
+    void Resize(const QSize &size);
+    void ChangeHandle(HWND hWnd);
+    void WidgetGone();
+    bool Paint(QWidget *pWidget);
+    void RepaintDone() { m_bRepaintPending = false; }
+
+    mutable std::mutex m_mutex;
+    HWND m_hWnd;
+    QSize m_size;
+    uint64_t m_nSizeGeneration = 0;
+    QImage m_shown;
+    bool m_bShowing = false;
+    SurfacePainter *m_pPainter = nullptr;  // lives on the GUI thread; null once the widget is gone
+    std::atomic<bool> m_bRepaintPending{false};
+};
