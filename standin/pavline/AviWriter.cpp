@@ -14,6 +14,12 @@ extern "C" {
 #include <cmath>
 #include <cstdio>
 
+namespace {
+
+constexpr int kMaxWaitingVideo = 50;
+
+} // namespace
+
 AviWriter::AviWriter(std::string strPath)
     : m_strPath(std::move(strPath))
     , m_pPacket(NewAvPacket())
@@ -47,6 +53,9 @@ bool AviWriter::Start()
     pVideo->avg_frame_rate = AVRational{m_nFrameRate, 1};
     pVideo->codecpar->codec_type = AVMEDIA_TYPE_VIDEO;
     pVideo->codecpar->codec_id = m_nCodec == StreamBlock::kCodecH265 ? AV_CODEC_ID_HEVC : AV_CODEC_ID_H264;
+    // The AVI muxer knows no tag of its own for H.265; readers know this one.
+    if (m_nCodec == StreamBlock::kCodecH265)
+        pVideo->codecpar->codec_tag = MKTAG('H', 'E', 'V', 'C');
     pVideo->codecpar->width = m_nWidth;
     pVideo->codecpar->height = m_nHeight;
     pVideo->codecpar->format = AV_PIX_FMT_YUV420P;
@@ -132,14 +141,15 @@ bool AviWriter::Write(const MediaUnit &unit)
         return !m_bFailed;
     }
     if (unit.IsAudio()) {
-        if (m_waiting.empty() && (unit.nCodec == StreamBlock::kAudioALaw || unit.nCodec == StreamBlock::kAudioMuLaw) &&
+        if (!m_nAudioCodec && (unit.nCodec == StreamBlock::kAudioALaw || unit.nCodec == StreamBlock::kAudioMuLaw) &&
             unit.nSampleRate > 0) {
             m_nAudioCodec = unit.nCodec;
             m_nAudioRate = unit.nSampleRate;
         }
+        // Sound before the first picture has nothing to go with.
         if (!m_waiting.empty())
             m_waiting.push_back(unit);
-        return true;
+        return TryStart(false);
     }
     if (m_waiting.empty()) {
         if (!unit.bKeyFrame)
@@ -149,26 +159,39 @@ bool AviWriter::Write(const MediaUnit &unit)
         m_pProbe = std::make_unique<VideoDecoder>();
     }
     m_waiting.push_back(unit);
-    if (m_pProbe && m_pProbe->Send(unit))
+    ++m_nWaitingVideo;
+    if (m_pProbe && m_nWidth <= 0 && m_pProbe->Send(unit))
         if (AvFramePtr pFrame = m_pProbe->Receive()) {
             m_nWidth = pFrame->width;
             m_nHeight = pFrame->height;
+            m_pProbe.reset();
         }
+    return TryStart(false);
+}
+
+bool AviWriter::TryStart(bool bForce)
+{
+    if (m_waiting.empty())
+        return true;
     if (m_nWidth <= 0) {
-        if (m_waiting.size() > 250) {
+        if (m_nWaitingVideo > kMaxWaitingVideo) {
             // Nothing in a whole stretch of units decodes: this is no stream to keep.
             m_waiting.clear();
+            m_nWaitingVideo = 0;
             m_pProbe.reset();
         }
         return true;
     }
-    m_pProbe.reset();
+    // The streams are fixed by the header: a while is waited for the sound of a stream that has any.
+    if (!bForce && !m_nAudioCodec && m_nWaitingVideo < kMaxWaitingVideo)
+        return true;
     if (!Start()) {
         m_bFailed = true;
         return false;
     }
     std::vector<MediaUnit> waiting;
     waiting.swap(m_waiting);
+    m_nWaitingVideo = 0;
     for (const MediaUnit &w : waiting)
         if (!Write(w))
             return false;
@@ -182,6 +205,8 @@ bool AviWriter::Finish()
     m_bFinished = true;
     if (!m_pOutput)
         return false;
+    if (!m_bHeader && !m_bFailed)
+        TryStart(true);
     bool bOk = !m_bFailed;
     if (m_bHeader && av_write_trailer(m_pOutput) < 0)
         bOk = false;

@@ -10,8 +10,8 @@
 #include <vector>
 
 // Writes H.264 or H.265 access units, with G.711 audio when the stream carries it, into an AVI file through
-// libavformat, without coding them again. The file begins at the first key frame; the audio seen before it
-// decides the audio stream. The picture size comes from decoding that key frame.
+// libavformat, without coding them again. The file begins at the first key frame; G.711 sound that comes within
+// the first 50 pictures gives it an audio stream. The picture size comes from decoding that key frame.
 class AviWriter
 {
 public:
@@ -32,6 +32,9 @@ public:
 
 private:
     bool Start();
+    // Writes the header and what waited once the picture size is known and the sound was waited for (or now,
+    // with bForce).
+    bool TryStart(bool bForce);
     bool WriteVideo(const MediaUnit &unit);
     bool WriteAudio(const MediaUnit &unit);
 
@@ -40,7 +43,8 @@ private:
     bool m_bHeader = false;
     bool m_bFailed = false;
     bool m_bFinished = false;
-    std::vector<MediaUnit> m_waiting;       // from the first key frame until its picture size is known
+    std::vector<MediaUnit> m_waiting;       // from the first key frame until the header can be written
+    int m_nWaitingVideo = 0;
     std::unique_ptr<VideoDecoder> m_pProbe;
     int m_nWidth = 0, m_nHeight = 0;
     uint8_t m_nCodec = 0;

@@ -866,6 +866,7 @@ void PavlinePort::Run()
                 if (!m_bPaused || m_bShowOne) {
                     MediaUnit audio = std::move(front.audio);
                     m_present.pop_front();
+                    ++m_stats.nAudioUnits;
                     const bool bHeard = m_nSpeed == 0 && !m_bStepping && !m_bPaused;
                     lk.unlock();
                     if (bHeard && m_sound.IsAudible(m_nPort) && audioDecoder.Decode(audio, pcm) && !pcm.empty())
@@ -929,7 +930,6 @@ void PavlinePort::Run()
             m_pending.pop_front();
             m_nPendingBytes -= unit.nSourceBytes;
             if (unit.IsAudio()) {
-                ++m_stats.nAudioUnits;
                 Item item;
                 item.audio = std::move(unit);
                 m_present.push_back(std::move(item));

@@ -1,0 +1,373 @@
+// Local files (the block format, MP4 through libavformat), their position and end, the conversion to AVI and
+// the recorder.
+
+#include "device/media/CMp4Writer.h"
+#include "platform/stream_block.h"
+#include "tests/support/PavlineFixture.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
+
+#include <QFile>
+#include <QThread>
+
+#include <atomic>
+#include <mutex>
+#include <vector>
+
+namespace {
+
+constexpr int64_t kStartMs = 1700000000000LL;
+constexpr int kPort = 128;
+
+struct FileEnds
+{
+    std::atomic<int> nEnds{0};
+    std::atomic<int> nPort{-1};
+    static void OnEnd(int32_t nPort, void *pUser)
+    {
+        FileEnds *p = static_cast<FileEnds *>(pUser);
+        p->nPort = nPort;
+        ++p->nEnds;
+    }
+};
+
+struct Progress
+{
+    std::mutex mutex;
+    std::vector<std::pair<int, int>> reports;
+    static void OnProgress(int32_t nCurrent, int32_t nTotal, void *pUser)
+    {
+        Progress *p = static_cast<Progress *>(pUser);
+        std::lock_guard<std::mutex> lock(p->mutex);
+        p->reports.emplace_back(nCurrent, nTotal);
+    }
+    std::vector<std::pair<int, int>> Reports()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        return reports;
+    }
+};
+
+// What libavformat finds in a file, and the video frames libavcodec decodes from it.
+struct FileContent
+{
+    bool bOpened = false;
+    AVCodecID eVideo = AV_CODEC_ID_NONE;
+    int nWidth = 0, nHeight = 0;
+    AVCodecID eAudio = AV_CODEC_ID_NONE;
+    int nSampleRate = 0;
+    int nVideoPackets = 0;
+    int nDecoded = 0;
+    bool bDecodeErrors = false;
+};
+
+// bDecode: the video packets are Annex B (AVI) and are decoded.
+FileContent ReadWithLibav(const std::string &strPath, bool bDecode = true)
+{
+    FileContent content;
+    AVFormatContext *pInput = nullptr;
+    if (avformat_open_input(&pInput, strPath.c_str(), nullptr, nullptr) < 0)
+        return content;
+    content.bOpened = avformat_find_stream_info(pInput, nullptr) >= 0;
+    int nVideo = -1;
+    for (unsigned i = 0; i < pInput->nb_streams; ++i) {
+        const AVCodecParameters *pPar = pInput->streams[i]->codecpar;
+        if (pPar->codec_type == AVMEDIA_TYPE_VIDEO) {
+            nVideo = static_cast<int>(i);
+            content.eVideo = pPar->codec_id;
+            content.nWidth = pPar->width;
+            content.nHeight = pPar->height;
+        } else if (pPar->codec_type == AVMEDIA_TYPE_AUDIO) {
+            content.eAudio = pPar->codec_id;
+            content.nSampleRate = pPar->sample_rate;
+        }
+    }
+    AvTestDecoder decoder(content.eVideo == AV_CODEC_ID_HEVC);
+    AVPacket *pPacket = av_packet_alloc();
+    while (av_read_frame(pInput, pPacket) >= 0) {
+        if (pPacket->stream_index == nVideo) {
+            ++content.nVideoPackets;
+            if (bDecode && !decoder.Decode(pPacket->data, static_cast<size_t>(pPacket->size)))
+                content.bDecodeErrors = true;
+        }
+        av_packet_unref(pPacket);
+    }
+    if (!decoder.Flush())
+        content.bDecodeErrors = true;
+    content.nDecoded = decoder.Pictures();
+    av_packet_free(&pPacket);
+    avformat_close_input(&pInput);
+    return content;
+}
+
+std::vector<uint8_t> ReadAll(const QString &strPath)
+{
+    QFile file(strPath);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray bytes = file.readAll();
+    return std::vector<uint8_t>(bytes.begin(), bytes.end());
+}
+
+class PavlineFilesTest : public PavlineFixture
+{
+protected:
+    // A block file of n frames of the 320x180 pattern, with an A-law block after every fifth frame.
+    std::string BlockFile(const char *pName, uint8_t nCodec, int nFrames)
+    {
+        auto loop = PavlineTest::PatternLoop(nCodec, 320, 180, 25);
+        const std::string strPath = TempPath(pName).toStdString();
+        EXPECT_TRUE(loop && PavlineTest::WriteFile(strPath, PavlineTest::Join(PavlineTest::Blocks(*loop, nFrames, kStartMs, 5))));
+        return strPath;
+    }
+
+    std::string Mp4File(const char *pName, int nFrames)
+    {
+        auto loop = PavlineTest::PatternLoop(2, 320, 180, 25);
+        const std::string strPath = TempPath(pName).toStdString();
+        CMp4Writer writer(strPath.c_str());
+        std::vector<uint8_t> alaw(320, 0xD5);
+        FrameInfo audio;
+        audio.pData = alaw.data();
+        audio.nLength = static_cast<int>(alaw.size());
+        audio.nFrameType = CMp4Writer::kFrameAudio;
+        audio.nCodec = 14;
+        audio.nChannels = 1;
+        audio.nBitsPerSample = 8;
+        audio.nSampleRate = 8000;
+        writer.WriteFrame(&audio);
+        for (int i = 0; i < nFrames; ++i) {
+            const EncodedFrame &f = loop->frames[static_cast<size_t>(i) % loop->frames.size()];
+            FrameInfo video;
+            video.pData = f.data.data();
+            video.nLength = static_cast<int>(f.data.size());
+            video.nFrameType = CMp4Writer::kFrameVideo;
+            video.nSubType = f.bKeyFrame ? 0 : 1;
+            video.nCodec = CMp4Writer::kCodecH264;
+            video.nFrameRate = 25;
+            video.nWidth = 320;
+            video.nHeight = 180;
+            EXPECT_EQ(writer.WriteFrame(&video), 1);
+            writer.WriteFrame(&audio);  // 40 ms of sound per frame
+        }
+        return strPath;
+    }
+
+    // Plays the open file port into the window to its end; returns the positions seen on the way.
+    std::vector<float> PlayToEnd(NativeTestWindow &window, FileEnds &ends)
+    {
+        std::vector<float> positions;
+        EXPECT_NE(KTN_VIEW_SetFileEndCallBack(kPort, FileEnds::OnEnd, &ends), 0);
+        EXPECT_NE(KTN_VIEW_Play(kPort, window.Handle()), 0);
+        EXPECT_TRUE(PavlineTest::WaitUntil([&] {
+            positions.push_back(KTN_VIEW_GetPlayPos(kPort, 0));
+            return ends.nEnds.load() > 0;
+        }, 20000));
+        return positions;
+    }
+};
+
+TEST_F(PavlineFilesTest, BlockFilePlaysToItsEndWithOneEndCallback)
+{
+    for (uint8_t nCodec : {StreamBlock::kCodecH264, StreamBlock::kCodecH265}) {
+        PavlineControl::Reset();
+        const std::string strPath = BlockFile(nCodec == 2 ? "a.h264" : "a.h265x", nCodec, 60);
+        NativeTestWindow window(320, 180);
+        FileEnds ends;
+        ASSERT_NE(KTN_VIEW_OpenFile(kPort, strPath.c_str()), 0) << KTN_VIEW_GetLastError();
+        ASSERT_NE(KTN_VIEW_PlaySound(kPort), 0);
+        const std::vector<float> positions = PlayToEnd(window, ends);
+        // The end comes once, and stays the end.
+        QThread::msleep(200);
+        EXPECT_EQ(ends.nEnds.load(), 1);
+        EXPECT_EQ(ends.nPort.load(), kPort);
+        EXPECT_FLOAT_EQ(KTN_VIEW_GetPlayPos(kPort, 0), 1.0f);
+        for (size_t i = 1; i < positions.size(); ++i)
+            EXPECT_GE(positions[i], positions[i - 1]);
+        EXPECT_GT(positions.size(), 5u);
+        const PortStats stats = PavlineControl::Stats(kPort);
+        EXPECT_EQ(stats.nPicturesShown, 60);
+        EXPECT_EQ(stats.nFileEndCallbacks, 1);
+        EXPECT_EQ(PavlineControl::SoundSamples(kPort), 12 * 320);
+        EXPECT_EQ(KTN_VIEW_GetSourceBufferRemain(kPort), 0);
+        EXPECT_EQ(KTN_VIEW_GetBufferValue(kPort, KTN_BUF_DECODED_PICTURES), 0);
+        // The last picture stays on the window.
+        EXPECT_TRUE(PavlineTest::Near(window.Grab().pixelColor(60, 90), PavlineTest::PatternColour(320, 180, 60, 90), 28));
+        EXPECT_NE(KTN_VIEW_Stop(kPort), 0);
+        EXPECT_NE(KTN_VIEW_CloseFile(kPort), 0);
+        EXPECT_EQ(ends.nEnds.load(), 1);
+    }
+}
+
+TEST_F(PavlineFilesTest, SeekGoesToTheKeyFrameBeforeThePositionAndEndsAgain)
+{
+    const std::string strPath = BlockFile("seek.h264", StreamBlock::kCodecH264, 100);   // keys at 0, 1, 2, 3 s
+    NativeTestWindow window(320, 180);
+    FileEnds ends;
+    ASSERT_NE(KTN_VIEW_OpenFile(kPort, strPath.c_str()), 0);
+    ASSERT_NE(KTN_VIEW_SetFileEndCallBack(kPort, FileEnds::OnEnd, &ends), 0);
+    ASSERT_NE(KTN_VIEW_Play(kPort, window.Handle()), 0);
+    ASSERT_NE(KTN_VIEW_Pause(kPort, 1), 0);
+    // 60 % of 3.96 s is 2.376 s: the key frame at 2 s; a still port shows it.
+    ASSERT_NE(KTN_VIEW_SetPlayPos(kPort, 0.6), 0);
+    ASSERT_TRUE(PavlineTest::WaitUntil([] { return PavlineControl::Stats(kPort).nLastShownMs == kStartMs + 2000; }, 5000));
+    EXPECT_NEAR(KTN_VIEW_GetPlayPos(kPort, 0), 2000.0f / 3960.0f, 0.01f);
+    EXPECT_EQ(KTN_VIEW_GetCurPlayTime(kPort), (kStartMs + 2000) / 1000);
+    ASSERT_NE(KTN_VIEW_Pause(kPort, 0), 0);
+    ASSERT_TRUE(PavlineTest::WaitUntil([&] { return ends.nEnds.load() == 1; }, 10000));
+    // Played again from the beginning, it ends again: one callback for each end reached.
+    ASSERT_NE(KTN_VIEW_SetPlayPos(kPort, 0.95), 0);
+    ASSERT_TRUE(PavlineTest::WaitUntil([&] { return ends.nEnds.load() == 2; }, 10000));
+    QThread::msleep(150);
+    EXPECT_EQ(ends.nEnds.load(), 2);
+    EXPECT_EQ(KTN_VIEW_SetPlayPos(kPort, 1.5), 0);
+    EXPECT_EQ(KTN_VIEW_GetLastError(), KTN_ERR_PARAM);
+}
+
+TEST_F(PavlineFilesTest, Mp4FilePlaysThroughLibavformat)
+{
+    const std::string strPath = Mp4File("clip.mp4", 50);
+    const FileContent content = ReadWithLibav(strPath, false);
+    ASSERT_TRUE(content.bOpened);
+    ASSERT_EQ(content.eAudio, AV_CODEC_ID_AAC);
+    NativeTestWindow window(320, 180);
+    FileEnds ends;
+    ASSERT_NE(KTN_VIEW_OpenFile(kPort, strPath.c_str()), 0) << KTN_VIEW_GetLastError();
+    ASSERT_NE(KTN_VIEW_PlaySound(kPort), 0);
+    PlayToEnd(window, ends);
+    QThread::msleep(150);
+    EXPECT_EQ(ends.nEnds.load(), 1);
+    const PortStats stats = PavlineControl::Stats(kPort);
+    EXPECT_EQ(stats.nPicturesShown, 50);
+    EXPECT_EQ(stats.nDecodeErrors, 0);
+    // AAC decoded to PCM: about the two seconds of sound.
+    EXPECT_GT(PavlineControl::SoundSamples(kPort), 12000);
+    int nWidth = 0, nHeight = 0;
+    EXPECT_NE(KTN_VIEW_GetPictureSize(kPort, &nWidth, &nHeight), 0);
+    EXPECT_EQ(nWidth, 320);
+    const QImage image = window.Grab();
+    for (int x : {20, 100, 180, 300})
+        EXPECT_TRUE(PavlineTest::Near(image.pixelColor(x, 90), PavlineTest::PatternColour(320, 180, x, 90), 28)) << x;
+    EXPECT_NE(KTN_VIEW_CloseFile(kPort), 0);
+}
+
+TEST_F(PavlineFilesTest, ConversionWritesAnAviThatLibavformatReads)
+{
+    for (uint8_t nCodec : {StreamBlock::kCodecH264, StreamBlock::kCodecH265}) {
+        PavlineControl::Reset();
+        const std::string strSource = BlockFile("dl_for_avi.h265x", nCodec, 50);
+        const std::string strTarget = TempPath(nCodec == 2 ? "dl264.avi" : "dl265.avi").toStdString();
+        Progress progress;
+        ASSERT_GT(KTN_VIEW_ConvertFile(strSource.c_str(), strTarget.c_str(), KTN_CONVERT_AVI, Progress::OnProgress,
+                                       &progress),
+                  0);
+        ASSERT_TRUE(PavlineTest::WaitUntil([&] {
+            const auto r = progress.Reports();
+            return !r.empty() && r.back().first == r.back().second;
+        }, 20000));
+        PavlineControl::WaitForConversions();
+        const auto reports = progress.Reports();
+        // Rising, below the total until the one last report, which is the total.
+        for (size_t i = 0; i + 1 < reports.size(); ++i) {
+            EXPECT_LT(reports[i].first, reports[i].second);
+            EXPECT_LE(reports[i].first, reports[i + 1].first);
+        }
+        EXPECT_EQ(reports.back(), std::make_pair(100, 100));
+
+        const FileContent content = ReadWithLibav(strTarget);
+        ASSERT_TRUE(content.bOpened);
+        EXPECT_EQ(content.eVideo, nCodec == 2 ? AV_CODEC_ID_H264 : AV_CODEC_ID_HEVC);
+        EXPECT_EQ(content.nWidth, 320);
+        EXPECT_EQ(content.nHeight, 180);
+        EXPECT_EQ(content.eAudio, AV_CODEC_ID_PCM_ALAW);
+        EXPECT_EQ(content.nSampleRate, 8000);
+        EXPECT_EQ(content.nVideoPackets, 50);
+        EXPECT_EQ(content.nDecoded, 50);
+        EXPECT_FALSE(content.bDecodeErrors);
+
+        // The AVI plays as a local file.
+        NativeTestWindow window(320, 180);
+        FileEnds ends;
+        ASSERT_NE(KTN_VIEW_OpenFile(kPort, strTarget.c_str()), 0);
+        PlayToEnd(window, ends);
+        EXPECT_EQ(PavlineControl::Stats(kPort).nPicturesShown, 50);
+        EXPECT_NE(KTN_VIEW_CloseFile(kPort), 0);
+    }
+}
+
+TEST_F(PavlineFilesTest, ConversionAndFilesRefuseWhatTheyCannotRead)
+{
+    const std::string strMp4 = Mp4File("x.mp4", 10);
+    const std::string strBlocks = BlockFile("x.h265x", StreamBlock::kCodecH264, 10);
+    const std::string strText = TempPath("notes.txt").toStdString();
+    ASSERT_TRUE(PavlineTest::WriteFile(strText, std::vector<uint8_t>(200, 'a')));
+    struct Case
+    {
+        const char *pWhat;
+        std::string strSource, strTarget;
+        int nType;
+        int32_t nError;
+    };
+    const Case cases[] = {
+        {"missing source", TempPath("none.h265x").toStdString(), TempPath("a.avi").toStdString(), 2, KTN_ERR_FILE},
+        {"container source", strMp4, TempPath("b.avi").toStdString(), 2, KTN_ERR_FORMAT},
+        {"type other than AVI", strBlocks, TempPath("c.avi").toStdString(), 1, KTN_ERR_PARAM},
+        {"target folder missing", strBlocks, TempPath("no/such/d.avi").toStdString(), 2, KTN_ERR_FILE},
+    };
+    for (const Case &c : cases) {
+        EXPECT_EQ(KTN_VIEW_ConvertFile(c.strSource.c_str(), c.strTarget.c_str(), c.nType, Progress::OnProgress, nullptr), 0)
+            << c.pWhat;
+        EXPECT_EQ(KTN_VIEW_GetLastError(), c.nError) << c.pWhat;
+    }
+    EXPECT_EQ(PavlineControl::RunningConversions(), 0);
+    EXPECT_EQ(KTN_VIEW_OpenFile(kPort, strText.c_str()), 0);
+    EXPECT_EQ(KTN_VIEW_GetLastError(), KTN_ERR_FORMAT);
+    EXPECT_EQ(KTN_VIEW_OpenFile(kPort, TempPath("none.mp4").toLocal8Bit().constData()), 0);
+    EXPECT_EQ(KTN_VIEW_GetLastError(), KTN_ERR_FILE);
+}
+
+TEST_F(PavlineFilesTest, RecorderWritesTheBlocksOrAnAvi)
+{
+    auto loop = PavlineTest::PatternLoop(StreamBlock::kCodecH265, 320, 180, 25);
+    ASSERT_TRUE(loop);
+    const auto blocks = PavlineTest::Blocks(*loop, 40, kStartMs, 4);
+    const QString strBlocks = TempPath("rec.h265x"), strAvi = TempPath("rec.avi");
+    ASSERT_NE(KTN_VIEW_OpenStream(5, nullptr, 0, 4096000), 0);
+    ASSERT_NE(KTN_VIEW_SetStreamOpenMode(5, STREAME_FILE), 0);
+    ASSERT_NE(KTN_VIEW_Play(5, nullptr), 0);
+    ASSERT_NE(KTN_VIEW_StartDataRecord(5, strBlocks.toLocal8Bit().constData(), KTN_RECORD_BLOCKS), 0);
+    EXPECT_EQ(KTN_VIEW_StartDataRecord(5, strAvi.toLocal8Bit().constData(), KTN_RECORD_AVI), 0);
+    EXPECT_EQ(KTN_VIEW_GetLastError(), KTN_ERR_BUSY);
+    ASSERT_TRUE(PavlineTest::FeedAll(5, blocks));
+    ASSERT_NE(KTN_VIEW_StopDataRecord(5), 0);
+    EXPECT_EQ(ReadAll(strBlocks), PavlineTest::Join(blocks));
+
+    ASSERT_NE(KTN_VIEW_StartDataRecord(5, strAvi.toLocal8Bit().constData(), KTN_RECORD_AVI), 0);
+    ASSERT_TRUE(PavlineTest::FeedAll(5, PavlineTest::Blocks(*loop, 40, kStartMs + 1600, 4)));
+    ASSERT_NE(KTN_VIEW_StopDataRecord(5), 0);
+    const FileContent content = ReadWithLibav(strAvi.toStdString());
+    ASSERT_TRUE(content.bOpened);
+    EXPECT_EQ(content.eVideo, AV_CODEC_ID_HEVC);
+    EXPECT_EQ(content.eAudio, AV_CODEC_ID_PCM_ALAW);
+    EXPECT_EQ(content.nVideoPackets, 40);
+    EXPECT_EQ(content.nDecoded, 40);
+    EXPECT_FALSE(content.bDecodeErrors);
+    EXPECT_EQ(KTN_VIEW_StopDataRecord(5), 0);
+    EXPECT_EQ(KTN_VIEW_GetLastError(), KTN_ERR_ORDER);
+
+    // A file port records what it reads: a block file again, block for block.
+    const std::string strSource = BlockFile("src.h265x", StreamBlock::kCodecH264, 30);
+    const QString strCopy = TempPath("copy.h265x");
+    NativeTestWindow window(320, 180);
+    FileEnds ends;
+    ASSERT_NE(KTN_VIEW_OpenFile(kPort, strSource.c_str()), 0);
+    ASSERT_NE(KTN_VIEW_StartDataRecord(kPort, strCopy.toLocal8Bit().constData(), KTN_RECORD_BLOCKS), 0);
+    PlayToEnd(window, ends);
+    ASSERT_NE(KTN_VIEW_StopDataRecord(kPort), 0);
+    EXPECT_EQ(ReadAll(strCopy), ReadAll(QString::fromStdString(strSource)));
+}
+
+} // namespace
