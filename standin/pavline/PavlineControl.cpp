@@ -21,7 +21,10 @@ std::vector<std::string> JournalOf(const std::string &strName)
 
 void ClearJournal() { PavlineLib::Instance().ClearJournal(); }
 
-void FailNextCall(const std::string &strName, int32_t nError) { PavlineLib::Instance().FailNextCall(strName, nError); }
+void FailNextCall(const std::string &strName, int32_t nError, int nPassFirst)
+{
+    PavlineLib::Instance().FailNextCall(strName, nError, nPassFirst);
+}
 
 PortStats Stats(int nPort)
 {

@@ -16,9 +16,9 @@ std::vector<std::string> Journal();
 std::vector<std::string> JournalOf(const std::string &strName);
 void ClearJournal();
 
-// The next call of the function (by its name, such as "KTN_VIEW_Fast") fails with the error; several calls
-// queue several failures.
-void FailNextCall(const std::string &strName, int32_t nError);
+// The next call of the function (by its name, such as "KTN_VIEW_Fast") fails with the error, or the one after
+// nPassFirst more calls of it; several calls queue several failures.
+void FailNextCall(const std::string &strName, int32_t nError, int nPassFirst = 0);
 
 // What a port has done since it was opened.
 PortStats Stats(int nPort);

@@ -40,7 +40,12 @@ bool PavlineLib::Enter(const char *pName, const std::string &strArgs, bool bJour
     }
     auto it = m_failNext.find(pName);
     if (it != m_failNext.end() && !it->second.empty()) {
-        tl_nLastError = it->second.front();
+        Failure &failure = it->second.front();
+        if (failure.nPassFirst > 0) {
+            --failure.nPassFirst;
+            return true;
+        }
+        tl_nLastError = failure.nError;
         it->second.pop_front();
         return false;
     }
@@ -134,10 +139,10 @@ void PavlineLib::ClearJournal()
     m_journal.clear();
 }
 
-void PavlineLib::FailNextCall(const std::string &strName, int32_t nError)
+void PavlineLib::FailNextCall(const std::string &strName, int32_t nError, int nPassFirst)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_failNext[strName].push_back(nError);
+    m_failNext[strName].push_back(Failure{nError, nPassFirst});
 }
 
 void PavlineLib::Reset()

@@ -46,7 +46,7 @@ public:
     // Control.
     std::vector<std::string> Journal();
     void ClearJournal();
-    void FailNextCall(const std::string &strName, int32_t nError);
+    void FailNextCall(const std::string &strName, int32_t nError, int nPassFirst);
     void Reset();
 
 private:
@@ -55,7 +55,12 @@ private:
 
     std::mutex m_mutex;
     std::deque<std::string> m_journal;
-    std::map<std::string, std::deque<int32_t>> m_failNext;
+    struct Failure
+    {
+        int32_t nError;
+        int nPassFirst;     // calls let through before this one fails
+    };
+    std::map<std::string, std::deque<Failure>> m_failNext;
 
     SoundOutput m_sound;
     AudioCapture m_capture;
