@@ -866,12 +866,12 @@ void PavlinePort::Run()
                 if (!m_bPaused || m_bShowOne) {
                     MediaUnit audio = std::move(front.audio);
                     m_present.pop_front();
-                    ++m_stats.nAudioUnits;
                     const bool bHeard = m_nSpeed == 0 && !m_bStepping && !m_bPaused;
                     lk.unlock();
                     if (bHeard && m_sound.IsAudible(m_nPort) && audioDecoder.Decode(audio, pcm) && !pcm.empty())
                         m_sound.Play(m_nPort, pcm.data(), pcm.size(), audio.nSampleRate);
                     lk.lock();
+                    ++m_stats.nAudioUnits;
                     continue;
                 }
             } else {
