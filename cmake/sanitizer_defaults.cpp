@@ -1,12 +1,10 @@
 // Linked into every program of a sanitizer build.
 
 #if defined(__SANITIZE_ADDRESS__)
-// Qt's offscreen platform plug-in keeps its screen objects until the process ends; libx265 keeps some of its
-// allocations past x265_encoder_close (the simulated device encodes its H.265 test pattern with it).
+// Qt's offscreen platform plug-in keeps its screen objects until the process ends.
 extern "C" const char *__lsan_default_suppressions()
 {
     return "leak:libqoffscreen.so\n"
-           "leak:libx265.so\n"
            "leak:QPlatformScreen\n"
            "leak:QScreen::QScreen\n"
            "leak:QWindowSystemInterface::handleScreenAdded\n";
