@@ -709,19 +709,24 @@ int CQZConnect::GetNewVersionInfo(int lLoginID, const QString &strCurrentDate, Q
     return nResult;
 }
 
+int CQZConnect::UpgradeStartResult(int lHandle, const char *pName, const QString &strTag)
+{
+    LOGN(QString("%1:Ret = %2").arg(pName).arg(lHandle), strTag);
+    if (lHandle > 0)
+        return RET_SUCCESS;
+    const int nError = ZDK_DEV_GetLastError();
+    const int nRet = nError == ZDK_ERR_UPGRADE_REFUSED ? static_cast<int>(RET_UPGRADE_REFUSED) : ErrorToRet(nError);
+    LOGN(QString("%1:Error = %2").arg(pName).arg(nRet), strTag);
+    return nRet;
+}
+
 int CQZConnect::StartLocalUpgrade(int lLoginID, const QString &strFilePath, ZDK_fUpgradeCallBack cbProgress,
                                   void *pUser)
 {
     const QString strTag = "CQZConnect::StartLocalUpgrade";
     const int lHandle = ZDK_DEV_StartLocalUpgrade(lLoginID, strFilePath.toLocal8Bit().constData(),
                                                   ZDK_UPGRADE_LOCAL, cbProgress, pUser);
-    LOGN(QString("StartLocalUpgrade:Ret = %1").arg(lHandle), strTag);
-    if (lHandle > 0)
-        return RET_SUCCESS;
-    const int nError = ZDK_DEV_GetLastError();
-    const int nRet = nError == ZDK_ERR_UPGRADE_REFUSED ? static_cast<int>(RET_UPGRADE_REFUSED) : ErrorToRet(nError);
-    LOGN(QString("StartLocalUpgrade:Error = %1").arg(nRet), strTag);
-    return nRet;
+    return UpgradeStartResult(lHandle, "StartLocalUpgrade", strTag);
 }
 
 int CQZConnect::StartOnlineUpgrade(int lLoginID, const QString &strVersion, ZDK_fUpgradeCallBack cbProgress,
@@ -730,13 +735,7 @@ int CQZConnect::StartOnlineUpgrade(int lLoginID, const QString &strVersion, ZDK_
     const QString strTag = "CQZConnect::StartOnlineUpgrade";
     const int lHandle = ZDK_DEV_StartOnlineUpgrade(lLoginID, strVersion.toLocal8Bit().constData(),
                                                    ZDK_UPGRADE_ONLINE, cbProgress, pUser);
-    LOGN(QString("StartOnlineUpgrade:Ret = %1").arg(lHandle), strTag);
-    if (lHandle > 0)
-        return RET_SUCCESS;
-    const int nError = ZDK_DEV_GetLastError();
-    const int nRet = nError == ZDK_ERR_UPGRADE_REFUSED ? static_cast<int>(RET_UPGRADE_REFUSED) : ErrorToRet(nError);
-    LOGN(QString("StartOnlineUpgrade:Error = %1").arg(nRet), strTag);
-    return nRet;
+    return UpgradeStartResult(lHandle, "StartOnlineUpgrade", strTag);
 }
 
 int CQZConnect::GetUpgradeState(int lUpgradeHandle) { return ZDK_DEV_GetUpgradeState(lUpgradeHandle); }

@@ -122,6 +122,8 @@ public:
     const UserDataInfo &UserData() const { return *m_pUserData; }
 
 private:
+    // The result code of an upgrade start: 100 for a handle, 1007 when the device refused, else the mapped error.
+    static int UpgradeStartResult(int lHandle, const char *pName, const QString &strTag);
     std::unique_ptr<ZDK_AppAccountInfo> m_pAccoutInfo;
     std::unique_ptr<UserDataInfo> m_pUserData;
 };

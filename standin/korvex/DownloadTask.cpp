@@ -48,16 +48,13 @@ void DownloadTask::Run()
         WaitForStop();
         return;
     }
-    std::shared_ptr<const VideoLoop> video = MediaLibrary::Instance().Video(m_spec, strError);
-    if (!video) {
-        std::fprintf(stderr, "korvex stand-in: no video for %s: %s\n", m_spec.Key().c_str(), strError.c_str());
+    std::shared_ptr<const VideoLoop> video;
+    std::shared_ptr<const AudioLoop> audio;
+    if (!MediaLibrary::Instance().Loops(m_spec, m_nAudioType, m_nAudioRate, video, audio)) {
         m_file.reset();
         WaitForStop();
         return;
     }
-    std::shared_ptr<const AudioLoop> audio;
-    if (m_nAudioType)
-        audio = MediaLibrary::Instance().Audio(m_nAudioType, m_nAudioRate, strError);
     const RecordingTimeline timeline(video, audio, m_nBeginSeconds, m_nDurationMs);
     const uint64_t nTotal = timeline.TotalBytes();
     const int32_t nTotalKiB = static_cast<int32_t>(std::min<uint64_t>((nTotal + 1023) / 1024, INT32_MAX));

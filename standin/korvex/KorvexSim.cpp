@@ -371,13 +371,16 @@ int32_t KorvexSim::RealPlay(int32_t lLogin, const ZDK_ClientInfo &client)
     return stream->Handle();
 }
 
-int32_t KorvexSim::SetRealDataCallBack(int32_t lPlay, ZDK_fRealDataCallBack cb, void *pUser, bool bSet)
+namespace {
+
+// Sets or removes a live stream's V1 or V2 data callback.
+template <typename Callback>
+int32_t ChangeLiveCallback(const std::shared_ptr<LiveStream> &stream, Callback cb, void *pUser, bool bSet)
 {
-    std::shared_ptr<LiveStream> stream = FindStream<LiveStream>(lPlay, SimStream::Kind::Live);
     if (!stream)
         return 0;
     if (!cb) {
-        SetLastError(ZDK_ERR_ILLEGAL_PARAM);
+        KorvexSim::SetLastError(ZDK_ERR_ILLEGAL_PARAM);
         return 0;
     }
     if (bSet) {
@@ -385,30 +388,22 @@ int32_t KorvexSim::SetRealDataCallBack(int32_t lPlay, ZDK_fRealDataCallBack cb, 
         return 1;
     }
     if (!stream->RemoveCallback(cb, pUser)) {
-        SetLastError(ZDK_ERR_ILLEGAL_PARAM);
+        KorvexSim::SetLastError(ZDK_ERR_ILLEGAL_PARAM);
         return 0;
     }
     return 1;
 }
 
+} // namespace
+
+int32_t KorvexSim::SetRealDataCallBack(int32_t lPlay, ZDK_fRealDataCallBack cb, void *pUser, bool bSet)
+{
+    return ChangeLiveCallback(FindStream<LiveStream>(lPlay, SimStream::Kind::Live), cb, pUser, bSet);
+}
+
 int32_t KorvexSim::SetRealDataCallBackV2(int32_t lPlay, ZDK_fRealDataCallBack_V2 cb, void *pUser, bool bSet)
 {
-    std::shared_ptr<LiveStream> stream = FindStream<LiveStream>(lPlay, SimStream::Kind::Live);
-    if (!stream)
-        return 0;
-    if (!cb) {
-        SetLastError(ZDK_ERR_ILLEGAL_PARAM);
-        return 0;
-    }
-    if (bSet) {
-        stream->SetCallback(cb, pUser);
-        return 1;
-    }
-    if (!stream->RemoveCallback(cb, pUser)) {
-        SetLastError(ZDK_ERR_ILLEGAL_PARAM);
-        return 0;
-    }
-    return 1;
+    return ChangeLiveCallback(FindStream<LiveStream>(lPlay, SimStream::Kind::Live), cb, pUser, bSet);
 }
 
 int32_t KorvexSim::StopStream(int32_t lHandle, SimStream::Kind eKind)

@@ -80,16 +80,12 @@ bool LiveStream::DeliverBlock(const std::vector<uint8_t> &block, const RealDataF
 
 void LiveStream::Run()
 {
-    std::string strError;
-    std::shared_ptr<const VideoLoop> video = MediaLibrary::Instance().Video(m_spec, strError);
-    if (!video) {
-        std::fprintf(stderr, "korvex stand-in: no video for %s: %s\n", m_spec.Key().c_str(), strError.c_str());
+    std::shared_ptr<const VideoLoop> video;
+    std::shared_ptr<const AudioLoop> audio;
+    if (!MediaLibrary::Instance().Loops(m_spec, m_nAudioType, m_nAudioRate, video, audio)) {
         WaitForStop();
         return;
     }
-    std::shared_ptr<const AudioLoop> audio;
-    if (m_nAudioType)
-        audio = MediaLibrary::Instance().Audio(m_nAudioType, m_nAudioRate, strError);
 
     // The stream begins, with its key frame, once a data callback is there to take it.
     while (!m_bCallbackSet.load()) {

@@ -4,6 +4,8 @@
 #include "standin/korvex/MediaFileSource.h"
 #include "standin/korvex/TestPatternEncoder.h"
 
+#include <cstdio>
+
 std::string VideoSpec::Key() const
 {
     if (!strMediaFile.empty())
@@ -16,6 +18,21 @@ MediaLibrary &MediaLibrary::Instance()
 {
     static MediaLibrary library;
     return library;
+}
+
+bool MediaLibrary::Loops(const VideoSpec &spec, uint8_t nAudioType, int nSampleRate,
+                         std::shared_ptr<const VideoLoop> &video, std::shared_ptr<const AudioLoop> &audio)
+{
+    std::string strError;
+    video = Video(spec, strError);
+    if (!video) {
+        std::fprintf(stderr, "korvex stand-in: no video for %s: %s\n", spec.Key().c_str(), strError.c_str());
+        return false;
+    }
+    audio.reset();
+    if (nAudioType)
+        audio = Audio(nAudioType, nSampleRate, strError);
+    return true;
 }
 
 int MediaLibrary::EncodeCount() const

@@ -78,16 +78,12 @@ bool PlaybackStream::Control(int32_t nCommand, int32_t nValue)
 
 void PlaybackStream::Run()
 {
-    std::string strError;
-    std::shared_ptr<const VideoLoop> video = MediaLibrary::Instance().Video(m_spec, strError);
-    if (!video) {
-        std::fprintf(stderr, "korvex stand-in: no video for %s: %s\n", m_spec.Key().c_str(), strError.c_str());
+    std::shared_ptr<const VideoLoop> video;
+    std::shared_ptr<const AudioLoop> audio;
+    if (!MediaLibrary::Instance().Loops(m_spec, m_nAudioType, m_nAudioRate, video, audio)) {
         WaitForStop();
         return;
     }
-    std::shared_ptr<const AudioLoop> audio;
-    if (m_nAudioType)
-        audio = MediaLibrary::Instance().Audio(m_nAudioType, m_nAudioRate, strError);
     const RecordingTimeline timeline(video, audio, m_nBeginSeconds, m_nDurationMs);
     {
         // The play clock starts when the recording is ready.

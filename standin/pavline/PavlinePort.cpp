@@ -366,25 +366,22 @@ int32_t PavlinePort::Slow()
 
 int32_t PavlinePort::StepForward()
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (!m_bPlaying)
-        return KTN_ERR_ORDER;
-    m_bStepping = true;
-    m_bPaused = false;
-    ++m_nStepForward;
-    m_bAnchored = false;
-    Wake();
-    return KTN_ERR_NONE;
+    return Step(m_nStepForward);
 }
 
 int32_t PavlinePort::StepBack()
+{
+    return Step(m_nStepBack);
+}
+
+int32_t PavlinePort::Step(int &nSteps)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (!m_bPlaying)
         return KTN_ERR_ORDER;
     m_bStepping = true;
     m_bPaused = false;
-    ++m_nStepBack;
+    ++nSteps;
     m_bAnchored = false;
     Wake();
     return KTN_ERR_NONE;

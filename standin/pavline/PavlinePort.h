@@ -99,6 +99,8 @@ public:
     void Reset();
 
 private:
+    // One single step forward or back: counts it in nSteps and lets the thread show it.
+    int32_t Step(int &nSteps);
     using Clock = std::chrono::steady_clock;
     enum class Source { None, Stream, File };
 
