@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <vector>
 
-// Encodes a moving synthetic picture with libx264 or libx265 into Annex B access units, each key frame
+// Encodes the moving test pattern with libx264 or libx265 into Annex B access units, each key frame
 // carrying its parameter sets, no B-frames: what a device stream delivers. For feeding the MP4 writer.
 class TestVideoEncoder
 {
