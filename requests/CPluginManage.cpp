@@ -1,6 +1,7 @@
 #include "requests/CPluginManage.h"
 
 #include "device/CQZConnect.h"
+#include "device/VoiceCustom.h"
 #include "runtime/ResultCodes.h"
 #include "runtime/FixedText.h"
 #include "runtime/JsonText.h"
@@ -23,6 +24,10 @@ CPluginManage::CPluginManage(const QString &strWndHandle, int nSessionId, QObjec
 {
     g_guiThreadId = QThread::currentThreadId();
     g_pInstance = this;
+
+    // The custom voice's events go to the page as they are.
+    connect(VoiceCustom::GetInstance(), &VoiceCustom::VoiceRecordTime, this,
+            [this](QString strEvent) { sendWebSocketMsg(strEvent, 1); });
 
     MainThreadObject *pMain = MainThreadObject::GetInstance();
     connect(this, &CPluginManage::returnToMainThreadSyncSig, pMain, &MainThreadObject::onReturnToMainThread,

@@ -6,6 +6,7 @@
 #include "standin/korvex/FileTransfer.h"
 #include "standin/korvex/KorvexSim.h"
 #include "standin/korvex/UpgradeTask.h"
+#include "standin/korvex/VoiceCom.h"
 
 #include <cstdio>
 #include <cstring>
@@ -71,12 +72,6 @@ int32_t LoginFailed(int32_t *pError)
 {
     if (pError)
         *pError = KorvexSim::LastError();
-    return 0;
-}
-
-int32_t NotSupported()
-{
-    KorvexSim::SetLastError(ZDK_ERR_NOT_SUPPORTED);
     return 0;
 }
 
@@ -347,36 +342,37 @@ int32_t ZDK_DEV_StopDownload(int32_t lDownloadHandle)
 }
 
 // ----------------------------------------------------------------------------------------------------------
-// Talk: the simulated device does not offer it yet; each call is journaled and fails with ZDK_ERR_NOT_SUPPORTED.
+// Talk (VoiceCom.h).
 
-int32_t ZDK_DEV_StartVoiceCom_MR(int32_t lLoginID, ZDK_fVoiceDataCallBack, void *)
+int32_t ZDK_DEV_StartVoiceCom_MR(int32_t lLoginID, ZDK_fVoiceDataCallBack cbVoice, void *pUser)
 {
     if (!Sim().Enter("ZDK_DEV_StartVoiceCom_MR", "login=" + std::to_string(lLoginID)))
         return 0;
-    return NotSupported();
+    return VoiceCom::Instance().Start(lLoginID, false, -1, cbVoice, pUser);
 }
 
-int32_t ZDK_DEV_StartVoiceCom_NVR_IPC(int32_t lLoginID, int32_t nChannel, ZDK_fVoiceDataCallBack, void *)
+int32_t ZDK_DEV_StartVoiceCom_NVR_IPC(int32_t lLoginID, int32_t nChannel, ZDK_fVoiceDataCallBack cbVoice,
+                                      void *pUser)
 {
     if (!Sim().Enter("ZDK_DEV_StartVoiceCom_NVR_IPC",
                      "login=" + std::to_string(lLoginID) + " channel=" + std::to_string(nChannel)))
         return 0;
-    return NotSupported();
+    return VoiceCom::Instance().Start(lLoginID, true, nChannel, cbVoice, pUser);
 }
 
-int32_t ZDK_DEV_VoiceComSendData(int32_t lVoiceHandle, const char *, int32_t nBufLen)
+int32_t ZDK_DEV_VoiceComSendData(int32_t lVoiceHandle, const char *pSendBuf, int32_t nBufLen)
 {
     if (!Sim().Enter("ZDK_DEV_VoiceComSendData",
                      "talk=" + std::to_string(lVoiceHandle) + " length=" + std::to_string(nBufLen)))
         return 0;
-    return NotSupported();
+    return VoiceCom::Instance().Send(lVoiceHandle, pSendBuf, nBufLen);
 }
 
 int32_t ZDK_DEV_StopVoiceCom(int32_t lVoiceHandle)
 {
     if (!Sim().Enter("ZDK_DEV_StopVoiceCom", "talk=" + std::to_string(lVoiceHandle)))
         return 0;
-    return NotSupported();
+    return VoiceCom::Instance().Stop(lVoiceHandle);
 }
 
 // ----------------------------------------------------------------------------------------------------------

@@ -3,6 +3,7 @@
 #include "standin/korvex/DeviceConfig.h"
 #include "standin/korvex/KorvexSim.h"
 #include "standin/korvex/UpgradeTask.h"
+#include "standin/korvex/VoiceCom.h"
 
 #include <cstring>
 
@@ -68,6 +69,10 @@ void SetReplyTail(const std::string &strTail) { DeviceConfig::Instance().SetRepl
 std::string ImportedConfig(int32_t lLogin) { return DeviceConfig::Instance().ImportedConfig(lLogin); }
 void SetNextTransferResult(int32_t nKind, int32_t nValue) { FileTransfer::Instance().SetNextResult(nKind, nValue); }
 std::vector<KorvexReceivedFile> ReceivedFiles() { return FileTransfer::Instance().ReceivedFiles(); }
+std::vector<KorvexTalkFrame> TalkFrames() { return VoiceCom::Instance().Frames(); }
+bool WaitForTalkFrames(size_t nCount, int nTimeoutMs) { return VoiceCom::Instance().WaitForFrames(nCount, nTimeoutMs); }
+void ClearTalkFrames() { VoiceCom::Instance().ClearFrames(); }
+int OpenTalks() { return VoiceCom::Instance().OpenTalks(); }
 void SetUpgradeStep(int nMilliseconds) { UpgradeTask::SetStepMs(nMilliseconds); }
 
 void Reset()
@@ -76,6 +81,7 @@ void Reset()
     DeviceConfig::Instance().Reset();
     FileTransfer::Instance().Reset();
     UpgradeTask::Reset();
+    VoiceCom::Instance().Reset();
 }
 
 } // namespace KorvexControl

@@ -4,6 +4,7 @@
 
 #include "standin/korvex/DeviceCatalog.h"
 #include "standin/korvex/FileTransfer.h"
+#include "standin/korvex/VoiceCom.h"
 
 #include <cstdint>
 #include <string>
@@ -61,6 +62,14 @@ std::string ImportedConfig(int32_t lLogin);
 // queue several results); the files the devices received, in order.
 void SetNextTransferResult(int32_t nKind, int32_t nValue);
 std::vector<KorvexReceivedFile> ReceivedFiles();
+
+// Voice talk: the frames the devices were sent through ZDK_DEV_VoiceComSendData since the last reset or clear,
+// in order, the refused ones marked (at most the last 20000); waits until that many have come (false when the
+// time ran out); the talks that run.
+std::vector<KorvexTalkFrame> TalkFrames();
+bool WaitForTalkFrames(size_t nCount, int nTimeoutMs);
+void ClearTalkFrames();
+int OpenTalks();
 
 // Upgrades: the time between two of the ten progress reports of new upgrades (default 10 ms).
 void SetUpgradeStep(int nMilliseconds);

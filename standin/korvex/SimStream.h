@@ -9,13 +9,13 @@
 #include <thread>
 
 // A handle of the simulated library that runs on a thread of its own (a live stream, a playback, a download,
-// an upgrade, a file transfer)
+// an upgrade, a file transfer, a voice talk)
 // and calls back from there. Its callbacks run with m_callbackMutex held, so whoever changes or removes a
 // callback waits for a call in progress; a callback may call back into the library for its own handle.
 class SimStream : public std::enable_shared_from_this<SimStream>
 {
 public:
-    enum class Kind { Live, Playback, Download, Upgrade, Transfer };
+    enum class Kind { Live, Playback, Download, Upgrade, Transfer, Talk };
     using Clock = std::chrono::steady_clock;
 
     SimStream(Kind eKind, int32_t nHandle, int32_t nLogin);
