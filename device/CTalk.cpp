@@ -163,7 +163,7 @@ int CTalk::StartTalkPlay()
 {
     const QString strTag = "CTalk::StartTalkPlay";
     if (!ClaimVoicePort(this)) {
-        LOGE("port 499 and the microphone are in use by the custom voice", strTag);
+        LOGE("port 499 and the microphone are in use", strTag);
         return 0;
     }
     m_bPortClaimed = true;
