@@ -1,10 +1,17 @@
 #include "device/CDecodeChannel.h"
 
+#include "device/CRecordWorker.h"
+#include "device/media/JpegWriter.h"
+#include "runtime/CDataCenter.h"
 #include "runtime/LightWeightLog.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QString>
 
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 
 namespace {
@@ -12,6 +19,10 @@ namespace {
 constexpr uint32_t kLiveBufferSize = 2048000;     // open mode 1
 constexpr uint32_t kOtherBufferSize = 4096000;
 constexpr int kPreviewPictureCache = 8;
+// Snapshot buffers: a 54-byte BMP header and up to 36,000,000 bytes of pixels, or an I420 picture.
+constexpr size_t kBmpBufferSize = 36000054;
+constexpr size_t kI420BufferSize = 18000000;
+constexpr uint32_t kBmpHeaderSize = 54;
 // The stream header the library is opened with: the block format has none, one byte stands for it.
 const unsigned char kStreamHeader[1] = {0};
 
@@ -50,11 +61,20 @@ bool IsFast(int s) { return s >= PLAY_STATE_FAST_1 && s <= PLAY_STATE_FAST_4; }
 
 CDecodeChannel::CDecodeChannel(int nPort)
     : m_nPort(nPort)
+    , m_nOemMode(g_nOemMode)
 {
     LOGN(QString("port %1").arg(nPort), "CDecodeChannel::CDecodeChannel");
+    if (m_nOemMode == 1 || m_nOemMode == 2)
+        m_pRecordWorker = std::make_unique<CRecordWorker>(nPort);
 }
 
-CDecodeChannel::~CDecodeChannel() = default;
+CDecodeChannel::~CDecodeChannel()
+{
+    // A recording still running is ended; the worker finishes it before the channel goes.
+    if (m_bRecording.load())
+        StopRecord();
+    m_pRecordWorker.reset();
+}
 
 void CDecodeChannel::SetPlayWnd(HWND hWnd) { m_hPlayWnd = hWnd; }
 
@@ -155,7 +175,8 @@ int CDecodeChannel::StopLocalPlay()
 
 int CDecodeChannel::InputData(const unsigned char *pData, uint32_t nLength, const RealDataFrame *pFrame)
 {
-    (void)pFrame;   // the recording tap reads it
+    if (m_pRecordWorker)
+        m_pRecordWorker->Tap(pData, nLength, pFrame);
     return KTN_VIEW_InputData(m_nPort, pData, nLength);
 }
 
@@ -377,4 +398,92 @@ void CDecodeChannel::FilterDecCallBack(int32_t nStatus, void *pData, void *pUser
     const DecodeDrawCallBack cb = pChannel->m_cbDecode.load();
     if (cb)
         cb(nStatus, pData, pChannel->m_hPlayWnd.load(), pChannel->m_pDecodeUser.load());
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Recording, snapshots and conversion.
+
+int CDecodeChannel::StartRecord(const char *pPath, int nRecordType)
+{
+    LOGN(QString("StartRecord port:%1").arg(m_nPort), "CDecodeChannel::StartRecord");
+    // Nothing plays, or a recording runs (it goes on until its stop).
+    if (m_nPlayState == PLAY_STATE_STOPPED || m_bRecording.load())
+        return 0;
+    const QString strPath = QString::fromLocal8Bit(pPath ? pPath : "");
+    if (m_pRecordWorker && CRecordWorker::RouteOf(strPath) != CRecordWorker::RouteNone) {
+        const int nRet = m_pRecordWorker->Start(strPath);
+        if (nRet)
+            m_eRecordRoute = RECORD_OWN;
+        m_bRecording = nRet != 0;
+        return nRet;
+    }
+    // Mode 0, and in modes 1 and 2 every name the channel's own recorder does not write (".h265x", ".avi").
+    const int nRet = KTN_VIEW_StartDataRecord(m_nPort, pPath, nRecordType);
+    if (nRet)
+        m_eRecordRoute = RECORD_LIBRARY;
+    m_bRecording = nRet != 0;
+    return nRet;
+}
+
+int CDecodeChannel::StopRecord()
+{
+    if (m_eRecordRoute == RECORD_OWN) {
+        const int nRet = m_pRecordWorker->Stop();
+        m_eRecordRoute = RECORD_NONE;
+        m_bRecording = false;
+        return nRet;
+    }
+    if (m_pRecordWorker && !m_bRecording.load())
+        return 0;
+    const int nRet = KTN_VIEW_StopDataRecord(m_nPort);
+    if (nRet) {
+        m_eRecordRoute = RECORD_NONE;
+        m_bRecording = false;
+    }
+    return nRet;
+}
+
+bool CDecodeChannel::CapturePicture(const char *pPath, int nType)
+{
+    if (!pPath || (nType != KTN_CAPTURE_BMP && nType != KTN_CAPTURE_I420))
+        return false;
+    const size_t nSize = nType == KTN_CAPTURE_BMP ? kBmpBufferSize : kI420BufferSize;
+    // Zero-filled; calloc gives fresh pages for a buffer this large instead of clearing them.
+    std::unique_ptr<uint8_t, void (*)(void *)> buffer(static_cast<uint8_t *>(std::calloc(nSize, 1)), std::free);
+    if (!buffer)
+        return false;
+    int nWidth = 0, nHeight = 0;
+    if (!KTN_VIEW_CapturePicture(m_nPort, buffer.get(), static_cast<uint32_t>(nSize), &nWidth, &nHeight, nType))
+        return false;
+    const QString strPath = QString::fromLocal8Bit(pPath);
+    if (!QDir().mkpath(QFileInfo(strPath).absolutePath()))
+        return false;
+    if (nType == KTN_CAPTURE_I420)
+        return WriteJpegFile(pPath, nWidth, nHeight, buffer.get(), nSize);
+
+    // The BMP file as the library made it; its size is the header's, which must fit the buffer.
+    const uint8_t *p = buffer.get();
+    const uint32_t nFileSize = static_cast<uint32_t>(p[2]) | static_cast<uint32_t>(p[3]) << 8 |
+                               static_cast<uint32_t>(p[4]) << 16 | static_cast<uint32_t>(p[5]) << 24;
+    if (nFileSize < kBmpHeaderSize || nFileSize > nSize)
+        return false;
+    std::FILE *pFile = std::fopen(pPath, "wb");
+    if (!pFile)
+        return false;
+    bool bOk = std::fwrite(p, 1, nFileSize, pFile) == nFileSize;
+    if (std::fclose(pFile) != 0)
+        bOk = false;
+    if (!bOk && QFileInfo(strPath).isFile())
+        QFile::remove(strPath);
+    return bOk;
+}
+
+bool CDecodeChannel::ChangeFileFormat(const QString &strSource, const QString &strTarget, int nType,
+                                      KTN_fConvertProgressCallBack cbProgress, void *pUser)
+{
+    if (nType != KTN_CONVERT_AVI)
+        return false;
+    LOGN(QString("srcFileName:%1<--->dstFileName:%2").arg(strSource, strTarget), "CDecodeChannel::ChangeFileFormat");
+    return KTN_VIEW_ConvertFile(strSource.toLocal8Bit().constData(), strTarget.toLocal8Bit().constData(),
+                                KTN_CONVERT_AVI, cbProgress, pUser) > 0;
 }

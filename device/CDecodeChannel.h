@@ -5,8 +5,11 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 
 struct RealDataFrame;
+class CRecordWorker;
+class QString;
 
 // The decode ports the pages use.
 enum DecodePortBase : int {
@@ -40,6 +43,10 @@ typedef void (*DecodeDrawCallBack)(int32_t nStatus, void *pData, HWND hWnd, void
 // One port of the decode library: opened for a live or playback stream or a local file, bound to a tile's native
 // window, with play control, sound, colour and display region. Made by a page for a port on first use and kept
 // until the page goes; the page stops and closes the port before it deletes the channel.
+//
+// Recording: in OEM mode 0 the decode library's recorder writes the file. In OEM modes 1 and 2 a ".h264" or
+// ".h265" name is recorded by the channel itself into an MP4 file (device/CRecordWorker.h, with its own worker
+// thread); any other name goes to the library's recorder too.
 class CDecodeChannel
 {
 public:
@@ -96,12 +103,25 @@ public:
     // The decode library's decode callback (its user value is the channel).
     static void FilterDecCallBack(int32_t nStatus, void *pData, void *pUser);
 
+    // Recording, snapshots and conversion. Paths are in the local 8-bit encoding.
+    // Starts recording into pPath with the library's record type (0 blocks, 2 AVI); 0 while stopped, while a
+    // recording runs or its finishing does, or when the recording cannot start.
+    int StartRecord(const char *pPath, int nRecordType);
+    // Ends the recording; 1 (or the library's result) when it ended, 0 when none ran.
+    int StopRecord();
+    bool IsRecording() const { return m_bRecording.load(); }
+    // The picture shown, as a BMP file (type 0) or a JPEG file (type 1); missing folders are made.
+    bool CapturePicture(const char *pPath, int nType);
+    // Converts a recorded file by the decode library (type 2, AVI, only) with its progress callback.
+    static bool ChangeFileFormat(const QString &strSource, const QString &strTarget, int nType,
+                                 KTN_fConvertProgressCallBack cbProgress, void *pUser);
+
 private:
     int StopPlay(const char *pTag);
 
     bool m_bStreamOpen = false;
     bool m_bSoundOpen = false;
-    bool m_bRecording = false;
+    std::atomic<bool> m_bRecording{false};
     int m_nPort;
     std::atomic<HWND> m_hPlayWnd{nullptr};
     int m_nPlayState = PLAY_STATE_STOPPED;
@@ -115,5 +135,9 @@ private:
     // Read by the decode library's thread while a page may register anew.
     std::atomic<DecodeDrawCallBack> m_cbDecode{nullptr};
     std::atomic<void *> m_pDecodeUser{nullptr};
-    // The recording members follow here.
+    // Recording: which recorder runs, and in OEM modes 1 and 2 the channel's own with its worker thread.
+    enum RecordRoute : int { RECORD_NONE = 0, RECORD_LIBRARY = 1, RECORD_OWN = 2 };
+    const int m_nOemMode;
+    RecordRoute m_eRecordRoute = RECORD_NONE;
+    std::unique_ptr<CRecordWorker> m_pRecordWorker;
 };

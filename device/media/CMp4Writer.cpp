@@ -394,7 +394,7 @@ int CMp4Writer::WriteAudioPacket(const uint8_t *pData, int nLength)
     return 0;
 }
 
-int CMp4Writer::RemuxFile(const char *szInput, const char *szOutput)
+int CMp4Writer::RemuxFile(const char *szInput, const char *szOutput, int nFrameRate)
 {
     m_nRemuxDuration = 0;
     m_nRemuxPackets = 0;
@@ -449,8 +449,15 @@ int CMp4Writer::RemuxFile(const char *szInput, const char *szOutput)
             av_packet_unref(pPkt.get());
             continue;
         }
-        pPkt->duration = av_rescale_q_rnd(pPkt->duration, inTb, outTb, nRound);
-        int64_t nTs = pPkt->dts == AV_NOPTS_VALUE ? m_nRemuxDuration : av_rescale_q_rnd(pPkt->dts, inTb, outTb, nRound);
+        int64_t nTs = 0;
+        if (nFrameRate > 0) {
+            const AVRational frameTb{1, nFrameRate};
+            nTs = av_rescale_q(m_nRemuxPackets, frameTb, outTb);
+            pPkt->duration = av_rescale_q(m_nRemuxPackets + 1, frameTb, outTb) - nTs;
+        } else {
+            pPkt->duration = av_rescale_q_rnd(pPkt->duration, inTb, outTb, nRound);
+            nTs = pPkt->dts == AV_NOPTS_VALUE ? m_nRemuxDuration : av_rescale_q_rnd(pPkt->dts, inTb, outTb, nRound);
+        }
         if (m_nRemuxPackets % 3 == 0)
             ++nTs;
         else if (m_nRemuxPackets % 3 == 2)

@@ -51,8 +51,10 @@ public:
     // could not be written or the key frame gave no video stream.
     int WriteFrame(const FrameInfo *pFrame);
 
-    // Copies the video stream of szInput into a new file szOutput. Returns the last read status.
-    int RemuxFile(const char *szInput, const char *szOutput);
+    // Copies the video stream of szInput into a new file szOutput. Returns the last read status. With
+    // nFrameRate above 0 the frames are timed at that rate whatever the input says (a raw stream without
+    // timing reads as 25 frames a second).
+    int RemuxFile(const char *szInput, const char *szOutput, int nFrameRate = 0);
 
 private:
     struct CodecDeleter { void operator()(AVCodecContext *p) const; };

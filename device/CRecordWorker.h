@@ -1,0 +1,140 @@
+#pragma once
+
+#include "platform/stream_block.h"
+
+#include <QString>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <cstdio>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+struct RealDataFrame;
+class CMp4Writer;
+
+// The recorder of a decode channel in OEM modes 1 and 2: it turns the live blocks that pass through the channel
+// into MP4 files. A ".h264" recording is written as raw segments into the temporary folder "<app dir>/Temp<session>",
+// which the worker thread converts (an H.265 segment goes through the ffmpeg program), joins and remuxes into the
+// MP4 file; a ".h265" recording goes straight into an MP4 writer. Both roll over into a new file past 10 MiB.
+//
+// Threads: Tap runs on the device library's data thread, Start and Stop on the page's thread, the worker on its
+// own. The tap lock guards what the data thread and Start/Stop share (segment file, counters, MP4 writer); the
+// queue lock guards the segment queue; the file lock guards the joining (accumulation and placeholder files,
+// temporary folder, accumulation and MP4 paths). Start and Stop take the tap lock first and then one of the
+// other two; the worker never takes the tap lock and never holds the queue and file locks together.
+class CRecordWorker
+{
+public:
+    enum Route : int { RouteNone = 0, RouteH264 = 1, RouteH265 = 2 };
+
+    // Recordings are cut at this many bytes of joined H.264 or of H.265 payload.
+    static constexpr int64_t kRollOverBytes = 10485760;
+    // A conversion child may run this long; once the channel closes, every child ends within kCloseBudget of it.
+    static constexpr std::chrono::milliseconds kConvertLimit{30000};
+    static constexpr std::chrono::milliseconds kCloseBudget{3000};
+
+    // Starts the worker thread of the channel of port nPort.
+    explicit CRecordWorker(int nPort);
+    // Ends a running recording, waits until the worker has finished it and ends the thread.
+    ~CRecordWorker();
+    CRecordWorker(const CRecordWorker &) = delete;
+    CRecordWorker &operator=(const CRecordWorker &) = delete;
+
+    // The route a recorded name takes: ".h264" and ".h265" at its end, RouteNone for any other name.
+    static Route RouteOf(const QString &strPath);
+
+    // Starts a recording into strPath (a ".h264" or ".h265" name). 0 while a recording runs or is still being
+    // finished, for another name, or when its first file cannot be made; else 1.
+    int Start(const QString &strPath);
+    // Ends the recording: the MP4 writer's file is finished, the last segment is queued for the worker.
+    // 0 when no recording runs, else 1.
+    int Stop();
+    bool IsRecording() const { return m_bRecording.load(); }
+    // A ".h264" recording is still being joined (until the worker has finished its last file).
+    bool IsFinishing() const;
+
+    // The recording tap: one live block (header included) with its record.
+    void Tap(const unsigned char *pData, uint32_t nLength, const RealDataFrame *pFrame);
+
+    // The temporary folder of the process.
+    static QString TempFolder();
+    // The name a recording continues in: the text up to the first "_" of the file name, "_", the local time as
+    // "yyyyMMdd_hhmmss", and the file name's text from the first "." after that "_".
+    static QString RollOverName(const QString &strPath);
+    // strPath when no file has that name, else the first free name with "_1", "_2", ... before the extension.
+    static QString FreeName(const QString &strPath);
+
+private:
+    // One closed segment waiting for the worker, with the frame rate of its video.
+    struct Segment
+    {
+        QString strPath;
+        int nFrameRate = 0;
+    };
+    struct FileCloser { void operator()(std::FILE *p) const { std::fclose(p); } };
+    using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+    // Thread procedure and worker loop.
+    static int RecordThreadProc(CRecordWorker *pWorker);
+    void ConvertFile();
+
+    // Data thread (tap lock held).
+    void TapH264(const StreamBlock::View &block, const RealDataFrame &frame);
+    void TapH265(const StreamBlock::View &block, const RealDataFrame &frame);
+    void OpenSegment(uint8_t nCodec, int nFrameRate);
+    void QueueSegment();
+
+    // Worker.
+    bool TakeSegment(Segment &segment);
+    void JoinSegment(const Segment &segment);
+    bool Convert(const QString &strSegment, const QString &strTarget);
+    void KeepUnconverted(const QString &strSegment);
+    void FinishIfStopped();
+    // File lock held.
+    bool OpenAccumulation();
+    void CloseAndRemux();
+    void Finish();
+    std::chrono::steady_clock::time_point ConvertDeadline(std::chrono::steady_clock::time_point started) const;
+
+    const int m_nPort;
+
+    // Segment queue and the worker's wake-up (queue lock).
+    std::mutex m_queueMutex;
+    std::condition_variable m_wake;
+    std::deque<Segment> m_segments;
+    bool m_bWake = false;
+    std::atomic<bool> m_bStopRequest{false};
+    std::chrono::steady_clock::time_point m_stopAt;     // set with the stop request, before it
+
+    // Joining (file lock). m_bRecording is written under the tap lock and the file lock together.
+    mutable std::mutex m_fileMutex;
+    std::atomic<bool> m_bRecording{false};
+    bool m_bJoining = false;
+    QString m_strTempFolder;
+    QString m_strAccumulationPath;
+    QString m_strMp4Path;
+    FilePtr m_pAccumulation;
+    FilePtr m_pPlaceholder;
+    int m_nAccumulationFrameRate = 0;
+
+    // Recording tap (tap lock).
+    std::mutex m_tapMutex;
+    Route m_eRoute = RouteNone;
+    StreamBlock::Parser m_parser;
+    QString m_strSegmentPath;
+    FilePtr m_pSegment;
+    int m_nSegmentFrameRate = 0;
+    int m_nVideoBlocks = 0;
+    bool m_bSegmentStarted = false;
+    uint64_t m_nSegmentNumber = 0;
+    QString m_strWriterPath;
+    int64_t m_nH265Bytes = 0;
+    std::unique_ptr<CMp4Writer> m_pWriter;
+
+    std::thread m_thread;
+};
