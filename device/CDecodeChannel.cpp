@@ -410,6 +410,9 @@ int CDecodeChannel::StartRecord(const char *pPath, int nRecordType)
     if (m_nPlayState == PLAY_STATE_STOPPED || m_bRecording.load())
         return 0;
     const QString strPath = QString::fromLocal8Bit(pPath ? pPath : "");
+    // The record folder may not exist yet: every missing level is made.
+    if (!strPath.isEmpty())
+        QDir().mkpath(QFileInfo(strPath).absolutePath());
     if (m_pRecordWorker && CRecordWorker::RouteOf(strPath) != CRecordWorker::RouteNone) {
         const int nRet = m_pRecordWorker->Start(strPath);
         if (nRet)

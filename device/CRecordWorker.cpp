@@ -159,7 +159,6 @@ int CRecordWorker::Start(const QString &strPath)
     std::lock_guard<std::mutex> tap(m_tapMutex);
     if (m_bRecording.load() || m_pWriter)
         return 0;
-    QDir().mkpath(QFileInfo(strPath).absolutePath());
     std::lock_guard<std::mutex> file(m_fileMutex);
     if (m_bJoining)
         return 0;   // the previous recording is still being finished

@@ -48,8 +48,8 @@ public:
     // The route a recorded name takes: ".h264" and ".h265" at its end, RouteNone for any other name.
     static Route RouteOf(const QString &strPath);
 
-    // Starts a recording into strPath (a ".h264" or ".h265" name). 0 while a recording runs or is still being
-    // finished, for another name, or when its first file cannot be made; else 1.
+    // Starts a recording into strPath (a ".h264" or ".h265" name in a folder that exists). 0 while a recording
+    // runs or is still being finished, for another name, or when its first file cannot be made; else 1.
     int Start(const QString &strPath);
     // Ends the recording: the MP4 writer's file is finished, the last segment is queued for the worker.
     // 0 when no recording runs, else 1.

@@ -202,11 +202,14 @@ bool AviWriter::Finish()
 {
     if (m_bFinished)
         return !m_bFailed;
-    m_bFinished = true;
-    if (!m_pOutput)
+    if (!m_pOutput) {
+        m_bFinished = true;
         return false;
+    }
+    // Units still waiting for the header are written before the file is closed to further writes.
     if (!m_bHeader && !m_bFailed)
         TryStart(true);
+    m_bFinished = true;
     bool bOk = !m_bFailed;
     if (m_bHeader && av_write_trailer(m_pOutput) < 0)
         bOk = false;
