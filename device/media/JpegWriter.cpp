@@ -1,5 +1,6 @@
 #include "device/media/JpegWriter.h"
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
@@ -33,10 +34,33 @@ void RemoveIfRegular(const char *pPath)
         std::remove(pPath);
 }
 
+// Rows of one plane for one pass of the compressor: n rows from row nFirst, each nPadded samples wide; rows and
+// columns past the picture repeat its last ones. Rows that need no padding are the picture's own.
+void PlaneRows(const uint8_t *pPlane, size_t nWidth, size_t nHeight, size_t nPadded, size_t nFirst, int n,
+               uint8_t *pScratch, JSAMPROW *pRows)
+{
+    for (int i = 0; i < n; ++i) {
+        const size_t r = std::min(nFirst + static_cast<size_t>(i), nHeight - 1);
+        const uint8_t *pRow = pPlane + r * nWidth;
+        if (nPadded == nWidth) {
+            pRows[i] = const_cast<JSAMPROW>(pRow);  // libjpeg only reads its input
+            continue;
+        }
+        uint8_t *pOut = pScratch + static_cast<size_t>(i) * nPadded;
+        std::memcpy(pOut, pRow, nWidth);
+        std::memset(pOut + nWidth, pRow[nWidth - 1], nPadded - nWidth);
+        pRows[i] = pOut;
+    }
+}
+
 // The libjpeg part: no object with a destructor lives in this frame, so that the error handler may jump back;
-// the compressor lives in the caller's frame, so that it is intact after the jump.
+// the compressor and the scratch rows live in the caller's frame, so that they are intact after the jump.
+//
+// The picture is given as it is, planes already 4:2:0 (the compressor's own sampling): Y, Cb and Cr go in as raw
+// data, which is what interleaving each line as (Y, Cb, Cr) triplets, each chroma sample repeated over its two
+// columns and rows, and letting libjpeg average them down again gives, without the detour.
 bool Compress(jpeg_compress_struct &cinfo, JpegError &error, std::FILE *pFile, int nWidth, int nHeight,
-              const uint8_t *pPicture, uint8_t *pRow)
+              const uint8_t *pPicture, std::vector<uint8_t> &scratch)
 {
     cinfo.err = jpeg_std_error(&error.mgr);
     error.mgr.error_exit = OnJpegError;
@@ -53,27 +77,34 @@ bool Compress(jpeg_compress_struct &cinfo, JpegError &error, std::FILE *pFile, i
     cinfo.in_color_space = JCS_YCbCr;
     jpeg_set_defaults(&cinfo);
     jpeg_set_quality(&cinfo, kQuality, TRUE);
+    // Luma 2x2, chroma 1x1: rows 2j and 2j+1 and pixels 2k and 2k+1 share chroma sample (k, j).
+    cinfo.comp_info[0].h_samp_factor = 2;
+    cinfo.comp_info[0].v_samp_factor = 2;
+    for (int c = 1; c < 3; ++c) {
+        cinfo.comp_info[c].h_samp_factor = 1;
+        cinfo.comp_info[c].v_samp_factor = 1;
+    }
+    cinfo.raw_data_in = TRUE;
     jpeg_start_compress(&cinfo, TRUE);
 
-    const size_t nChromaWidth = static_cast<size_t>(nWidth + 1) / 2;
-    const size_t nChromaHeight = static_cast<size_t>(nHeight + 1) / 2;
-    const size_t nLuma = static_cast<size_t>(nWidth) * static_cast<size_t>(nHeight);
-    const uint8_t *pCb = pPicture + nLuma;
-    const uint8_t *pCr = pCb + nChromaWidth * nChromaHeight;
-    JSAMPROW rows[1] = {pRow};
+    const size_t w = static_cast<size_t>(nWidth), h = static_cast<size_t>(nHeight);
+    const size_t cw = (w + 1) / 2, ch = (h + 1) / 2;
+    const size_t nLumaPadded = cinfo.comp_info[0].width_in_blocks * DCTSIZE;
+    const size_t nChromaPadded = cinfo.comp_info[1].width_in_blocks * DCTSIZE;
+    scratch.resize(2 * DCTSIZE * nLumaPadded + 2 * DCTSIZE * nChromaPadded);
+    uint8_t *pLumaScratch = scratch.data();
+    uint8_t *pCbScratch = pLumaScratch + 2 * DCTSIZE * nLumaPadded;
+    uint8_t *pCrScratch = pCbScratch + DCTSIZE * nChromaPadded;
+    const uint8_t *pCb = pPicture + w * h;
+    const uint8_t *pCr = pCb + cw * ch;
+    JSAMPROW luma[2 * DCTSIZE], cb[DCTSIZE], cr[DCTSIZE];
+    JSAMPARRAY planes[3] = {luma, cb, cr};
     while (cinfo.next_scanline < cinfo.image_height) {
         const size_t r = cinfo.next_scanline;
-        const uint8_t *pY = pPicture + r * static_cast<size_t>(nWidth);
-        const uint8_t *pU = pCb + (r / 2) * nChromaWidth;
-        const uint8_t *pV = pCr + (r / 2) * nChromaWidth;
-        // Pixels 2k and 2k+1 share chroma sample k, rows 2j and 2j+1 chroma row j.
-        uint8_t *pOut = pRow;
-        for (int x = 0; x < nWidth; ++x) {
-            *pOut++ = pY[x];
-            *pOut++ = pU[x / 2];
-            *pOut++ = pV[x / 2];
-        }
-        jpeg_write_scanlines(&cinfo, rows, 1);
+        PlaneRows(pPicture, w, h, std::max(nLumaPadded, w), r, 2 * DCTSIZE, pLumaScratch, luma);
+        PlaneRows(pCb, cw, ch, std::max(nChromaPadded, cw), r / 2, DCTSIZE, pCbScratch, cb);
+        PlaneRows(pCr, cw, ch, std::max(nChromaPadded, cw), r / 2, DCTSIZE, pCrScratch, cr);
+        jpeg_write_raw_data(&cinfo, planes, 2 * DCTSIZE);
     }
     jpeg_finish_compress(&cinfo);
     jpeg_destroy_compress(&cinfo);
@@ -93,12 +124,12 @@ bool WriteJpegFile(const char *pPath, int nWidth, int nHeight, const uint8_t *pP
     std::FILE *pFile = std::fopen(pPath, "wb");
     if (!pFile)
         return false;
-    std::vector<uint8_t> row(static_cast<size_t>(nWidth) * 3);
+    std::vector<uint8_t> scratch;
     jpeg_compress_struct cinfo;
     std::memset(&cinfo, 0, sizeof cinfo);
     JpegError error;
     std::memset(&error, 0, sizeof error);
-    bool bOk = Compress(cinfo, error, pFile, nWidth, nHeight, pPicture, row.data());
+    bool bOk = Compress(cinfo, error, pFile, nWidth, nHeight, pPicture, scratch);
     if (std::fclose(pFile) != 0)
         bOk = false;
     if (!bOk)
