@@ -181,6 +181,7 @@ int CRecordWorker::Start(const QString &strPath)
         m_strWriterPath = strMp4;
         m_nH265Bytes = 0;
         m_pWriter = std::make_unique<CMp4Writer>(Local(strMp4).constData());
+        m_bAudioAnnounced = false;
     }
     m_eRoute = eRoute;
     m_bRecording = true;
@@ -218,7 +219,13 @@ bool CRecordWorker::IsFinishing() const
 
 void CRecordWorker::Tap(const unsigned char *pData, uint32_t nLength, const RealDataFrame *pFrame)
 {
-    if (!pFrame || !pData || !m_bRecording.load(std::memory_order_relaxed))
+    if (!pFrame || !pData)
+        return;
+    if (pFrame->nKind == ZDK_FRAME_AUDIO && pFrame->nSampleRate > 0) {
+        m_nStreamAudioRate.store(static_cast<int>(pFrame->nSampleRate), std::memory_order_relaxed);
+        m_nStreamAudioCodec.store(static_cast<int>(pFrame->nCodec), std::memory_order_relaxed);
+    }
+    if (!m_bRecording.load(std::memory_order_relaxed))
         return;
     if (pFrame->nKind != ZDK_FRAME_VIDEO && pFrame->nKind != ZDK_FRAME_AUDIO)
         return;
@@ -277,6 +284,20 @@ void CRecordWorker::TapH265(const StreamBlock::View &block, const RealDataFrame 
             m_nH265Bytes = 0;
             m_strWriterPath = strNext;
             m_pWriter = std::make_unique<CMp4Writer>(Local(strNext).constData());
+            m_bAudioAnnounced = false;
+        }
+        // The audio stream is made with the file, at its first key frame: the writer learns the stream's
+        // sound first, even when no audio block has come since the recording began.
+        if (!m_bAudioAnnounced && m_pWriter) {
+            m_bAudioAnnounced = true;
+            FrameInfo sound;
+            sound.nFrameType = CMp4Writer::kFrameAudio;
+            sound.nSampleRate = m_nStreamAudioRate.load(std::memory_order_relaxed);
+            sound.nCodec = m_nStreamAudioCodec.load(std::memory_order_relaxed);
+            sound.nChannels = 1;
+            sound.nBitsPerSample = 16;
+            if (sound.nSampleRate > 0)
+                m_pWriter->WriteFrame(&sound);
         }
         info.nFrameType = CMp4Writer::kFrameVideo;
         info.nSubType = block.IsKeyFrame() ? 0 : 1;
@@ -289,6 +310,7 @@ void CRecordWorker::TapH265(const StreamBlock::View &block, const RealDataFrame 
             return;
         info.nFrameType = CMp4Writer::kFrameAudio;
         info.nCodec = block.nCodec;     // the talk header's audio type is the converter's codec number
+        m_bAudioAnnounced = true;
         info.nChannels = 1;
         info.nBitsPerSample = 16;
     }

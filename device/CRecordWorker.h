@@ -135,6 +135,11 @@ private:
     QString m_strWriterPath;
     int64_t m_nH265Bytes = 0;
     std::unique_ptr<CMp4Writer> m_pWriter;
+    bool m_bAudioAnnounced = false;     // the writer was told the stream's sound before its first picture
+
+    // The sound of the stream, from its audio records whether recording or not (data thread only).
+    std::atomic<int> m_nStreamAudioRate{0};
+    std::atomic<int> m_nStreamAudioCodec{0};
 
     std::thread m_thread;
 };

@@ -196,10 +196,15 @@ TEST_P(H265RouteTest, AudioReachesTheWriterWithItsCodecAndRateAndKeyFramesAreThe
     const AudioCase c = GetParam();
     auto loop = PavlineTest::PatternLoop(StreamBlock::kCodecH265, 320, 180, 25);
     ASSERT_TRUE(loop);
-    const std::vector<LiveBlock> blocks = RecordTest::LiveBlocks(*loop, 100, kStartMs, 1, c.nAudioType, c.nRateCode);
+    // Two seconds of the stream play before the recording starts, at a key frame that comes before any sound of
+    // the recording: the writer makes its audio stream with the sound the stream has.
+    const std::vector<LiveBlock> blocks = RecordTest::LiveBlocks(*loop, 150, kStartMs, 1, c.nAudioType, c.nRateCode);
+    const auto recordFrom = blocks.begin() + 100;
+    ASSERT_TRUE(recordFrom->frame.nKeyFrame);
     auto pChannel = Playing(2);
+    RecordTest::Feed(*pChannel, std::vector<LiveBlock>(blocks.begin(), recordFrom));
     ASSERT_EQ(pChannel->StartRecord(Name("03_20240115_100000.h265").constData(), 0), 1);
-    RecordTest::Feed(*pChannel, blocks);
+    RecordTest::Feed(*pChannel, std::vector<LiveBlock>(recordFrom, blocks.end()));
     EXPECT_EQ(pChannel->StopRecord(), 1);
     Close(pChannel);
 
