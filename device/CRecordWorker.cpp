@@ -247,8 +247,8 @@ void CRecordWorker::Tap(const unsigned char *pData, uint32_t nLength, const Real
 
 void CRecordWorker::TapH264(const StreamBlock::View &block, const RealDataFrame &frame)
 {
-    // Audio bytes would corrupt the elementary stream.
-    if (!block.IsVideo())
+    // Audio bytes (or video of another codec) would corrupt the elementary stream.
+    if (!block.IsVideo() || !CodecOfBlock(block.nCodec))
         return;
     const int nFrameRate = frame.nFrameRate > 0 ? static_cast<int>(frame.nFrameRate) : block.nFrameRate;
     if (!m_bSegmentStarted) {
@@ -322,7 +322,7 @@ void CRecordWorker::TapH265(const StreamBlock::View &block, const RealDataFrame 
 void CRecordWorker::OpenSegment(uint8_t nCodec, int nFrameRate)
 {
     // The port counted from 1, the local time and a running number: segments of one second stay apart.
-    const char *pExt = nCodec == StreamBlock::kCodecH264 ? ".h264" : nCodec == StreamBlock::kCodecH265 ? ".h265" : "";
+    const char *pExt = nCodec == StreamBlock::kCodecH265 ? ".h265" : ".h264";
     const QString strFolder = TempFolder();
     m_strSegmentPath = QString("%1/%2_%3_%4%5")
                            .arg(strFolder)
@@ -447,6 +447,8 @@ bool CRecordWorker::Convert(const QString &strSegment, const QString &strTarget)
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    // Nothing of this process's open files goes to the child.
+    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
     // The child runs in the application directory; the process's own directory is never changed.
     posix_spawn_file_actions_addchdir_np(&actions, dir.constData());
     posix_spawnattr_t attr;
