@@ -156,17 +156,13 @@ int CRecordWorker::Start(const QString &strPath)
     const Route eRoute = RouteOf(strPath);
     if (eRoute == RouteNone)
         return 0;
-    std::lock_guard<std::mutex> tap(m_tapMutex);
-    if (m_bRecording.load() || m_pWriter)
-        return 0;
+    // The file lock first: a remux under way keeps this start waiting, not the data thread.
     std::lock_guard<std::mutex> file(m_fileMutex);
-    if (m_bJoining)
-        return 0;   // the previous recording is still being finished
+    if (m_bRecording.load() || m_bJoining)
+        return 0;   // a recording runs, or the one before is still being finished
     // A name already taken (a recording of the same second) is never overwritten.
     const QString strMp4 = FreeName(strPath.left(strPath.size() - 5) + ".mp4");
-    m_nVideoBlocks = 0;
-    m_bSegmentStarted = false;
-    m_parser.Reset();
+    std::unique_ptr<CMp4Writer> pWriter;
     if (eRoute == RouteH264) {
         m_strTempFolder = TempFolder();
         QDir().mkpath(m_strTempFolder);
@@ -176,14 +172,20 @@ int CRecordWorker::Start(const QString &strPath)
             return 0;
         m_pPlaceholder.reset(OpenFile(m_strMp4Path, "ab"));
         m_nAccumulationFrameRate = 0;
-        m_bJoining = true;
     } else {
-        m_strWriterPath = strMp4;
-        m_nH265Bytes = 0;
-        m_pWriter = std::make_unique<CMp4Writer>(Local(strMp4).constData());
-        m_bAudioAnnounced = false;
+        pWriter = std::make_unique<CMp4Writer>(Local(strMp4).constData());
     }
+    std::lock_guard<std::mutex> tap(m_tapMutex);
+    m_nVideoBlocks = 0;
+    m_bSegmentStarted = false;
+    m_parser.Reset();
+    m_strWriterPath = strMp4;
+    m_nH265Bytes = 0;
+    m_pWriter = std::move(pWriter);
+    m_bAudioAnnounced = false;
     m_eRoute = eRoute;
+    // Set with the joining, so that the worker never sees a new recording as one that has stopped.
+    m_bJoining = eRoute == RouteH264;
     m_bRecording = true;
     return 1;
 }
@@ -199,8 +201,7 @@ int CRecordWorker::Stop()
         m_nVideoBlocks = 0;
         m_bSegmentStarted = false;
         m_eRoute = RouteNone;
-        // The last segment is queued before the worker can see the recording stopped.
-        std::lock_guard<std::mutex> file(m_fileMutex);
+        // After the last segment is queued: a worker that sees the recording stopped also sees that segment.
         m_bRecording = false;
     }
     {

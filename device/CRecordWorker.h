@@ -25,8 +25,9 @@ class CMp4Writer;
 // Threads: Tap runs on the device library's data thread, Start and Stop on the page's thread, the worker on its
 // own. The tap lock guards what the data thread and Start/Stop share (segment file, counters, MP4 writer); the
 // queue lock guards the segment queue; the file lock guards the joining (accumulation and placeholder files,
-// temporary folder, accumulation and MP4 paths). Start and Stop take the tap lock first and then one of the
-// other two; the worker never takes the tap lock and never holds the queue and file locks together.
+// temporary folder, accumulation and MP4 paths). Start takes the file lock and then the tap lock; Stop and the
+// tap take the tap lock and then the queue lock; the worker never takes the tap lock and never holds the queue
+// and file locks together.
 class CRecordWorker
 {
 public:
@@ -111,7 +112,8 @@ private:
     std::atomic<bool> m_bStopRequest{false};
     std::chrono::steady_clock::time_point m_stopAt;     // set with the stop request, before it
 
-    // Joining (file lock). m_bRecording is written under the tap lock and the file lock together.
+    // Joining (file lock). m_bRecording is set under the file lock and the tap lock together (with m_bJoining),
+    // cleared under the tap lock once the last segment is queued.
     mutable std::mutex m_fileMutex;
     std::atomic<bool> m_bRecording{false};
     bool m_bJoining = false;
