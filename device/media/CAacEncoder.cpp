@@ -8,9 +8,6 @@ extern "C" {
 
 #include <algorithm>
 
-void CAacEncoder::CodecDeleter::operator()(AVCodecContext *p) const { avcodec_free_context(&p); }
-void CAacEncoder::FrameDeleter::operator()(AVFrame *p) const { av_frame_free(&p); }
-void CAacEncoder::PacketDeleter::operator()(AVPacket *p) const { av_packet_free(&p); }
 
 CAacEncoder::CAacEncoder() = default;
 CAacEncoder::~CAacEncoder() = default;
@@ -23,9 +20,9 @@ bool CAacEncoder::Open(int nSampleRate, int nChannels, int &nInputSamples, int &
     const AVCodec *pCodec = avcodec_find_encoder(AV_CODEC_ID_AAC);
     if (!pCodec)
         return false;
-    std::unique_ptr<AVCodecContext, CodecDeleter> pCtx(avcodec_alloc_context3(pCodec));
-    std::unique_ptr<AVFrame, FrameDeleter> pFrame(av_frame_alloc());
-    std::unique_ptr<AVPacket, PacketDeleter> pPacket(av_packet_alloc());
+    AvCodecContextPtr pCtx(avcodec_alloc_context3(pCodec));
+    AvFramePtr pFrame(av_frame_alloc());
+    AvPacketPtr pPacket(av_packet_alloc());
     if (!pCtx || !pFrame || !pPacket)
         return false;
     // AAC-LC, no LFE, TNS on; the container carries the AudioSpecificConfig, the frames stay raw.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/AvPointers.h"
+
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -33,15 +35,12 @@ public:
     int Channels() const { return m_nChannels; }
 
 private:
-    struct CodecDeleter { void operator()(AVCodecContext *p) const; };
-    struct FrameDeleter { void operator()(AVFrame *p) const; };
-    struct PacketDeleter { void operator()(AVPacket *p) const; };
 
     int ReceiveFrame(uint8_t *pOut, int nOutSize);
 
-    std::unique_ptr<AVCodecContext, CodecDeleter> m_pCodec;
-    std::unique_ptr<AVFrame, FrameDeleter> m_pFrame;
-    std::unique_ptr<AVPacket, PacketDeleter> m_pPacket;
+    AvCodecContextPtr m_pCodec;
+    AvFramePtr m_pFrame;
+    AvPacketPtr m_pPacket;
     std::vector<uint8_t> m_vecExtraData;
     int m_nSampleRate = 0;
     int m_nChannels = 0;

@@ -79,21 +79,7 @@ void AppendUnit(std::vector<uint8_t> &vecOut, const uint8_t *pData, const NalUni
     vecOut.insert(vecOut.end(), pData + unit.nStart + nSkip, pData + unit.nStart + unit.nLength);
 }
 
-struct InputDeleter
-{
-    void operator()(AVFormatContext *p) const { avformat_close_input(&p); }
-};
-
 } // namespace
-
-void CMp4Writer::CodecDeleter::operator()(AVCodecContext *p) const { avcodec_free_context(&p); }
-void CMp4Writer::PacketDeleter::operator()(AVPacket *p) const { av_packet_free(&p); }
-void CMp4Writer::FormatDeleter::operator()(AVFormatContext *p) const
-{
-    if (p->oformat && !(p->oformat->flags & AVFMT_NOFILE))
-        avio_closep(&p->pb);
-    avformat_free_context(p);
-}
 
 CMp4Writer::CMp4Writer(const char *szPath)
     : m_strPath(szPath ? szPath : ""), m_vecScratch(kScratchSize), m_pPacket(av_packet_alloc())
@@ -232,7 +218,7 @@ void CMp4Writer::AddAudioStream()
 
     // The codec is opened before the stream is added: an empty stream would make the header fail and cost
     // the whole file its video.
-    std::unique_ptr<AVCodecContext, CodecDeleter> pCodecCtx(avcodec_alloc_context3(pCodec));
+    AvCodecContextPtr pCodecCtx(avcodec_alloc_context3(pCodec));
     if (!pCodecCtx)
         return;
     pCodecCtx->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
@@ -402,7 +388,7 @@ int CMp4Writer::RemuxFile(const char *szInput, const char *szOutput, int nFrameR
     int nRet = avformat_open_input(&pRawIn, szInput, nullptr, nullptr);
     if (nRet < 0)
         return nRet;
-    std::unique_ptr<AVFormatContext, InputDeleter> pIn(pRawIn);
+    AvInputPtr pIn(pRawIn);
     nRet = avformat_find_stream_info(pIn.get(), nullptr);
     if (nRet < 0)
         return nRet;
@@ -421,7 +407,7 @@ int CMp4Writer::RemuxFile(const char *szInput, const char *szOutput, int nFrameR
     avformat_alloc_output_context2(&pRawOut, nullptr, nullptr, szOutput);
     if (!pRawOut)
         return -1;
-    std::unique_ptr<AVFormatContext, FormatDeleter> pOut(pRawOut);
+    AvOutputPtr pOut(pRawOut);
     AVStream *pOutStream = avformat_new_stream(pOut.get(), avcodec_find_encoder(pInStream->codecpar->codec_id));
     if (!pOutStream || avcodec_parameters_copy(pOutStream->codecpar, pInStream->codecpar) < 0)
         return -1;
@@ -431,7 +417,7 @@ int CMp4Writer::RemuxFile(const char *szInput, const char *szOutput, int nFrameR
     if (avformat_write_header(pOut.get(), nullptr) < 0)
         return -1;
 
-    std::unique_ptr<AVPacket, PacketDeleter> pPkt(av_packet_alloc());
+    AvPacketPtr pPkt(av_packet_alloc());
     if (!pPkt) {
         av_write_trailer(pOut.get());
         return -1;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/AvPointers.h"
+
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -57,9 +59,6 @@ public:
     int RemuxFile(const char *szInput, const char *szOutput, int nFrameRate = 0);
 
 private:
-    struct CodecDeleter { void operator()(AVCodecContext *p) const; };
-    struct PacketDeleter { void operator()(AVPacket *p) const; };
-    struct FormatDeleter { void operator()(AVFormatContext *p) const; };
 
     int OpenOutput(const FrameInfo &frame);
     void AddVideoStream(const FrameInfo &frame);
@@ -85,13 +84,13 @@ private:
     int m_nInputSamples = 0;
     int64_t m_nRemuxDuration = 0;
     std::string m_strPath;
-    std::unique_ptr<AVFormatContext, FormatDeleter> m_pOutput;
+    AvOutputPtr m_pOutput;
     bool m_bHeaderWritten = false;
     bool m_bCreatedFile = false;
     // The video timeline restarts from here when a key frame brings another frame rate.
     int64_t m_nTimeBase = 0;
     int m_nTimeBasePacket = 0;
-    std::unique_ptr<AVCodecContext, CodecDeleter> m_pAudioCodec;
+    AvCodecContextPtr m_pAudioCodec;
     std::vector<uint8_t> m_vecAacOut;
     std::unique_ptr<CAudioConvert> m_pConvert;
     int m_nPcmBlockSize = 0; // bytes of 16-bit samples
@@ -99,6 +98,6 @@ private:
     std::vector<int16_t> m_vecPcmBlock;
     std::unique_ptr<CAacEncoder> m_pAac;
     std::vector<uint8_t> m_vecScratch;
-    std::unique_ptr<AVPacket, PacketDeleter> m_pPacket;
+    AvPacketPtr m_pPacket;
     int m_nRemuxPackets = 0;
 };

@@ -1,5 +1,6 @@
 #include "standin/korvex/G711ToneEncoder.h"
 
+#include "platform/AvPointers.h"
 #include "platform/stream_block.h"
 
 extern "C" {
@@ -13,23 +14,6 @@ extern "C" {
 #include <memory>
 #include <vector>
 
-namespace {
-
-struct CodecContextDeleter
-{
-    void operator()(AVCodecContext *p) const { avcodec_free_context(&p); }
-};
-struct FrameDeleter
-{
-    void operator()(AVFrame *p) const { av_frame_free(&p); }
-};
-struct PacketDeleter
-{
-    void operator()(AVPacket *p) const { av_packet_free(&p); }
-};
-
-} // namespace
-
 bool G711ToneEncoder::EncodeLoop(uint8_t nAudioType, int nSampleRate, int nDurationMs, int nBlockMs, AudioLoop &loop,
                                  std::string &strError)
 {
@@ -39,7 +23,7 @@ bool G711ToneEncoder::EncodeLoop(uint8_t nAudioType, int nSampleRate, int nDurat
         strError = "no G.711 encoder";
         return false;
     }
-    std::unique_ptr<AVCodecContext, CodecContextDeleter> ctx(avcodec_alloc_context3(pCodec));
+    AvCodecContextPtr ctx(avcodec_alloc_context3(pCodec));
     if (!ctx) {
         strError = "cannot allocate the encoder";
         return false;
@@ -53,8 +37,8 @@ bool G711ToneEncoder::EncodeLoop(uint8_t nAudioType, int nSampleRate, int nDurat
     }
     const int nBlockSamples = nSampleRate * nBlockMs / 1000;
     const int nBlocks = nDurationMs / nBlockMs;
-    std::unique_ptr<AVFrame, FrameDeleter> frame(av_frame_alloc());
-    std::unique_ptr<AVPacket, PacketDeleter> packet(av_packet_alloc());
+    AvFramePtr frame(av_frame_alloc());
+    AvPacketPtr packet(av_packet_alloc());
     if (!frame || !packet) {
         strError = "out of memory";
         return false;

@@ -1,5 +1,6 @@
 #include "standin/korvex/MediaFileSource.h"
 
+#include "platform/AvPointers.h"
 #include "standin/korvex/AnnexB.h"
 
 extern "C" {
@@ -11,23 +12,6 @@ extern "C" {
 #include <cmath>
 #include <memory>
 
-namespace {
-
-struct InputDeleter
-{
-    void operator()(AVFormatContext *p) const { avformat_close_input(&p); }
-};
-struct BsfDeleter
-{
-    void operator()(AVBSFContext *p) const { av_bsf_free(&p); }
-};
-struct PacketDeleter
-{
-    void operator()(AVPacket *p) const { av_packet_free(&p); }
-};
-
-} // namespace
-
 bool MediaFileSource::Load(const std::string &strPath, int nMaxFrames, VideoLoop &loop, std::string &strError)
 {
     AVFormatContext *pRaw = nullptr;
@@ -35,7 +19,7 @@ bool MediaFileSource::Load(const std::string &strPath, int nMaxFrames, VideoLoop
         strError = "cannot open media file " + strPath;
         return false;
     }
-    std::unique_ptr<AVFormatContext, InputDeleter> input(pRaw);
+    AvInputPtr input(pRaw);
     if (avformat_find_stream_info(input.get(), nullptr) < 0) {
         strError = "cannot read the streams of " + strPath;
         return false;
@@ -58,7 +42,7 @@ bool MediaFileSource::Load(const std::string &strPath, int nMaxFrames, VideoLoop
         strError = "no Annex-B filter";
         return false;
     }
-    std::unique_ptr<AVBSFContext, BsfDeleter> bsf(pBsfRaw);
+    AvBsfPtr bsf(pBsfRaw);
     avcodec_parameters_copy(bsf->par_in, pStream->codecpar);
     bsf->time_base_in = pStream->time_base;
     if (av_bsf_init(bsf.get()) < 0) {
@@ -75,7 +59,7 @@ bool MediaFileSource::Load(const std::string &strPath, int nMaxFrames, VideoLoop
     if (loop.nFrameRate < 1 || loop.nFrameRate > 60)
         loop.nFrameRate = 25;
 
-    std::unique_ptr<AVPacket, PacketDeleter> packet(av_packet_alloc());
+    AvPacketPtr packet(av_packet_alloc());
     std::vector<uint8_t> sets;
     bool bEnd = false;
     while (!bEnd && static_cast<int>(loop.frames.size()) < nMaxFrames) {

@@ -1,5 +1,6 @@
 #include "standin/korvex/TestPatternEncoder.h"
 
+#include "platform/AvPointers.h"
 #include "standin/korvex/AnnexB.h"
 
 extern "C" {
@@ -20,21 +21,6 @@ extern "C" {
 
 namespace {
 
-struct CodecContextDeleter
-{
-    void operator()(AVCodecContext *p) const { avcodec_free_context(&p); }
-};
-struct FrameDeleter
-{
-    void operator()(AVFrame *p) const { av_frame_free(&p); }
-};
-struct PacketDeleter
-{
-    void operator()(AVPacket *p) const { av_packet_free(&p); }
-};
-using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextDeleter>;
-using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
-using PacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;
 
 // A 5x7 font of the characters the pattern writes; each row is five bits, the high bit on the left.
 struct Glyph
@@ -146,7 +132,7 @@ bool TestPatternEncoder::EncodeLoop(const Settings &s, VideoLoop &loop, std::str
         strError = std::string("no encoder ") + pEncoder;
         return false;
     }
-    CodecContextPtr ctx(avcodec_alloc_context3(pCodec));
+    AvCodecContextPtr ctx(avcodec_alloc_context3(pCodec));
     if (!ctx) {
         strError = "cannot allocate the encoder";
         return false;
@@ -176,8 +162,8 @@ bool TestPatternEncoder::EncodeLoop(const Settings &s, VideoLoop &loop, std::str
     if (nErr < 0)
         return Fail(strError, std::string("cannot open ") + pEncoder, nErr);
 
-    FramePtr frame(av_frame_alloc());
-    PacketPtr packet(av_packet_alloc());
+    AvFramePtr frame(av_frame_alloc());
+    AvPacketPtr packet(av_packet_alloc());
     if (!frame || !packet) {
         strError = "out of memory";
         return false;
@@ -256,7 +242,7 @@ bool TestPatternEncoder::EncodeJpeg(int nWidth, int nHeight, int nLabel, std::ve
         strError = "no JPEG encoder";
         return false;
     }
-    CodecContextPtr ctx(avcodec_alloc_context3(pCodec));
+    AvCodecContextPtr ctx(avcodec_alloc_context3(pCodec));
     if (!ctx) {
         strError = "cannot allocate the encoder";
         return false;
@@ -270,8 +256,8 @@ bool TestPatternEncoder::EncodeJpeg(int nWidth, int nHeight, int nLabel, std::ve
     int nErr = avcodec_open2(ctx.get(), pCodec, nullptr);
     if (nErr < 0)
         return Fail(strError, "cannot open the JPEG encoder", nErr);
-    FramePtr frame(av_frame_alloc());
-    PacketPtr packet(av_packet_alloc());
+    AvFramePtr frame(av_frame_alloc());
+    AvPacketPtr packet(av_packet_alloc());
     if (!frame || !packet) {
         strError = "out of memory";
         return false;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "standin/pavline/AvPointers.h"
+#include "platform/AvPointers.h"
 #include "standin/pavline/MediaUnit.h"
 
 #include <cstdint>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/pavline.h"
-#include "standin/pavline/AvPointers.h"
+#include "platform/AvPointers.h"
 #include "standin/pavline/MediaUnit.h"
 #include "standin/pavline/PictureRenderer.h"
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/winapi.h"
-#include "standin/pavline/AvPointers.h"
+#include "platform/AvPointers.h"
 #include "standin/pavline/ColourTables.h"
 
 #include <cstdint>

@@ -1,6 +1,7 @@
 // The MP4 writer and its remux, checked by reading the files back with libavformat and decoding them.
 
 #include "device/media/CMp4Writer.h"
+#include "platform/AvPointers.h"
 #include "device/media/G711Alaw.h"
 #include "tests/support/TestVideoEncoder.h"
 
@@ -100,10 +101,6 @@ std::vector<uint8_t> Pcm16Sine(int nFirst, int nCount, int nRate)
     return vec;
 }
 
-struct InputFree { void operator()(AVFormatContext *p) const { avformat_close_input(&p); } };
-struct CodecFree { void operator()(AVCodecContext *p) const { avcodec_free_context(&p); } };
-struct PacketFree { void operator()(AVPacket *p) const { av_packet_free(&p); } };
-struct FrameFree { void operator()(AVFrame *p) const { av_frame_free(&p); } };
 
 // What libavformat and libavcodec make of one stream of a file.
 struct StreamProbe
@@ -151,11 +148,11 @@ FileProbe Probe(const QString &strPath)
     AVFormatContext *pRaw = nullptr;
     if (avformat_open_input(&pRaw, strPath.toLocal8Bit().constData(), nullptr, nullptr) < 0)
         return result;
-    std::unique_ptr<AVFormatContext, InputFree> pIn(pRaw);
+    AvInputPtr pIn(pRaw);
     if (avformat_find_stream_info(pIn.get(), nullptr) < 0)
         return result;
     result.bOpened = true;
-    std::vector<std::unique_ptr<AVCodecContext, CodecFree>> vecDecoders;
+    std::vector<AvCodecContextPtr> vecDecoders;
     for (unsigned i = 0; i < pIn->nb_streams; ++i) {
         const AVCodecParameters *pPar = pIn->streams[i]->codecpar;
         StreamProbe probe;
@@ -169,7 +166,7 @@ FileProbe Probe(const QString &strPath)
         probe.timeBase = pIn->streams[i]->time_base;
         result.vecStreams.push_back(probe);
         const AVCodec *pCodec = avcodec_find_decoder(pPar->codec_id);
-        std::unique_ptr<AVCodecContext, CodecFree> pCtx(pCodec ? avcodec_alloc_context3(pCodec) : nullptr);
+        AvCodecContextPtr pCtx(pCodec ? avcodec_alloc_context3(pCodec) : nullptr);
         if (pCtx) {
             pCtx->thread_count = 1;
             if (avcodec_parameters_to_context(pCtx.get(), pPar) < 0 || avcodec_open2(pCtx.get(), pCodec, nullptr) < 0)
@@ -177,8 +174,8 @@ FileProbe Probe(const QString &strPath)
         }
         vecDecoders.push_back(std::move(pCtx));
     }
-    std::unique_ptr<AVPacket, PacketFree> pPkt(av_packet_alloc());
-    std::unique_ptr<AVFrame, FrameFree> pFrame(av_frame_alloc());
+    AvPacketPtr pPkt(av_packet_alloc());
+    AvFramePtr pFrame(av_frame_alloc());
     std::vector<std::vector<float>> vecAudio(pIn->nb_streams);
     while (av_read_frame(pIn.get(), pPkt.get()) >= 0) {
         const int nIndex = pPkt->stream_index;
@@ -224,16 +221,6 @@ std::vector<uint8_t> FromNalType(const std::vector<uint8_t> &vecUnit, int nType)
     return {};
 }
 
-struct OutputFree
-{
-    void operator()(AVFormatContext *p) const
-    {
-        if (!(p->oformat->flags & AVFMT_NOFILE))
-            avio_closep(&p->pb);
-        avformat_free_context(p);
-    }
-};
-
 // An MPEG-TS file with nStreams copies of the H.264 units, made with libavformat.
 bool WriteTransportStream(const QString &strPath, const Units &units, int nStreams)
 {
@@ -241,7 +228,7 @@ bool WriteTransportStream(const QString &strPath, const Units &units, int nStrea
     const QByteArray path = strPath.toLocal8Bit();
     if (avformat_alloc_output_context2(&pRaw, nullptr, "mpegts", path.constData()) < 0)
         return false;
-    std::unique_ptr<AVFormatContext, OutputFree> pOut(pRaw);
+    AvOutputPtr pOut(pRaw);
     for (int i = 0; i < nStreams; ++i) {
         AVStream *pStream = avformat_new_stream(pOut.get(), nullptr);
         if (!pStream)
@@ -254,7 +241,7 @@ bool WriteTransportStream(const QString &strPath, const Units &units, int nStrea
     }
     if (avio_open(&pOut->pb, path.constData(), AVIO_FLAG_WRITE) < 0 || avformat_write_header(pOut.get(), nullptr) < 0)
         return false;
-    std::unique_ptr<AVPacket, PacketFree> pPkt(av_packet_alloc());
+    AvPacketPtr pPkt(av_packet_alloc());
     for (size_t n = 0; n < units.size(); ++n) {
         for (int i = 0; i < nStreams; ++i) {
             if (av_new_packet(pPkt.get(), static_cast<int>(units[n].data.size())) < 0)

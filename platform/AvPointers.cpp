@@ -1,4 +1,4 @@
-#include "standin/pavline/AvPointers.h"
+#include "platform/AvPointers.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -12,6 +12,14 @@ void AvFrameDeleter::operator()(AVFrame *p) const { av_frame_free(&p); }
 void AvPacketDeleter::operator()(AVPacket *p) const { av_packet_free(&p); }
 void AvCodecContextDeleter::operator()(AVCodecContext *p) const { avcodec_free_context(&p); }
 void AvInputDeleter::operator()(AVFormatContext *p) const { avformat_close_input(&p); }
+void AvOutputDeleter::operator()(AVFormatContext *p) const
+{
+    if (!p)
+        return;
+    if (p->oformat && !(p->oformat->flags & AVFMT_NOFILE))
+        avio_closep(&p->pb);
+    avformat_free_context(p);
+}
 void AvBsfDeleter::operator()(AVBSFContext *p) const { av_bsf_free(&p); }
 void SwsDeleter::operator()(SwsContext *p) const { sws_freeContext(p); }
 
