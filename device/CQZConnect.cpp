@@ -267,15 +267,20 @@ bool CQZConnect::SetStreamOpt(int lLoginID, int nChannel, int nStreamType)
     return ZDK_DEV_SetStreamOption(lLoginID, nChannel, nStreamType) != 0;
 }
 
-int CQZConnect::ConnectChanel(int lLoginID, int nChannel, int nStreamType, ZDK_fRealDataCallBack cbData, void *pUser)
+int CQZConnect::StartRealPlay(int lLoginID, int nChannel, int nStreamType)
 {
-    const QString strTag = "CQZConnect::ConnectChanel";
     ZDK_ClientInfo client;
     std::memset(&client, 0, sizeof client);
     client.nChannel = nChannel;
     client.nStreamType = nStreamType;
     client.nMode = 0;
-    const int lPlay = ZDK_DEV_RealPlay(lLoginID, &client, nullptr);
+    return ZDK_DEV_RealPlay(lLoginID, &client, nullptr);
+}
+
+int CQZConnect::ConnectChanel(int lLoginID, int nChannel, int nStreamType, ZDK_fRealDataCallBack cbData, void *pUser)
+{
+    const QString strTag = "CQZConnect::ConnectChanel";
+    const int lPlay = StartRealPlay(lLoginID, nChannel, nStreamType);
     if (lPlay <= 0) {
         LOGN(QString("ZDK_DEV_RealPlay error=%1").arg(ZDK_DEV_GetLastError()), strTag);
         return lPlay;
@@ -297,12 +302,7 @@ int CQZConnect::ConnectChanel_V2(int lLoginID, int nChannel, int nStreamType, ZD
                                  void *pUser)
 {
     const QString strTag = "CQZConnect::ConnectChanel_V2";
-    ZDK_ClientInfo client;
-    std::memset(&client, 0, sizeof client);
-    client.nChannel = nChannel;
-    client.nStreamType = nStreamType;
-    client.nMode = 0;
-    const int lPlay = ZDK_DEV_RealPlay(lLoginID, &client, nullptr);
+    const int lPlay = StartRealPlay(lLoginID, nChannel, nStreamType);
     if (lPlay <= 0) {
         const int nError = ZDK_DEV_GetLastError();
         LOGE(QString("ZDK_DEV_RealPlay error=%1").arg(nError), strTag);

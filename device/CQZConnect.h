@@ -122,6 +122,8 @@ public:
     const UserDataInfo &UserData() const { return *m_pUserData; }
 
 private:
+    // Starts a channel's live stream with its client record; the play handle or the failing value.
+    static int StartRealPlay(int lLoginID, int nChannel, int nStreamType);
     // The result code of an upgrade start: 100 for a handle, 1007 when the device refused, else the mapped error.
     static int UpgradeStartResult(int lHandle, const char *pName, const QString &strTag);
     std::unique_ptr<ZDK_AppAccountInfo> m_pAccoutInfo;

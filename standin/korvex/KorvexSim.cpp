@@ -211,6 +211,16 @@ std::shared_ptr<KorvexSim::LoginState> KorvexSim::FindLogin(int32_t lLogin)
     return it->second;
 }
 
+std::shared_ptr<KorvexSim::LoginState> KorvexSim::FindLoginChannel(int32_t lLogin, int32_t nChannel)
+{
+    std::shared_ptr<LoginState> login = FindLogin(lLogin);
+    if (login && (nChannel < 0 || nChannel >= login->device->ChannelCount())) {
+        SetLastError(ZDK_ERR_NO_CHANNEL);
+        return nullptr;
+    }
+    return login;
+}
+
 int32_t KorvexSim::Login(const char *pAddress, int32_t nPort, const char *pUser, const char *pPassword, bool bToken,
                          const char *pToken, int32_t nLoginKind, NetDeviceInfo *pInfo, int32_t nConnectKind)
 {
@@ -426,13 +436,9 @@ int32_t KorvexSim::StopStream(int32_t lHandle, SimStream::Kind eKind)
 int32_t KorvexSim::SetStreamOption(int32_t lLogin, int32_t nChannel, int32_t nStreamType)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    std::shared_ptr<LoginState> login = FindLogin(lLogin);
+    std::shared_ptr<LoginState> login = FindLoginChannel(lLogin, nChannel);
     if (!login)
         return 0;
-    if (nChannel < 0 || nChannel >= login->device->ChannelCount()) {
-        SetLastError(ZDK_ERR_NO_CHANNEL);
-        return 0;
-    }
     if (nStreamType != 0 && nStreamType != 1) {
         SetLastError(ZDK_ERR_ILLEGAL_PARAM);
         return 0;
@@ -458,13 +464,9 @@ int32_t KorvexSim::PlayBack(int32_t lLogin, int32_t nChannel, int32_t nStreamTyp
         return 0;
     }
     std::lock_guard<std::mutex> lock(m_mutex);
-    std::shared_ptr<LoginState> login = FindLogin(lLogin);
+    std::shared_ptr<LoginState> login = FindLoginChannel(lLogin, nChannel);
     if (!login)
         return 0;
-    if (nChannel < 0 || nChannel >= login->device->ChannelCount()) {
-        SetLastError(ZDK_ERR_NO_CHANNEL);
-        return 0;
-    }
     const KorvexDevice &dev = *login->device;
     auto stream = std::make_shared<PlaybackStream>(NextHandle(), lLogin, SpecOf(dev, nChannel, nStreamType),
                                                    dev.nAudioType, dev.nAudioRate, nBegin, (nEnd - nBegin) * 1000,
@@ -499,13 +501,9 @@ int32_t KorvexSim::Download(int32_t lLogin, int32_t nChannel, int32_t nStreamTyp
         return 0;
     }
     std::lock_guard<std::mutex> lock(m_mutex);
-    std::shared_ptr<LoginState> login = FindLogin(lLogin);
+    std::shared_ptr<LoginState> login = FindLoginChannel(lLogin, nChannel);
     if (!login)
         return 0;
-    if (nChannel < 0 || nChannel >= login->device->ChannelCount()) {
-        SetLastError(ZDK_ERR_NO_CHANNEL);
-        return 0;
-    }
     DownloadTask::FilePtr file(std::fopen(pPath, "wb"));
     if (!file) {
         SetLastError(ZDK_ERR_FILE_OPEN);

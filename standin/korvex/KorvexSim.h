@@ -110,6 +110,8 @@ private:
     int32_t NextHandle() { return m_nNextHandle++; }
     // m_mutex held. The login, or null with the last error set.
     std::shared_ptr<LoginState> FindLogin(int32_t lLogin);
+    // The login, when the channel is one of its device's (else ZDK_ERR_NO_CHANNEL); m_mutex held.
+    std::shared_ptr<LoginState> FindLoginChannel(int32_t lLogin, int32_t nChannel);
     template <typename T>
     std::shared_ptr<T> FindStream(int32_t lHandle, SimStream::Kind eKind);
     // Stops the streams (m_mutex not held) and keeps threads that cannot be joined yet.
