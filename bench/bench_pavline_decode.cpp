@@ -138,13 +138,13 @@ double FfmpegCpuPerFrame(const VideoLoop &loop, int nFrames)
 
 void Run(const Scenario &s, int nSeconds)
 {
-    VideoSpec spec;
-    spec.nCodec = s.nCodec;
-    spec.nWidth = s.nWidth;
-    spec.nHeight = s.nHeight;
-    spec.nFrameRate = s.nFrameRate;
+    VideoSpec videoSpec;
+    videoSpec.nCodec = s.nCodec;
+    videoSpec.nWidth = s.nWidth;
+    videoSpec.nHeight = s.nHeight;
+    videoSpec.nFrameRate = s.nFrameRate;
     std::string strError;
-    std::shared_ptr<const VideoLoop> loop = MediaLibrary::Instance().Video(spec, strError);
+    std::shared_ptr<const VideoLoop> loop = MediaLibrary::Instance().Video(videoSpec, strError);
     if (!loop) {
         std::printf("no test pattern: %s\n", strError.c_str());
         return;

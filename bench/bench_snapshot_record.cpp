@@ -113,13 +113,13 @@ void JpegFigures(const QString &strDir, int nRepeats)
 
 void SnapshotFigures(const QString &strDir, int nRepeats)
 {
-    VideoSpec spec;
-    spec.nCodec = StreamBlock::kCodecH264;
-    spec.nWidth = 1920;
-    spec.nHeight = 1080;
-    spec.nFrameRate = 25;
+    VideoSpec videoSpec;
+    videoSpec.nCodec = StreamBlock::kCodecH264;
+    videoSpec.nWidth = 1920;
+    videoSpec.nHeight = 1080;
+    videoSpec.nFrameRate = 25;
     std::string strError;
-    const std::shared_ptr<const VideoLoop> loop = MediaLibrary::Instance().Video(spec, strError);
+    const std::shared_ptr<const VideoLoop> loop = MediaLibrary::Instance().Video(videoSpec, strError);
     if (!loop) {
         std::printf("no 1080p loop: %s\n", strError.c_str());
         return;
@@ -134,7 +134,7 @@ void SnapshotFigures(const QString &strDir, int nRepeats)
     channel.StartPreview();
     std::vector<uint8_t> block;
     const EncodedFrame &frame = loop->frames.front();
-    StreamBlock::AppendVideo(block, true, spec.nCodec, 25, 1705312800, 0, frame.data.data(), frame.data.size());
+    StreamBlock::AppendVideo(block, true, videoSpec.nCodec, 25, 1705312800, 0, frame.data.data(), frame.data.size());
     channel.InputData(block.data(), static_cast<uint32_t>(block.size()), nullptr);
     if (!PavlineControl::WaitForShown(9, 1, 10000)) {
         std::printf("the 1080p picture was not shown\n");
@@ -165,13 +165,13 @@ struct Block
 
 std::vector<Block> LiveBlocks(uint8_t nCodec, int nFrames)
 {
-    VideoSpec spec;
-    spec.nCodec = nCodec;
-    spec.nWidth = 1280;
-    spec.nHeight = 720;
-    spec.nFrameRate = 25;
+    VideoSpec videoSpec;
+    videoSpec.nCodec = nCodec;
+    videoSpec.nWidth = 1280;
+    videoSpec.nHeight = 720;
+    videoSpec.nFrameRate = 25;
     std::string strError;
-    const std::shared_ptr<const VideoLoop> loop = MediaLibrary::Instance().Video(spec, strError);
+    const std::shared_ptr<const VideoLoop> loop = MediaLibrary::Instance().Video(videoSpec, strError);
     std::vector<Block> blocks;
     if (!loop)
         return blocks;

@@ -5,11 +5,11 @@
 
 #include <algorithm>
 
-DownloadTask::DownloadTask(int32_t nHandle, int32_t nLogin, const VideoSpec &spec, uint8_t nAudioType, int nAudioRate,
+DownloadTask::DownloadTask(int32_t nHandle, int32_t nLogin, const VideoSpec &videoSpec, uint8_t nAudioType, int nAudioRate,
                            int64_t nBeginSeconds, int64_t nDurationMs, bool bPicture, FilePtr file, double dSpeed,
                            ZDK_fDownLoadPosCallBack cbPos, void *pUser)
     : SimStream(Kind::Download, nHandle, nLogin)
-    , m_spec(spec)
+    , m_videoSpec(videoSpec)
     , m_nAudioType(nAudioType)
     , m_nAudioRate(nAudioRate)
     , m_nBeginSeconds(nBeginSeconds)
@@ -34,7 +34,7 @@ void DownloadTask::Run()
     std::string strError;
     if (m_bPicture) {
         std::vector<uint8_t> jpeg;
-        if (!TestPatternEncoder::EncodeJpeg(m_spec.nWidth, m_spec.nHeight, m_spec.nLabel, jpeg, strError) ||
+        if (!TestPatternEncoder::EncodeJpeg(m_videoSpec.nWidth, m_videoSpec.nHeight, m_videoSpec.nLabel, jpeg, strError) ||
             std::fwrite(jpeg.data(), 1, jpeg.size(), m_file.get()) != jpeg.size()) {
             std::fprintf(stderr, "korvex stand-in: picture download failed: %s\n", strError.c_str());
             m_file.reset();
@@ -50,7 +50,7 @@ void DownloadTask::Run()
     }
     std::shared_ptr<const VideoLoop> video;
     std::shared_ptr<const AudioLoop> audio;
-    if (!MediaLibrary::Instance().Loops(m_spec, m_nAudioType, m_nAudioRate, video, audio)) {
+    if (!MediaLibrary::Instance().Loops(m_videoSpec, m_nAudioType, m_nAudioRate, video, audio)) {
         m_file.reset();
         WaitForStop();
         return;

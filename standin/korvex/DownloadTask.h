@@ -20,7 +20,7 @@ public:
     using FilePtr = std::unique_ptr<FILE, FileCloser>;
 
     // dSpeed: media time written per wall time (0 writes as fast as possible).
-    DownloadTask(int32_t nHandle, int32_t nLogin, const VideoSpec &spec, uint8_t nAudioType, int nAudioRate,
+    DownloadTask(int32_t nHandle, int32_t nLogin, const VideoSpec &videoSpec, uint8_t nAudioType, int nAudioRate,
                  int64_t nBeginSeconds, int64_t nDurationMs, bool bPicture, FilePtr file, double dSpeed,
                  ZDK_fDownLoadPosCallBack cbPos, void *pUser);
 
@@ -30,7 +30,7 @@ protected:
 private:
     void Report(int32_t nTotalKiB, int32_t nDoneKiB);
 
-    const VideoSpec m_spec;
+    const VideoSpec m_videoSpec;
     const uint8_t m_nAudioType;
     const int m_nAudioRate;
     const int64_t m_nBeginSeconds;

@@ -25,14 +25,14 @@ void CopyText(char *pField, size_t nWidth, const std::string &strText)
 VideoSpec SpecOf(const KorvexDevice &dev, int nChannel, int nStreamType)
 {
     const StreamProfile &profile = dev.Profile(nStreamType);
-    VideoSpec spec;
-    spec.strMediaFile = dev.strMediaFile;
-    spec.nCodec = profile.nCodec;
-    spec.nWidth = profile.nWidth;
-    spec.nHeight = profile.nHeight;
-    spec.nFrameRate = profile.nFrameRate;
-    spec.nLabel = nChannel;
-    return spec;
+    VideoSpec videoSpec;
+    videoSpec.strMediaFile = dev.strMediaFile;
+    videoSpec.nCodec = profile.nCodec;
+    videoSpec.nWidth = profile.nWidth;
+    videoSpec.nHeight = profile.nHeight;
+    videoSpec.nFrameRate = profile.nFrameRate;
+    videoSpec.nLabel = nChannel;
+    return videoSpec;
 }
 
 } // namespace

@@ -6,9 +6,9 @@
 #include <cstdio>
 #include <ctime>
 
-LiveStream::LiveStream(int32_t nHandle, int32_t nLogin, const VideoSpec &spec, uint8_t nAudioType, int nAudioRate)
+LiveStream::LiveStream(int32_t nHandle, int32_t nLogin, const VideoSpec &videoSpec, uint8_t nAudioType, int nAudioRate)
     : SimStream(Kind::Live, nHandle, nLogin)
-    , m_spec(spec)
+    , m_videoSpec(videoSpec)
     , m_nAudioType(nAudioType)
     , m_nAudioRate(nAudioRate)
 {
@@ -82,7 +82,7 @@ void LiveStream::Run()
 {
     std::shared_ptr<const VideoLoop> video;
     std::shared_ptr<const AudioLoop> audio;
-    if (!MediaLibrary::Instance().Loops(m_spec, m_nAudioType, m_nAudioRate, video, audio)) {
+    if (!MediaLibrary::Instance().Loops(m_videoSpec, m_nAudioType, m_nAudioRate, video, audio)) {
         WaitForStop();
         return;
     }

@@ -10,7 +10,7 @@
 class LiveStream : public SimStream
 {
 public:
-    LiveStream(int32_t nHandle, int32_t nLogin, const VideoSpec &spec, uint8_t nAudioType, int nAudioRate);
+    LiveStream(int32_t nHandle, int32_t nLogin, const VideoSpec &videoSpec, uint8_t nAudioType, int nAudioRate);
 
     void SetCallback(ZDK_fRealDataCallBack cb, void *pUser);
     void SetCallback(ZDK_fRealDataCallBack_V2 cb, void *pUser);
@@ -27,7 +27,7 @@ protected:
 private:
     bool DeliverBlock(const std::vector<uint8_t> &block, const RealDataFrame &frame, int32_t nDataType);
 
-    const VideoSpec m_spec;
+    const VideoSpec m_videoSpec;
     std::atomic<bool> m_bCallbackSet{false};
     const uint8_t m_nAudioType;
     const int m_nAudioRate;

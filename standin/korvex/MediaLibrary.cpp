@@ -20,13 +20,13 @@ MediaLibrary &MediaLibrary::Instance()
     return library;
 }
 
-bool MediaLibrary::Loops(const VideoSpec &spec, uint8_t nAudioType, int nSampleRate,
+bool MediaLibrary::Loops(const VideoSpec &videoSpec, uint8_t nAudioType, int nSampleRate,
                          std::shared_ptr<const VideoLoop> &video, std::shared_ptr<const AudioLoop> &audio)
 {
     std::string strError;
-    video = Video(spec, strError);
+    video = Video(videoSpec, strError);
     if (!video) {
-        std::fprintf(stderr, "korvex stand-in: no video for %s: %s\n", spec.Key().c_str(), strError.c_str());
+        std::fprintf(stderr, "korvex stand-in: no video for %s: %s\n", videoSpec.Key().c_str(), strError.c_str());
         return false;
     }
     audio.reset();
@@ -70,22 +70,22 @@ std::shared_ptr<MediaLibrary::Entry> MediaLibrary::Get(const std::string &strKey
     return entry;
 }
 
-std::shared_ptr<const VideoLoop> MediaLibrary::Video(const VideoSpec &spec, std::string &strError)
+std::shared_ptr<const VideoLoop> MediaLibrary::Video(const VideoSpec &videoSpec, std::string &strError)
 {
-    std::shared_ptr<Entry> entry = Get(spec.Key(), [&spec](Entry &made) {
+    std::shared_ptr<Entry> entry = Get(videoSpec.Key(), [&videoSpec](Entry &made) {
         auto loop = std::make_shared<VideoLoop>();
         bool bOk;
-        if (!spec.strMediaFile.empty()) {
-            bOk = MediaFileSource::Load(spec.strMediaFile, 30 * 60, *loop, made.strError);
+        if (!videoSpec.strMediaFile.empty()) {
+            bOk = MediaFileSource::Load(videoSpec.strMediaFile, 30 * 60, *loop, made.strError);
         } else {
             TestPatternEncoder::Settings settings;
-            settings.nCodec = spec.nCodec;
-            settings.nWidth = spec.nWidth;
-            settings.nHeight = spec.nHeight;
-            settings.nFrameRate = spec.nFrameRate;
-            settings.nFrameCount = spec.nFrameRate * kLoopSeconds;
-            settings.nKeyInterval = spec.nFrameRate;
-            settings.nLabel = spec.nLabel;
+            settings.nCodec = videoSpec.nCodec;
+            settings.nWidth = videoSpec.nWidth;
+            settings.nHeight = videoSpec.nHeight;
+            settings.nFrameRate = videoSpec.nFrameRate;
+            settings.nFrameCount = videoSpec.nFrameRate * kLoopSeconds;
+            settings.nKeyInterval = videoSpec.nFrameRate;
+            settings.nLabel = videoSpec.nLabel;
             bOk = TestPatternEncoder::EncodeLoop(settings, *loop, made.strError);
         }
         if (bOk)

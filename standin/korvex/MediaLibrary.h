@@ -32,12 +32,12 @@ public:
     static constexpr int kLoopSeconds = 2;
     static constexpr int kAudioBlockMs = 40;
 
-    std::shared_ptr<const VideoLoop> Video(const VideoSpec &spec, std::string &strError);
+    std::shared_ptr<const VideoLoop> Video(const VideoSpec &videoSpec, std::string &strError);
     std::shared_ptr<const AudioLoop> Audio(uint8_t nAudioType, int nSampleRate, std::string &strError);
 
     // The video loop of a stream and, when nAudioType is not 0, its audio loop (null when it cannot be made).
     // False, with a message on standard error, when the video cannot be made.
-    bool Loops(const VideoSpec &spec, uint8_t nAudioType, int nSampleRate, std::shared_ptr<const VideoLoop> &video,
+    bool Loops(const VideoSpec &videoSpec, uint8_t nAudioType, int nSampleRate, std::shared_ptr<const VideoLoop> &video,
                std::shared_ptr<const AudioLoop> &audio);
 
     // The number of loops encoded so far (tests check that a loop is encoded once).

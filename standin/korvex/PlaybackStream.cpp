@@ -5,12 +5,12 @@
 #include <algorithm>
 #include <cstdio>
 
-PlaybackStream::PlaybackStream(int32_t nHandle, int32_t nLogin, const VideoSpec &spec, uint8_t nAudioType,
+PlaybackStream::PlaybackStream(int32_t nHandle, int32_t nLogin, const VideoSpec &videoSpec, uint8_t nAudioType,
                                int nAudioRate, int64_t nBeginSeconds, int64_t nDurationMs,
                                ZDK_fRealDataCallBack cbData, void *pDataUser, ZDK_fDownLoadPosCallBack cbPos,
                                void *pPosUser)
     : SimStream(Kind::Playback, nHandle, nLogin)
-    , m_spec(spec)
+    , m_videoSpec(videoSpec)
     , m_nAudioType(nAudioType)
     , m_nAudioRate(nAudioRate)
     , m_nBeginSeconds(nBeginSeconds)
@@ -80,7 +80,7 @@ void PlaybackStream::Run()
 {
     std::shared_ptr<const VideoLoop> video;
     std::shared_ptr<const AudioLoop> audio;
-    if (!MediaLibrary::Instance().Loops(m_spec, m_nAudioType, m_nAudioRate, video, audio)) {
+    if (!MediaLibrary::Instance().Loops(m_videoSpec, m_nAudioType, m_nAudioRate, video, audio)) {
         WaitForStop();
         return;
     }

@@ -14,7 +14,7 @@ class RecordingTimeline;
 class PlaybackStream : public SimStream
 {
 public:
-    PlaybackStream(int32_t nHandle, int32_t nLogin, const VideoSpec &spec, uint8_t nAudioType, int nAudioRate,
+    PlaybackStream(int32_t nHandle, int32_t nLogin, const VideoSpec &videoSpec, uint8_t nAudioType, int nAudioRate,
                    int64_t nBeginSeconds, int64_t nDurationMs, ZDK_fRealDataCallBack cbData, void *pDataUser,
                    ZDK_fDownLoadPosCallBack cbPos, void *pPosUser);
     ~PlaybackStream() override;
@@ -32,7 +32,7 @@ private:
     int64_t ClockMs(Clock::time_point now) const;   // m_mutex held
     void Rebase(Clock::time_point now);             // m_mutex held
 
-    const VideoSpec m_spec;
+    const VideoSpec m_videoSpec;
     const uint8_t m_nAudioType;
     const int m_nAudioRate;
     const int64_t m_nBeginSeconds;

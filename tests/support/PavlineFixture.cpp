@@ -46,13 +46,13 @@ namespace PavlineTest {
 
 std::shared_ptr<const VideoLoop> PatternLoop(uint8_t nCodec, int nWidth, int nHeight, int nFrameRate)
 {
-    VideoSpec spec;
-    spec.nCodec = nCodec;
-    spec.nWidth = nWidth;
-    spec.nHeight = nHeight;
-    spec.nFrameRate = nFrameRate;
+    VideoSpec videoSpec;
+    videoSpec.nCodec = nCodec;
+    videoSpec.nWidth = nWidth;
+    videoSpec.nHeight = nHeight;
+    videoSpec.nFrameRate = nFrameRate;
     std::string strError;
-    std::shared_ptr<const VideoLoop> loop = MediaLibrary::Instance().Video(spec, strError);
+    std::shared_ptr<const VideoLoop> loop = MediaLibrary::Instance().Video(videoSpec, strError);
     EXPECT_TRUE(loop) << strError;
     return loop;
 }
