@@ -116,42 +116,41 @@ int32_t DeviceConfig::GetConfig(int32_t lLogin, int32_t nCommand, int32_t nChann
         return KorvexSim::LastError();
     if (!pOut)
         return Failed(ZDK_ERR_ILLEGAL_PARAM);
+    // Both records are device-wide (channel -1) and are answered whole.
+    auto answer = [&](const void *pRecord, uint32_t nRecordSize) -> int32_t {
+        std::memcpy(pOut, pRecord, nRecordSize);
+        if (pReturned)
+            *pReturned = nRecordSize;
+        return 1;
+    };
+    const uint32_t nNeeded = nCommand == ZDK_CFG_TALK           ? sizeof(ZDK_TalkConfig)
+                             : nCommand == ZDK_CFG_UPGRADE_INFO ? sizeof(ZDK_UpgradeInfo)
+                                                                : 0;
+    if (nNeeded == 0)
+        return Failed(ZDK_ERR_NOT_SUPPORTED);
+    if (nChannel != -1)
+        return Failed(ZDK_ERR_ILLEGAL_PARAM);
+    if (nSize < nNeeded)
+        return Failed(ZDK_ERR_BUFFER_TOO_SMALL);
     if (nCommand == ZDK_CFG_TALK) {
-        if (nChannel != -1)
-            return Failed(ZDK_ERR_ILLEGAL_PARAM);
-        if (nSize < sizeof(ZDK_TalkConfig))
-            return Failed(ZDK_ERR_BUFFER_TOO_SMALL);
         ZDK_TalkConfig talk;
         std::memset(&talk, 0, sizeof talk);
         talk.bCannotTalk = device->settings.bDeviceTalk ? 0 : 1;
-        std::memcpy(pOut, &talk, sizeof talk);
-        if (pReturned)
-            *pReturned = sizeof talk;
-        return 1;
+        return answer(&talk, sizeof talk);
     }
-    if (nCommand == ZDK_CFG_UPGRADE_INFO) {
-        if (nChannel != -1)
-            return Failed(ZDK_ERR_ILLEGAL_PARAM);
-        if (nSize < sizeof(ZDK_UpgradeInfo))
-            return Failed(ZDK_ERR_BUFFER_TOO_SMALL);
-        ZDK_UpgradeInfo info;
-        std::memset(&info, 0, sizeof info);
-        const std::vector<FirmwareVersion> &versions = device->settings.newVersions;
-        const size_t nCount = std::min(versions.size(), sizeof info.versions / sizeof info.versions[0]);
-        info.nCount = static_cast<int32_t>(nCount);
-        for (size_t i = 0; i < nCount; ++i) {
-            // The catalog keeps names and dates within their fields, their zeros included.
-            std::memcpy(info.versions[i].sName, versions[i].strName.data(), versions[i].strName.size());
-            std::memcpy(info.versions[i].sDate, versions[i].strDate.data(), versions[i].strDate.size());
-            const std::string strNote = "size " + std::to_string(versions[i].nSize);
-            std::memcpy(info.versions[i].sNote, strNote.data(), strNote.size());
-        }
-        std::memcpy(pOut, &info, sizeof info);
-        if (pReturned)
-            *pReturned = sizeof info;
-        return 1;
+    ZDK_UpgradeInfo info;
+    std::memset(&info, 0, sizeof info);
+    const std::vector<FirmwareVersion> &versions = device->settings.newVersions;
+    const size_t nCount = std::min(versions.size(), sizeof info.versions / sizeof info.versions[0]);
+    info.nCount = static_cast<int32_t>(nCount);
+    for (size_t i = 0; i < nCount; ++i) {
+        // The catalog keeps names and dates within their fields, their zeros included.
+        std::memcpy(info.versions[i].sName, versions[i].strName.data(), versions[i].strName.size());
+        std::memcpy(info.versions[i].sDate, versions[i].strDate.data(), versions[i].strDate.size());
+        const std::string strNote = "size " + std::to_string(versions[i].nSize);
+        std::memcpy(info.versions[i].sNote, strNote.data(), strNote.size());
     }
-    return Failed(ZDK_ERR_NOT_SUPPORTED);
+    return answer(&info, sizeof info);
 }
 
 int32_t DeviceConfig::SetConfig(int32_t lLogin, int32_t nCommand, int32_t nChannel, const char *pIn,

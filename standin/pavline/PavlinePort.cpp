@@ -340,25 +340,22 @@ int32_t PavlinePort::Pause(int nPause)
 
 int32_t PavlinePort::Fast()
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (!m_bPlaying)
-        return KTN_ERR_ORDER;
-    if (m_nSpeed >= kMaxSpeed)
-        return KTN_ERR_PARAM;
-    ++m_nSpeed;
-    m_bAnchored = false;
-    Wake();
-    return KTN_ERR_NONE;
+    return ChangeSpeed(+1);
 }
 
 int32_t PavlinePort::Slow()
 {
+    return ChangeSpeed(-1);
+}
+
+int32_t PavlinePort::ChangeSpeed(int nStep)
+{
     std::lock_guard<std::mutex> lock(m_mutex);
     if (!m_bPlaying)
         return KTN_ERR_ORDER;
-    if (m_nSpeed <= -kMaxSpeed)
+    if (m_nSpeed + nStep > kMaxSpeed || m_nSpeed + nStep < -kMaxSpeed)
         return KTN_ERR_PARAM;
-    --m_nSpeed;
+    m_nSpeed += nStep;
     m_bAnchored = false;
     Wake();
     return KTN_ERR_NONE;

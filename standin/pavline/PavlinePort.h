@@ -101,6 +101,8 @@ public:
 private:
     // One single step forward or back: counts it in nSteps and lets the thread show it.
     int32_t Step(int &nSteps);
+    // One speed step faster (+1) or slower (-1), within kMaxSpeed steps of normal either way.
+    int32_t ChangeSpeed(int nStep);
     using Clock = std::chrono::steady_clock;
     enum class Source { None, Stream, File };
 

@@ -13,22 +13,8 @@
 
 namespace {
 
+using RecordTest::LiveFeed;
 using RecordTest::MediaReport;
-
-struct Live
-{
-    CDecodeChannel *pChannel = nullptr;
-    std::atomic<int> nVideo{0};
-
-    static int32_t OnFrame(int32_t, const RealDataFrame *pFrame, void *pUser)
-    {
-        Live *p = static_cast<Live *>(pUser);
-        p->pChannel->InputData(pFrame->pData, pFrame->nDataLength, pFrame);
-        if (pFrame->nKind == ZDK_FRAME_VIDEO)
-            ++p->nVideo;
-        return 1;
-    }
-};
 
 struct RouteCase
 {
@@ -54,9 +40,9 @@ TEST_P(RecordRouteTest, LiveStreamRecordsIntoAFileThatDecodesWhole)
     auto pChannel = std::make_unique<CDecodeChannel>(3);
     ASSERT_EQ(pChannel->Open(1), 1);
     ASSERT_EQ(pChannel->StartPreview(), 1);
-    Live live;
+    LiveFeed live;
     live.pChannel = pChannel.get();
-    const int lPlay = CQZConnect::GetInstance()->ConnectChanel_V2(lLogin, 3, c.nStream, &Live::OnFrame, &live);
+    const int lPlay = CQZConnect::GetInstance()->ConnectChanel_V2(lLogin, 3, c.nStream, &LiveFeed::OnFrame, &live);
     ASSERT_GT(lPlay, 0);
     ASSERT_TRUE(PavlineTest::WaitUntil([&] { return live.nVideo.load() >= 3; }, 10000));
 
@@ -67,7 +53,7 @@ TEST_P(RecordRouteTest, LiveStreamRecordsIntoAFileThatDecodesWhole)
     ASSERT_TRUE(PavlineTest::WaitUntil([&] { return live.nVideo.load() >= nFrom + 2 * nFrameRate + 5; }, 10000));
     EXPECT_EQ(pChannel->StopRecord(), 1);
     const int nRecordedAtMost = live.nVideo.load() - nFrom + 2;
-    EXPECT_EQ(CQZConnect::GetInstance()->DisconnectChannel_V2(lPlay, &Live::OnFrame, &live), 1);
+    EXPECT_EQ(CQZConnect::GetInstance()->DisconnectChannel_V2(lPlay, &LiveFeed::OnFrame, &live), 1);
     pChannel->StopPreview();
     pChannel->Close();
     pChannel.reset();

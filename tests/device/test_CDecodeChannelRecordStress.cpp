@@ -17,21 +17,8 @@
 
 namespace {
 
+using RecordTest::LiveFeed;
 using RecordTest::MediaReport;
-
-struct Live
-{
-    CDecodeChannel *pChannel = nullptr;
-    std::atomic<int> nBlocks{0};
-
-    static int32_t OnFrame(int32_t, const RealDataFrame *pFrame, void *pUser)
-    {
-        Live *p = static_cast<Live *>(pUser);
-        p->pChannel->InputData(pFrame->pData, pFrame->nDataLength, pFrame);
-        ++p->nBlocks;
-        return 1;
-    }
-};
 
 using RecordStressTest = RecordFixture;
 
@@ -48,15 +35,15 @@ TEST_F(RecordStressTest, StartsAndStopsWhileBlocksArrive)
     };
     const Setup setups[] = {{0, 0, ".h265"}, {1, 1, ".h264"}, {2, 1, ".h265"}};
     std::vector<std::unique_ptr<CDecodeChannel>> channels;
-    std::vector<std::unique_ptr<Live>> lives;
+    std::vector<std::unique_ptr<LiveFeed>> lives;
     std::vector<int> plays;
     for (const Setup &s : setups) {
         channels.push_back(std::make_unique<CDecodeChannel>(s.nChannel));
         ASSERT_EQ(channels.back()->Open(1), 1);
         ASSERT_EQ(channels.back()->StartPreview(), 1);
-        lives.push_back(std::make_unique<Live>());
+        lives.push_back(std::make_unique<LiveFeed>());
         lives.back()->pChannel = channels.back().get();
-        plays.push_back(CQZConnect::GetInstance()->ConnectChanel_V2(lLogin, s.nChannel, s.nStream, &Live::OnFrame,
+        plays.push_back(CQZConnect::GetInstance()->ConnectChanel_V2(lLogin, s.nChannel, s.nStream, &LiveFeed::OnFrame,
                                                                     lives.back().get()));
         ASSERT_GT(plays.back(), 0);
     }
@@ -94,7 +81,7 @@ TEST_F(RecordStressTest, StartsAndStopsWhileBlocksArrive)
         QThread::msleep(static_cast<unsigned long>(longOne(random) == 0 ? 1100 : pause(random)));
     }
     for (size_t i = 0; i < channels.size(); ++i) {
-        EXPECT_EQ(CQZConnect::GetInstance()->DisconnectChannel_V2(plays[i], &Live::OnFrame, lives[i].get()), 1);
+        EXPECT_EQ(CQZConnect::GetInstance()->DisconnectChannel_V2(plays[i], &LiveFeed::OnFrame, lives[i].get()), 1);
         EXPECT_GT(lives[i]->nBlocks.load(), 20);
         channels[i]->StopPreview();
         channels[i]->Close();

@@ -1,8 +1,7 @@
 #include "requests/CPluginManage.h"
 #include "tests/support/ManageHarness.h"
+#include "tests/support/WaitUntil.h"
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QThread>
 
 #include <gtest/gtest.h>
@@ -10,18 +9,6 @@
 #include <atomic>
 #include <future>
 #include <thread>
-
-namespace {
-
-void ProcessUntil(const std::function<bool()> &done, int nTimeoutMs = 5000)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!done() && timer.elapsed() < nTimeoutMs)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-}
-
-} // namespace
 
 class HandOff : public ::testing::Test
 {
@@ -70,7 +57,7 @@ TEST_F(HandOff, SyncFromALibraryThreadBlocksToo)
         });
         nSeen = nLocal;
     });
-    ProcessUntil([&] { return nSeen.load() != 0; });
+    WaitUntil([&] { return nSeen.load() != 0; });
     library.join();
     EXPECT_EQ(ranOn.load(), GuiThread());
     EXPECT_EQ(nSeen.load(), 7);
@@ -81,7 +68,7 @@ TEST_F(HandOff, AsyncIsPostedEvenOnTheGuiThread)
     bool bRan = false;
     emit Manage()->returnToMainThreadAsyncSig([&] { bRan = true; });
     EXPECT_FALSE(bRan) << "route 2 ran inside the emit";
-    ProcessUntil([&] { return bRan; });
+    WaitUntil([&] { return bRan; });
     EXPECT_TRUE(bRan);
 }
 
@@ -101,7 +88,7 @@ TEST_F(HandOff, AsyncFromTheRequestThreadDoesNotWait)
         });
         emitted.set_value();
     });
-    ProcessUntil([&] { return bRan.load(); });
+    WaitUntil([&] { return bRan.load(); });
     EXPECT_TRUE(bEmitterWentOn);
     EXPECT_EQ(ranOn.load(), GuiThread());
 }
@@ -131,7 +118,7 @@ TEST_F(HandOff, BackToTheRequestThreadInlineThereQueuedFromElsewhere)
         emitted.set_value();
     });
     library.join();
-    ProcessUntil([&] { return ranOn.load() != nullptr; });
+    WaitUntil([&] { return ranOn.load() != nullptr; });
     Qt::HANDLE requestThread = nullptr;
     m_harness.RunOnRequestThread([&] { requestThread = QThread::currentThreadId(); });
     EXPECT_TRUE(bWaitedForEmitter);

@@ -1,10 +1,8 @@
 #include "tests/support/LogCapture.h"
 
 #include "runtime/LightWeightLog.h"
+#include "tests/support/WaitUntil.h"
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QThread>
 
 LogCapture::LogCapture()
 {
@@ -38,13 +36,5 @@ int LogCapture::Count(const QString &strText) const
 
 bool LogCapture::WaitFor(const QString &strText, int nTimeoutMs) const
 {
-    QElapsedTimer timer;
-    timer.start();
-    while (!Contains(strText)) {
-        if (timer.elapsed() > nTimeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(1);
-    }
-    return true;
+    return WaitUntil([&] { return Contains(strText); }, nTimeoutMs);
 }

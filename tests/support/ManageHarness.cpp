@@ -1,10 +1,9 @@
 #include "tests/support/ManageHarness.h"
 
 #include "requests/CPluginManage.h"
+#include "tests/support/WaitUntil.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QThread>
 
 #include <atomic>
 
@@ -48,13 +47,5 @@ QStringList ManageHarness::Messages() const
 
 bool ManageHarness::WaitForMessages(int nCount, int nTimeoutMs) const
 {
-    QElapsedTimer timer;
-    timer.start();
-    while (Messages().size() < nCount) {
-        if (timer.elapsed() > nTimeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(1);
-    }
-    return true;
+    return WaitUntil([&] { return Messages().size() >= nCount; }, nTimeoutMs);
 }

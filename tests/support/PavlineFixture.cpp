@@ -109,19 +109,6 @@ bool FeedAll(int nPort, const std::vector<std::vector<uint8_t>> &blocks, int nTi
     return true;
 }
 
-bool WaitUntil(const std::function<bool()> &pred, int nTimeoutMs)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!pred()) {
-        if (timer.elapsed() > nTimeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::msleep(2);
-    }
-    return true;
-}
-
 QColor PatternColour(int nWidth, int nHeight, int x, int y)
 {
     std::vector<uint8_t> py(static_cast<size_t>(nWidth * nHeight));

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tests/support/WaitUntil.h"
+
 // Fixtures for tests against the decode library stand-in: a clean library per test (and a clean, initialised
 // device library for streams from the simulated device), native windows to play into, test-pattern streams in
 // the block format, and the colours the pattern must show.
@@ -46,6 +48,8 @@ private:
 
 namespace PavlineTest {
 
+using ::WaitUntil;
+
 // The test-pattern loop of the simulated device (encoded once per process).
 std::shared_ptr<const VideoLoop> PatternLoop(uint8_t nCodec, int nWidth, int nHeight, int nFrameRate);
 
@@ -59,8 +63,6 @@ bool WriteFile(const std::string &strPath, const std::vector<uint8_t> &bytes);
 // Feeds every block, retrying while the port's buffer is full; false when a block is refused for longer.
 bool FeedAll(int nPort, const std::vector<std::vector<uint8_t>> &blocks, int nTimeoutMs = 10000);
 
-// Processes Qt events until pred() holds; false when the time ran out.
-bool WaitUntil(const std::function<bool()> &pred, int nTimeoutMs);
 
 // The colour the pattern has at picture pixel (x, y), from the pattern's own drawing (frame 0), in RGB.
 QColor PatternColour(int nWidth, int nHeight, int x, int y);

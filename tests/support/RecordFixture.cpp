@@ -104,6 +104,16 @@ std::vector<LiveBlock> LiveBlocks(const VideoLoop &loop, int nFrames, int64_t nS
     return blocks;
 }
 
+int32_t LiveFeed::OnFrame(int32_t, const RealDataFrame *pFrame, void *pUser)
+{
+    LiveFeed *p = static_cast<LiveFeed *>(pUser);
+    p->pChannel->InputData(pFrame->pData, pFrame->nDataLength, pFrame);
+    if (pFrame->nKind == ZDK_FRAME_VIDEO)
+        ++p->nVideo;
+    ++p->nBlocks;
+    return 1;
+}
+
 void Feed(CDecodeChannel &channel, const std::vector<LiveBlock> &blocks)
 {
     for (const LiveBlock &block : blocks)

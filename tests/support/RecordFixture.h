@@ -10,6 +10,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -47,6 +48,16 @@ struct LiveBlock
 // above 0 an audio block of 320 bytes (A-law, or mu-law) at the rate code follows every nAudioEvery-th one.
 std::vector<LiveBlock> LiveBlocks(const VideoLoop &loop, int nFrames, int64_t nStartMs, int nAudioEvery = 0,
                                   uint8_t nAudioType = 0x0E, uint8_t nRateCode = 0x02);
+// A V2 live data callback that hands each block to a decode channel as the live page does, counting them.
+struct LiveFeed
+{
+    CDecodeChannel *pChannel = nullptr;
+    std::atomic<int> nVideo{0};
+    std::atomic<int> nBlocks{0};
+
+    static int32_t OnFrame(int32_t lPlay, const RealDataFrame *pFrame, void *pUser);
+};
+
 // Hands every block to the channel as the live page does.
 void Feed(CDecodeChannel &channel, const std::vector<LiveBlock> &blocks);
 // The payload bytes of the video blocks.
