@@ -1,6 +1,15 @@
 // Linked into every program of a sanitizer build.
 
+// gcc names the address sanitizer with a macro, clang (the fuzz build) only through __has_feature.
 #if defined(__SANITIZE_ADDRESS__)
+#define QUORRIN_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QUORRIN_ASAN 1
+#endif
+#endif
+
+#if defined(QUORRIN_ASAN)
 // Qt's offscreen platform plug-in keeps its screen objects until the process ends.
 extern "C" const char *__lsan_default_suppressions()
 {

@@ -11,6 +11,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <vector>
 
 // The request handler of the process: lives on the request thread, dispatches each request of the page on its
 // "MainType", and sends replies and events back through the host link.
@@ -44,6 +45,9 @@ public:
     // at most kMaxMsgBytes bytes, never ending inside a character.
     static QByteArray CutMessage(const QString &strMsg);
     static constexpr int kMaxMsgBytes = 65535;
+
+    // The "MainType" values that have a handler, in ascending order (the request fuzzer covers each of them).
+    static std::vector<int> HandledMainTypes();
 
 signals:
     void returnToMainThreadSyncSig(std::function<void(void)> fn);

@@ -1,0 +1,307 @@
+// The request path: CPluginManage::onRecvWebsocketMsg on the request thread, every handler of the dispatch
+// table included. Input: the text of one request as the host link delivers it (UTF-8).
+// Checks on every message sent: at most 65535 bytes; valid JSON in the writer's compact form (sorted keys, a
+// final line feed), unless the send path cut a longer text; a reply carries "Msg", "SubMsg", "MsgID" and an
+// integer "Ret", echoing the request's "MainType", "SubType" and "MsgID" where it had them; an event carries
+// integer "MainEvent" and "SubEvent". Text that does not parse, a non-object, a "MainType" that is no int or is 0
+// get no reply; a "MainType" without a handler gets exactly one reply with "Ret" 1020.
+//
+// The process is set up once as the program sets itself up (offscreen Qt application, log, data centre, the
+// request handler with the device library initialised, on its own thread); each request is handed to the request
+// thread while the GUI thread serves the hand-offs to the windows, and the harness waits until both are idle.
+// Nothing outside the process is reached, so runs stay fast and repeatable: the device library knows no device
+// (every login fails, so no live, playback, download, talk, upgrade or transfer starts), the update server's
+// address is a closed local port (version checks fail at once), the application folder is an empty temporary
+// one (no "Browse", no "ffmpeg", no sound files), the log is switched off there, and the windows are offscreen.
+
+#include "FuzzSupport.h"
+
+#include "requests/CPluginManage.h"
+#include "runtime/CDataCenter.h"
+#include "runtime/JsonText.h"
+#include "runtime/LightWeightLog.h"
+#include "runtime/MainThreadObject.h"
+#include "runtime/ResultCodes.h"
+#include "windows/PluginRegion.h"
+
+// The classic reader is deprecated in this jsoncpp; it is the one the dispatcher parses requests with.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+#include <json/reader.h>
+#pragma GCC diagnostic pop
+
+#include <QApplication>
+#include <QEventLoop>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <cstdlib>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+CPluginManage *g_pManage = nullptr;
+std::set<int> g_handled;
+std::mutex g_mutex;
+std::vector<QString> g_messages;
+// Requests for a handler, recent first: a handler may answer after the harness stopped waiting for it.
+std::deque<Json::Value> g_recentHandled;
+
+std::vector<QString> TakeMessages()
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    std::vector<QString> messages;
+    messages.swap(g_messages);
+    return messages;
+}
+
+// Runs the function on the request thread and returns when it has run; meanwhile the GUI thread runs the
+// hand-offs to the windows.
+void RunOnRequestThread(const std::function<void()> &fn)
+{
+    QEventLoop loop;
+    QMetaObject::invokeMethod(
+        g_pManage,
+        [&] {
+            fn();
+            QMetaObject::invokeMethod(&loop, "quit", Qt::QueuedConnection);
+        },
+        Qt::QueuedConnection);
+    loop.exec();
+}
+
+// Until a round trip through both threads brings no new message (at most a few rounds).
+void Settle()
+{
+    for (int i = 0; i < 4; ++i) {
+        size_t nBefore;
+        {
+            std::lock_guard<std::mutex> lock(g_mutex);
+            nBefore = g_messages.size();
+        }
+        QCoreApplication::processEvents();
+        RunOnRequestThread([] {});
+        std::lock_guard<std::mutex> lock(g_mutex);
+        if (g_messages.size() == nBefore)
+            return;
+    }
+}
+
+bool ParseRequest(const std::string &strText, Json::Value &root)
+{
+    try {
+        Json::Reader reader;
+        return reader.parse(strText, root, false);
+    } catch (...) {
+        // The dispatcher's guard catches what the reader throws (a nesting too deep).
+        return false;
+    }
+}
+
+bool ParseStrict(const std::string &strText, Json::Value &root)
+{
+    Json::CharReaderBuilder builder;
+    Json::CharReaderBuilder::strictMode(&builder.settings_);
+    // A reply may nest one level deeper than the deepest request the dispatcher's reader takes.
+    builder.settings_["stackLimit"] = 4000;
+    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+    std::string strErrors;
+    return reader->parse(strText.data(), strText.data() + strText.size(), &root, &strErrors);
+}
+
+// Numbers compare by value, whatever type the reader gave them (10000000000000 is unsigned to one reader and
+// signed to the other; a handler writes "Msg" as an int from a "MainType" such as 7.0); the rest by structure.
+bool SameValue(const Json::Value &a, const Json::Value &b)
+{
+    const auto isNumber = [](const Json::Value &v) {
+        return v.type() == Json::intValue || v.type() == Json::uintValue || v.type() == Json::realValue;
+    };
+    if (isNumber(a) && isNumber(b)) {
+        if (a.type() == Json::realValue || b.type() == Json::realValue)
+            return a.asDouble() == b.asDouble();
+        const bool bNegA = a.type() == Json::intValue && a.asLargestInt() < 0;
+        const bool bNegB = b.type() == Json::intValue && b.asLargestInt() < 0;
+        if (bNegA || bNegB)
+            return bNegA && bNegB && a.asLargestInt() == b.asLargestInt();
+        return a.asLargestUInt() == b.asLargestUInt();
+    }
+    if (a.type() != b.type() || a.size() != b.size())
+        return false;
+    if (a.isArray()) {
+        for (Json::ArrayIndex i = 0; i < a.size(); ++i) {
+            if (!SameValue(a[i], b[i]))
+                return false;
+        }
+        return true;
+    }
+    if (a.isObject()) {
+        for (const std::string &strKey : a.getMemberNames()) {
+            if (!b.isMember(strKey) || !SameValue(a[strKey], b[strKey]))
+                return false;
+        }
+        return true;
+    }
+    return a == b;
+}
+
+// A reply echoes the request: a copied "MainType", "SubType" and "MsgID" for an unhandled type, the two types as
+// ints from a handler; "MsgID" is null when the request had none.
+bool Echoes(const Json::Value &reply, const Json::Value &request, bool bHandled)
+{
+    const Json::Value &msgId = request.isMember("MsgID") ? request["MsgID"] : Json::Value();
+    if (!SameValue(reply["MsgID"], msgId))
+        return false;
+    if (!bHandled)
+        return SameValue(reply["Msg"], request["MainType"]) && SameValue(reply["SubMsg"], request["SubType"]);
+    if (!SameValue(reply["Msg"], Json::Value(request["MainType"].asInt())))
+        return false;
+    if (request.isMember("SubType") && request["SubType"].isConvertibleTo(Json::intValue) &&
+        !SameValue(reply["SubMsg"], Json::Value(request["SubType"].asInt())))
+        return false;
+    return true;
+}
+
+struct Sorted
+{
+    std::vector<Json::Value> replies;
+    int nCutReplies = 0;
+};
+
+// Checks what holds for every message and sorts out the replies (events are checked and left).
+Sorted CheckMessages(const std::vector<QString> &messages, const std::string &strRequest)
+{
+    Sorted out;
+    for (const QString &strMsg : messages) {
+        const QByteArray utf8 = strMsg.toUtf8();
+        const std::string strText = utf8.toStdString();
+        const std::string strWhat = "request " + strRequest.substr(0, 300) + "\n  message " + strText.substr(0, 300);
+        FUZZ_CHECK(utf8.size() <= CPluginManage::kMaxMsgBytes, strWhat + "\n  is " + std::to_string(utf8.size()) + " bytes");
+        Json::Value msg;
+        if (!ParseStrict(strText, msg)) {
+            // The send path cuts a longer text at 65535 bytes, less at most 3 to keep whole characters.
+            FUZZ_CHECK(utf8.size() > CPluginManage::kMaxMsgBytes - 4, strWhat + "\n  is not JSON");
+            ++out.nCutReplies;
+            continue;
+        }
+        FUZZ_CHECK(msg.isObject(), strWhat + "\n  is not an object");
+        FUZZ_CHECK(JsonText::Write(msg) == strText, strWhat + "\n  is not in the compact form");
+        if (msg.isMember("MainEvent")) {
+            FUZZ_CHECK(msg["MainEvent"].isInt() && msg["SubEvent"].isInt(), strWhat + "\n  event types are no ints");
+            continue;
+        }
+        for (const char *pKey : {"Msg", "SubMsg", "MsgID", "Ret"})
+            FUZZ_CHECK(msg.isMember(pKey), strWhat + "\n  lacks " + pKey);
+        FUZZ_CHECK(msg["Ret"].isInt(), strWhat + "\n  \"Ret\" is no int");
+        out.replies.push_back(msg);
+    }
+    return out;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    qputenv("LC_ALL", "C.UTF-8");
+    qputenv("QUORRIN_UPDATE_HOST", "127.0.0.1:1");
+    qunsetenv("PAVLINE_SOUND_WAV");
+    qunsetenv("PAVLINE_MIC_WAV");
+
+    static QTemporaryDir appDir;
+    QFile config(appDir.filePath("ClientCfg.ini"));
+    if (config.open(QIODevice::WriteOnly))
+        config.write("[Enable]\nPrintLogEn=0\n");
+    config.close();
+    QFile devices(appDir.filePath("devices.json"));
+    if (devices.open(QIODevice::WriteOnly))
+        devices.write("{\"Devices\": []}\n");
+    devices.close();
+    qputenv("KORVEX_DEVICES", appDir.filePath("devices.json").toLocal8Bit());
+
+    // As main does it; the application and the handler live until the process ends.
+    static int s_nArgc = 1;
+    static char *s_argv[] = {(*argv)[0], nullptr};
+    new QApplication(s_nArgc, s_argv);
+    LightWeightLog::CreateInstance(appDir.path());
+    CDataCenter::CreateInstance(appDir.path())->m_nSessionId = 1;
+    MainThreadObject::RegisterMetaTypes();
+    qRegisterMetaType<PluginRegion>("PluginRegion");
+    g_pManage = new CPluginManage(QString(), 1, nullptr);
+    QObject::connect(g_pManage, &CPluginManage::sendWebSocketMsgSig, [](const QString &strMsg) {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        g_messages.push_back(strMsg);
+    });
+
+    const std::vector<int> handled = CPluginManage::HandledMainTypes();
+    g_handled.insert(handled.begin(), handled.end());
+    std::vector<std::string> seeds = {
+        "{\"MainType\":1,\"SubType\":0,\"MsgID\":1}",
+        "{\"MainType\":7,\"SubType\":3,\"MsgID\":\"abc\"}",
+        "{\"MainType\":0,\"MsgID\":2}",
+        "{\"MainType\":-4.0,\"SubType\":[1,{\"a\":null}],\"MsgID\":{\"x\":1.5e3}} // note",
+        "{\"MainType\":\"8\"}",
+        "[1,2,3]",
+        "not json",
+        "{\"MainType\":99,\"MsgID\":\"\\u00e9\\ud83d\\ude00\"}",
+    };
+    for (int nType : handled) {
+        for (int nSub = 0; nSub <= 50; ++nSub)
+            seeds.push_back("{\"MainType\":" + std::to_string(nType) + ",\"SubType\":" + std::to_string(nSub) +
+                            ",\"MsgID\":" + std::to_string(nSub) + "}");
+    }
+    WriteSeeds(seeds);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *pData, size_t nSize)
+{
+    const QString strMsg = QString::fromUtf8(reinterpret_cast<const char *>(pData), static_cast<int>(nSize));
+    const std::string strRequest(reinterpret_cast<const char *>(pData), nSize);
+
+    // What the dispatcher makes of it.
+    Json::Value request;
+    const bool bParsed = ParseRequest(CPluginManage::CutMessage(strMsg).toStdString(), request);
+    bool bAnswered = false;   // a "MainType" without a handler: one reply with "Ret" 1020
+    bool bHandled = false;    // a handler decides
+    if (bParsed && request.isObject() && request["MainType"].isConvertibleTo(Json::intValue)) {
+        const int nMainType = request["MainType"].asInt();
+        bHandled = nMainType != 0 && g_handled.count(nMainType) > 0;
+        bAnswered = nMainType != 0 && !bHandled;
+    }
+
+    RunOnRequestThread([&] { g_pManage->onRecvWebsocketMsg(strMsg); });
+    Settle();
+    const Sorted sorted = CheckMessages(TakeMessages(), strRequest);
+
+    if (bHandled) {
+        g_recentHandled.push_front(request);
+        if (g_recentHandled.size() > 16)
+            g_recentHandled.pop_back();
+    }
+    size_t nForThis = 0;
+    for (const Json::Value &reply : sorted.replies) {
+        if ((bAnswered || bHandled) && Echoes(reply, request, bHandled)) {
+            ++nForThis;
+            if (bAnswered)
+                FUZZ_CHECK(reply["Ret"].asInt() == RET_UNSUPPORTED, "request " + strRequest + "\n  not answered with 1020");
+            continue;
+        }
+        bool bLate = false;
+        for (size_t i = bHandled ? 1 : 0; i < g_recentHandled.size() && !bLate; ++i)
+            bLate = Echoes(reply, g_recentHandled[i], true);
+        FUZZ_CHECK(bLate, "request " + strRequest.substr(0, 300) + "\n  got a reply that does not echo it: " +
+                              JsonText::Write(reply).substr(0, 300));
+    }
+    if (bAnswered)
+        FUZZ_CHECK(nForThis + sorted.nCutReplies == 1, "request " + strRequest.substr(0, 300) + "\n  got " +
+                                                           std::to_string(nForThis) + " replies, not one");
+    if (!bAnswered && !bHandled)
+        FUZZ_CHECK(nForThis == 0 && sorted.nCutReplies == 0, "request " + strRequest.substr(0, 300) + "\n  needs no reply");
+    return 0;
+}

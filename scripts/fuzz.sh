@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer harnesses of fuzz/ with clang (ASan and UBSan) into build-fuzz/ (or $FUZZ_BUILD_DIR), and
+# runs each for the given number of inputs, starting from the seeds it writes itself and the corpus of earlier
+# runs (build-fuzz/corpus/<harness>). Prints one line per harness; a failing input is kept in
+# build-fuzz/artifacts/<harness>/ and the run's output in build-fuzz/logs/<harness>.log.
+#   ./scripts/fuzz.sh [RUNS] [HARNESS...]     RUNS defaults to 100000, 0 only builds; default: every harness
+# FUZZ_MAX_TIME=S stops each harness after S seconds at the latest; FUZZ_SKIP_BUILD=1 runs what is built.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${FUZZ_BUILD_DIR:-$root/build-fuzz}
+runs=${1:-100000}
+shift || true
+
+if [ "${FUZZ_SKIP_BUILD:-0}" != 1 ]; then
+  CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORRIN_FUZZ=ON \
+    -DQUORRIN_SANITIZE=address -DQUORRIN_BUILD_TESTS=OFF -DQUORRIN_BUILD_BENCH=OFF >/dev/null
+  cmake --build "$build" --target quorrin_fuzzers -j"$(nproc)" >"$build/fuzz-build.log" 2>&1 ||
+    { tail -n 40 "$build/fuzz-build.log"; exit 1; }
+fi
+[ "$runs" -gt 0 ] || exit 0
+
+harnesses=("$@")
+if [ ${#harnesses[@]} -eq 0 ]; then
+  for src in "$root"/fuzz/fuzz_*.cpp; do harnesses+=("$(basename "$src" .cpp)"); done
+fi
+
+export QT_QPA_PLATFORM=offscreen LC_ALL=C.UTF-8
+
+# The request harness's dictionary: the keys the handlers read, taken from their sources as they stand.
+dict=$build/fuzz_requests.dict
+if [[ " ${harnesses[*]} " == *" fuzz_requests "* ]]; then
+  {
+    printf '%s\n' MainType SubType MsgID
+    grep -ohE '(\["|isMember\(")[A-Za-z0-9_]+"' "$root"/requests/*.cpp | sed -E 's/^(\["|isMember\(")//; s/"$//'
+  } | sort -u | sed 's/.*/"\\"&\\""/' >"$dict"
+  printf '"%s"\n' '{' '}' '[' ']' ':' ',' 'null' 'true' '-1' '0.5' '1e9' '/*' '//' '\\u0000' >>"$dict"
+fi
+
+failed=0
+for name in "${harnesses[@]}"; do
+  exe=$build/fuzz/$name
+  corpus=$build/corpus/$name
+  artifacts=$build/artifacts/$name
+  log=$build/logs/$name.log
+  mkdir -p "$corpus" "$artifacts" "$build/logs"
+  flags=(-runs="$runs" -max_len=8192 -timeout=60 -print_final_stats=1 -artifact_prefix="$artifacts/")
+  [ "${FUZZ_MAX_TIME:-0}" -gt 0 ] && flags+=(-max_total_time="$FUZZ_MAX_TIME")
+  [ "$name" = fuzz_requests ] && flags+=(-dict="$dict")
+  status=0
+  start=$(date +%s.%N)
+  (cd "$build" && QUORRIN_FUZZ_SEEDS=$corpus "$exe" "${flags[@]}" "$corpus") >"$log" 2>&1 || status=$?
+  end=$(date +%s.%N)
+  execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
+  execs=${execs:-0}
+  rate=$(awk -v n="$execs" -v a="$start" -v b="$end" 'BEGIN { printf "%d", (b > a) ? n / (b - a) : 0 }')
+  crashes=0
+  if [ "$status" -ne 0 ]; then
+    crashes=1
+    failed=1
+  fi
+  echo "$name: $execs executions, $crashes crashes, $rate exec/s"
+  if [ "$status" -ne 0 ]; then
+    grep -E -A12 'check failed|ERROR: |runtime error|SUMMARY' "$log" | head -n 40 || tail -n 40 "$log"
+    ls -t "$artifacts" | head -n 1 | sed "s|^|  input kept: $artifacts/|"
+  fi
+done
+exit "$failed"
