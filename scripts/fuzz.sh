@@ -43,9 +43,14 @@ for name in "${harnesses[@]}"; do
   artifacts=$build/artifacts/$name
   log=$build/logs/$name.log
   mkdir -p "$corpus" "$artifacts" "$build/logs"
-  flags=(-runs="$runs" -max_len=8192 -timeout=60 -print_final_stats=1 -artifact_prefix="$artifacts/")
+  flags=(-runs="$runs" -timeout=60 -print_final_stats=1 -artifact_prefix="$artifacts/")
   [ "${FUZZ_MAX_TIME:-0}" -gt 0 ] && flags+=(-max_total_time="$FUZZ_MAX_TIME")
-  [ "$name" = fuzz_requests ] && flags+=(-dict="$dict")
+  # Requests long enough for a reply to outgrow the 65535 bytes the send path keeps.
+  if [ "$name" = fuzz_requests ]; then
+    flags+=(-dict="$dict" -max_len=16384)
+  else
+    flags+=(-max_len=4096)
+  fi
   status=0
   start=$(date +%s.%N)
   (cd "$build" && QUORRIN_FUZZ_SEEDS=$corpus "$exe" "${flags[@]}" "$corpus") >"$log" 2>&1 || status=$?
