@@ -27,7 +27,7 @@
 namespace BrowserControl {
 
 // The tree of QUORRIN_BROWSER or the default, the Windows version of QUORRIN_WINDOWS_VERSION (decimal or 0x
-// hexadecimal; without it one above Windows 7), the screen's own DPI, no call counted. Plug-in windows keep
+// hexadecimal; without it one above Windows 7), a screen of 96 DPI, no call counted. Plug-in windows keep
 // existing but lose their places in the tree. Handles are never reused.
 void Reset();
 // Replaces the tree with the JSON text; false, with the reason, when it is not a tree (nothing changes).
@@ -52,7 +52,7 @@ bool Destroy(HWND hWnd);
 bool MoveInto(HWND hWnd, HWND hNewParent);
 // The Windows version WindowsVersion() answers (0: back to the environment's).
 void SetWindowsVersion(int nVersion);
-// The screen's DPI (0: the screen's own; -1: there is no screen context).
+// The screen's DPI (0: 96; -1: there is no screen context).
 void SetScreenDpi(int nDpi);
 
 // What the tree holds.

@@ -960,10 +960,9 @@ int BrowserWindows::DeviceCaps(HDC hDC, int nIndex)
     if (nIndex != LOGPIXELSX
         || std::find(m_screenDCs.begin(), m_screenDCs.end(), reinterpret_cast<uintptr_t>(hDC)) == m_screenDCs.end())
         return 0;
-    if (m_nScreenDpi > 0)
-        return m_nScreenDpi;
-    const QScreen *pScreen = QGuiApplication::primaryScreen();
-    return pScreen ? qRound(pScreen->logicalDotsPerInchX()) : 96;
+    // A screen at 100 % unless told otherwise (the platform's own figure, offscreen's 100 for one, is no
+    // Windows screen's).
+    return m_nScreenDpi > 0 ? m_nScreenDpi : 96;
 }
 
 int BrowserWindows::WindowsVersion() const

@@ -139,7 +139,7 @@ private:
     HWND m_hForeground = nullptr;
     uintptr_t m_nNextHandle;
     int m_nWindowsVersion = 0;          // 0: from the environment
-    int m_nScreenDpi = 0;               // 0: the screen's; -1: no screen context
+    int m_nScreenDpi = 0;               // 0: 96; -1: no screen context
     uintptr_t m_nNextScreenDC;
     std::vector<uintptr_t> m_screenDCs;
     std::map<std::string, int> m_calls;
