@@ -389,55 +389,40 @@ HWND BrowserWindows::AddWindow(HWND hParent, const QString &strClass, const QStr
     return hWnd;
 }
 
+template <typename F>
+bool BrowserWindows::ChangeForeign(HWND hWnd, F &&change)
+{
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_mutex);
+        Node *pNode = Find(hWnd);
+        if (!pNode || !pNode->bForeign)
+            return false;
+        change(*pNode);
+    }
+    SyncForeignParents();
+    return true;
+}
+
 bool BrowserWindows::SetTitle(HWND hWnd, const QString &strTitle)
 {
-    std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    Node *pNode = Find(hWnd);
-    if (!pNode || !pNode->bForeign)
-        return false;
-    pNode->strTitle = strTitle;
-    return true;
+    return ChangeForeign(hWnd, [&](Node &node) { node.strTitle = strTitle; });
 }
 
 bool BrowserWindows::SetForeground(HWND hWnd) { return SetForegroundWindow(hWnd); }
 
 bool BrowserWindows::MoveWindow(HWND hWnd, const QPoint &pos)
 {
-    {
-        std::lock_guard<std::recursive_mutex> lock(m_mutex);
-        Node *pNode = Find(hWnd);
-        if (!pNode || !pNode->bForeign)
-            return false;
-        pNode->rcWindow.moveTo(pos);
-    }
-    SyncForeignParents();
-    return true;
+    return ChangeForeign(hWnd, [&](Node &node) { node.rcWindow.moveTo(pos); });
 }
 
 bool BrowserWindows::ResizeWindow(HWND hWnd, const QSize &size)
 {
-    {
-        std::lock_guard<std::recursive_mutex> lock(m_mutex);
-        Node *pNode = Find(hWnd);
-        if (!pNode || !pNode->bForeign)
-            return false;
-        pNode->rcWindow.setSize(size);
-    }
-    SyncForeignParents();
-    return true;
+    return ChangeForeign(hWnd, [&](Node &node) { node.rcWindow.setSize(size); });
 }
 
 bool BrowserWindows::SetVisible(HWND hWnd, bool bVisible)
 {
-    {
-        std::lock_guard<std::recursive_mutex> lock(m_mutex);
-        Node *pNode = Find(hWnd);
-        if (!pNode || !pNode->bForeign)
-            return false;
-        pNode->bVisible = bVisible;
-    }
-    SyncForeignParents();
-    return true;
+    return ChangeForeign(hWnd, [&](Node &node) { node.bVisible = bVisible; });
 }
 
 bool BrowserWindows::MoveInto(HWND hWnd, HWND hNewParent)

@@ -131,6 +131,9 @@ private:
     bool UnderAny(HWND hWnd, const std::vector<HWND> &dying);
     void DestroyNode(HWND hWnd);
     void SyncForeignParents();
+    // Changes a foreign window under the lock, then brings the foreign parents up to date.
+    template <typename F>
+    bool ChangeForeign(HWND hWnd, F &&change);
     static QWidget *WidgetWithHandle(HWND hWnd);
 
     mutable std::recursive_mutex m_mutex;

@@ -10,6 +10,10 @@
 // keeps on the foreign window's client rectangle (and shows while the foreign window is visible), so that a
 // plug-in window made its child lies where it would lie inside the foreign window. A plug-in window parented
 // to it is recorded in the tree as a child of the foreign window, and leaves it again when it is taken away.
+//
+// On xcb the plug-in window does lie inside it, but Qt takes the outermost X ancestor of a window for the
+// window manager's frame: a top-level widget inside reads its position as a frame margin (pos() becomes 0)
+// and a later move() lands twice as far in. The tests run offscreen, where positions are exact.
 class ForeignParentWindow : public QWindow
 {
 public:
