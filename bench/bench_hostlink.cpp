@@ -1,49 +1,62 @@
-// Round trips through the host link: N requests sent one at a time to the real program (each answered with
-// "Ret" 1020 by the dispatcher), beside a bare QLocalSocket echo of the same frames measured in the same run.
+// Round trips through the host link: requests sent one at a time to the real program (each answered with "Ret"
+// 1020 by the dispatcher), with logging on (the default) and off, beside a bare local-socket echo of the same
+// frames by a second process. The three are measured in turns, three rounds, in the same run; each figure is
+// the median of the three rounds. Besides the round trip's wall time, the serving process's CPU time per round
+// trip is read from /proc (all its threads).
 //
-//   bench_hostlink [N]     (default 5000; run with QT_QPA_PLATFORM=offscreen where there is no display)
+//   bench_hostlink [N]     (N round trips per measurement, default 5000; QT_QPA_PLATFORM=offscreen without a display)
+//   bench_hostlink --echo SERVER    (the echo process; started by the benchmark itself)
 
 #include "runtime/HostLinkFrame.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <QThread>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <vector>
 
 namespace {
+
+constexpr int kRounds = 3;
 
 struct Figures
 {
     double dMedianUs = 0;
     double dP99Us = 0;
-    double dPerSecond = 0;
+    double dCpuUs = 0; // the serving process's CPU time per round trip
 };
 
-Figures Summarise(std::vector<double> rtts, double dTotalSec)
+double Median(std::vector<double> vec)
 {
-    std::sort(rtts.begin(), rtts.end());
-    Figures f;
-    f.dMedianUs = rtts[rtts.size() / 2];
-    f.dP99Us = rtts[std::min(rtts.size() - 1, rtts.size() * 99 / 100)];
-    f.dPerSecond = rtts.size() / dTotalSec;
-    return f;
+    std::sort(vec.begin(), vec.end());
+    return vec.empty() ? 0 : vec[vec.size() / 2];
+}
+
+// CPU time of every thread of a process so far, in microseconds.
+double ProcessCpuUs(qint64 nPid)
+{
+    double dNs = 0;
+    const QString strTasks = QString("/proc/%1/task").arg(nPid);
+    for (const QString &strTid : QDir(strTasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile file(strTasks + "/" + strTid + "/schedstat");
+        if (file.open(QIODevice::ReadOnly))
+            dNs += file.readAll().split(' ').value(0).toDouble();
+    }
+    return dNs / 1000.0;
 }
 
 // Sends each request as a frame and waits for one framed answer before the next.
-Figures RoundTrips(QLocalSocket &socket, int nCount)
+bool RoundTrips(QLocalSocket &socket, int nCount, std::vector<double> *pRtts)
 {
     HostLinkFrame frame;
-    std::vector<double> rtts;
-    rtts.reserve(static_cast<size_t>(nCount));
-    QElapsedTimer total;
-    total.start();
     for (int i = 0; i < nCount; ++i) {
         QElapsedTimer one;
         one.start();
@@ -53,49 +66,78 @@ Figures RoundTrips(QLocalSocket &socket, int nCount)
         while (!frame.TakeMessage(reply)) {
             if (!socket.waitForReadyRead(10000)) {
                 std::fprintf(stderr, "no answer to request %d\n", i);
-                return Figures{};
+                return false;
             }
             frame.Append(socket.readAll());
         }
-        rtts.push_back(one.nsecsElapsed() / 1000.0);
+        if (pRtts)
+            pRtts->push_back(one.nsecsElapsed() / 1000.0);
     }
-    return Summarise(rtts, total.nsecsElapsed() / 1e9);
+    return true;
 }
 
-// The bare link: a thread that echoes every frame back unchanged.
-class EchoServer : public QThread
+// One measurement: start the serving process, let it connect, warm up, time nCount round trips, close the link.
+bool MeasureOnce(const QString &strProgram, const QStringList &args, const QString &strServer, int nCount,
+                 Figures *pOut)
 {
-public:
-    explicit EchoServer(const QString &strName) : m_strName(strName) {}
-    void run() override
-    {
-        QLocalServer server;
-        QLocalServer::removeServer(m_strName);
-        server.listen(m_strName);
-        m_bReady = true;
-        if (!server.waitForNewConnection(10000))
-            return;
-        QLocalSocket *pSocket = server.nextPendingConnection();
-        HostLinkFrame frame;
-        while (pSocket->state() == QLocalSocket::ConnectedState) {
-            if (!pSocket->waitForReadyRead(200))
-                continue;
-            frame.Append(pSocket->readAll());
-            QByteArray msg;
-            while (frame.TakeMessage(msg))
-                pSocket->write(HostLinkFrame::Encode(QString::fromUtf8(msg)));
-            pSocket->flush();
-        }
+    QLocalServer server;
+    QLocalServer::removeServer(strServer);
+    if (!server.listen(strServer))
+        return false;
+    QProcess process;
+    process.setStandardOutputFile(QProcess::nullDevice());
+    process.setStandardErrorFile(QProcess::nullDevice());
+    process.start(strProgram, args);
+    if (!server.waitForNewConnection(30000)) {
+        std::fprintf(stderr, "%s did not connect\n", qPrintable(strProgram));
+        return false;
     }
-    std::atomic<bool> m_bReady{false};
+    QLocalSocket *pSocket = server.nextPendingConnection();
+    if (!RoundTrips(*pSocket, std::min(nCount, 500), nullptr))
+        return false;
+    std::vector<double> rtts;
+    rtts.reserve(static_cast<size_t>(nCount));
+    const double dCpu0 = ProcessCpuUs(process.processId());
+    const bool bOk = RoundTrips(*pSocket, nCount, &rtts);
+    const double dCpu1 = ProcessCpuUs(process.processId());
+    pSocket->disconnectFromServer();
+    if (!process.waitForFinished(30000)) {
+        process.kill();
+        process.waitForFinished();
+    }
+    if (!bOk)
+        return false;
+    std::sort(rtts.begin(), rtts.end());
+    pOut->dMedianUs = rtts[rtts.size() / 2];
+    pOut->dP99Us = rtts[std::min(rtts.size() - 1, rtts.size() * 99 / 100)];
+    pOut->dCpuUs = (dCpu1 - dCpu0) / nCount;
+    return true;
+}
 
-private:
-    QString m_strName;
-};
+// The echo process: connects to the server like the plug-in does and sends every frame back.
+int RunEcho(const QString &strServer)
+{
+    QLocalSocket socket;
+    socket.connectToServer(strServer);
+    if (!socket.waitForConnected(10000))
+        return 1;
+    HostLinkFrame frame;
+    while (socket.state() == QLocalSocket::ConnectedState) {
+        if (!socket.waitForReadyRead(-1))
+            break;
+        frame.Append(socket.readAll());
+        QByteArray msg;
+        while (frame.TakeMessage(msg))
+            socket.write(HostLinkFrame::Encode(QString::fromUtf8(msg)));
+        socket.flush();
+    }
+    return 0;
+}
 
 void Print(const char *pName, const Figures &f)
 {
-    std::printf("%-28s median %8.1f us   p99 %8.1f us   %9.0f msg/s\n", pName, f.dMedianUs, f.dP99Us, f.dPerSecond);
+    std::printf("%-30s median %7.1f us   p99 %8.1f us   server CPU %6.1f us per round trip\n", pName, f.dMedianUs,
+                f.dP99Us, f.dCpuUs);
 }
 
 } // namespace
@@ -103,47 +145,50 @@ void Print(const char *pName, const Figures &f)
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    const int nCount = argc > 1 ? std::max(10, atoi(argv[1])) : 5000;
+    if (argc > 2 && QByteArray(argv[1]) == "--echo")
+        return RunEcho(QString::fromLocal8Bit(argv[2]));
+    const int nCount = argc > 1 ? std::max(100, atoi(argv[1])) : 5000;
 
-    // The real program, in an application directory of its own with logging off (logging is measured apart).
-    QTemporaryDir appDir;
-    QFile::copy(QStringLiteral(QUORRIN_BUILD_DIR "/Quorrin_x64"), appDir.filePath("Quorrin_x64"));
+    // The real program in application directories of its own: one with the default configuration (logging on),
+    // one with "Enable/PrintLogEn" 0.
+    QTemporaryDir onDir;
+    QTemporaryDir offDir;
+    for (QTemporaryDir *pDir : {&onDir, &offDir})
+        QFile::copy(QStringLiteral(QUORRIN_BUILD_DIR "/Quorrin_x64"), pDir->filePath("Quorrin_x64"));
     {
-        QFile cfg(appDir.filePath("ClientCfg.ini"));
+        QFile cfg(offDir.filePath("ClientCfg.ini"));
         cfg.open(QIODevice::WriteOnly);
         cfg.write("[Enable]\nPrintLogEn=0\n");
     }
     const QString strServer = QString("quorrin-bench-%1").arg(QCoreApplication::applicationPid());
-    QLocalServer server;
-    QLocalServer::removeServer(strServer);
-    server.listen(strServer);
-    QProcess program;
-    program.setProcessChannelMode(QProcess::ForwardedChannels);
-    program.start(appDir.filePath("Quorrin_x64"), {"1", strServer, "/tmp"});
-    if (!server.waitForNewConnection(30000)) {
-        std::fprintf(stderr, "the program did not connect\n");
-        return 1;
+    const QString strSelf = QCoreApplication::applicationFilePath();
+
+    std::vector<double> echoMed, echoP99, echoCpu, onMed, onP99, onCpu, offMed, offP99, offCpu;
+    for (int nRound = 0; nRound < kRounds; ++nRound) {
+        Figures echo, on, off;
+        if (!MeasureOnce(strSelf, {"--echo", strServer}, strServer, nCount, &echo)
+            || !MeasureOnce(onDir.filePath("Quorrin_x64"), {"1", strServer, "/tmp"}, strServer, nCount, &on)
+            || !MeasureOnce(offDir.filePath("Quorrin_x64"), {"1", strServer, "/tmp"}, strServer, nCount, &off)) {
+            std::fprintf(stderr, "a measurement failed\n");
+            return 1;
+        }
+        echoMed.push_back(echo.dMedianUs), echoP99.push_back(echo.dP99Us), echoCpu.push_back(echo.dCpuUs);
+        onMed.push_back(on.dMedianUs), onP99.push_back(on.dP99Us), onCpu.push_back(on.dCpuUs);
+        offMed.push_back(off.dMedianUs), offP99.push_back(off.dP99Us), offCpu.push_back(off.dCpuUs);
     }
-    QLocalSocket *pPlugin = server.nextPendingConnection();
-    RoundTrips(*pPlugin, std::min(nCount, 200)); // warm-up
-    const Figures plugin = RoundTrips(*pPlugin, nCount);
-    pPlugin->disconnectFromServer();
-    program.waitForFinished(10000);
+    const Figures echo{Median(echoMed), Median(echoP99), Median(echoCpu)};
+    const Figures on{Median(onMed), Median(onP99), Median(onCpu)};
+    const Figures off{Median(offMed), Median(offP99), Median(offCpu)};
 
-    EchoServer echo(strServer + "-echo");
-    echo.start();
-    while (!echo.m_bReady)
-        QThread::msleep(1);
-    QLocalSocket bare;
-    bare.connectToServer(strServer + "-echo");
-    bare.waitForConnected(5000);
-    RoundTrips(bare, std::min(nCount, 200));
-    const Figures echoFigures = RoundTrips(bare, nCount);
-    bare.disconnectFromServer();
-    echo.wait();
-
-    std::printf("%d round trips each\n", nCount);
-    Print("plug-in (dispatch + reply)", plugin);
-    Print("bare QLocalSocket echo", echoFigures);
+    std::printf("%d round trips per measurement, median of %d rounds\n", nCount, kRounds);
+    Print("bare local-socket echo", echo);
+    Print("plug-in, logging on", on);
+    Print("plug-in, logging off", off);
+    std::printf("logging off / echo: round trip %.2fx, CPU %.2fx\n", off.dMedianUs / echo.dMedianUs,
+                off.dCpuUs / echo.dCpuUs);
+    std::printf("host link with logging on / bare echo between two processes: round trip %.2fx (%.1f us vs %.1f us), "
+                "CPU per round trip %.2fx (%.1f us vs %.1f us)\n",
+                on.dMedianUs / echo.dMedianUs, on.dMedianUs, echo.dMedianUs, on.dCpuUs / echo.dCpuUs, on.dCpuUs,
+                echo.dCpuUs);
     return 0;
 }
