@@ -21,7 +21,7 @@ public:
     static constexpr qint64 kMaxFileSize = 524288;
     static constexpr int kKeepFiles = 10;
     // While lines keep coming, the writer looks for more this often instead of being woken for each.
-    static constexpr int kBatchMs = 5;
+    static constexpr int kBatchMs = 20;
 
     // Creates the writer for the application directory on first use.
     static WriteLogThread *GetInstance(const QString &strAppDir);
