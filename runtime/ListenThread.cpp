@@ -1,7 +1,7 @@
 #include "runtime/ListenThread.h"
 
-#include "runtime/LightWeightLog.h"
 #include "runtime/FixedText.h"
+#include "runtime/LightWeightLog.h"
 
 #include <QCoreApplication>
 #include <QLocalSocket>
