@@ -1,5 +1,6 @@
-// The cost of one log call to the caller: LOGN from 1 thread and from 8 threads at once, each call timed on the
-// calling thread's CPU clock (the clock's own cost, measured alike, taken off). The anchor, measured the same way
+// The cost of one log call to the caller: LOGN from 1 thread and from 8 threads at once, timed on the calling
+// thread's CPU clock (and the wall clock): the median over batches of calls, the p99 call by call (the clock's
+// own cost, measured alike, taken off). The anchor, measured the same way
 // in the same run: snprintf of the same line into a stack buffer, the least any logger does on the caller's side.
 //
 //   bench_log [calls per thread, 1-thread case; default 100000]
@@ -64,29 +65,56 @@ double Median(std::vector<double> vec)
     return Percentile(std::move(vec), 0.5);
 }
 
-// nThreads threads start together and make nCalls calls each; every call is timed alone.
-Samples Measure(int nThreads, int nCalls, const std::function<void(int)> &call)
+constexpr int kBatch = 64;
+
+// nThreads threads start together. Each first times empty clock pairs (the timing's own cost, taken off its
+// single-call samples), then makes nCalls calls in batches of kBatch (the batch's time over kBatch: the typical
+// call, with the clock's cost spread thin), then nCalls calls timed one by one (the tail).
+void Measure(int nThreads, int nCalls, const std::function<void(int)> &call, Samples &batched, Samples &single)
 {
-    std::vector<Samples> perThread(static_cast<size_t>(nThreads));
+    std::vector<Samples> perBatch(static_cast<size_t>(nThreads));
+    std::vector<Samples> perCall(static_cast<size_t>(nThreads));
     std::atomic<int> nReady{0};
     std::atomic<bool> bGo{false};
     std::vector<std::thread> threads;
     for (int t = 0; t < nThreads; ++t) {
         threads.emplace_back([&, t] {
-            Samples &s = perThread[static_cast<size_t>(t)];
+            Samples &b = perBatch[static_cast<size_t>(t)];
+            Samples &s = perCall[static_cast<size_t>(t)];
+            Samples empty;
+            for (int i = 0; i < 2000; ++i) {
+                const long long nWall0 = WallNs();
+                const long long nCpu0 = ThreadCpuNs();
+                const long long nCpu1 = ThreadCpuNs();
+                const long long nWall1 = WallNs();
+                empty.cpu.push_back(double(nCpu1 - nCpu0));
+                empty.wall.push_back(double(nWall1 - nWall0));
+            }
+            const double dCpuCost = Median(empty.cpu);
+            const double dWallCost = Median(empty.wall);
             s.cpu.reserve(static_cast<size_t>(nCalls));
             s.wall.reserve(static_cast<size_t>(nCalls));
             ++nReady;
             while (!bGo)
                 std::this_thread::yield();
+            for (int i = 0; i + kBatch <= nCalls; i += kBatch) {
+                const long long nWall0 = WallNs();
+                const long long nCpu0 = ThreadCpuNs();
+                for (int k = 0; k < kBatch; ++k)
+                    call(i + k);
+                const long long nCpu1 = ThreadCpuNs();
+                const long long nWall1 = WallNs();
+                b.cpu.push_back(double(nCpu1 - nCpu0 - dCpuCost) / kBatch);
+                b.wall.push_back(double(nWall1 - nWall0 - dWallCost) / kBatch);
+            }
             for (int i = 0; i < nCalls; ++i) {
                 const long long nWall0 = WallNs();
                 const long long nCpu0 = ThreadCpuNs();
                 call(i);
                 const long long nCpu1 = ThreadCpuNs();
                 const long long nWall1 = WallNs();
-                s.cpu.push_back(double(nCpu1 - nCpu0));
-                s.wall.push_back(double(nWall1 - nWall0));
+                s.cpu.push_back(double(nCpu1 - nCpu0) - dCpuCost);
+                s.wall.push_back(double(nWall1 - nWall0) - dWallCost);
             }
         });
     }
@@ -95,12 +123,12 @@ Samples Measure(int nThreads, int nCalls, const std::function<void(int)> &call)
     bGo = true;
     for (std::thread &th : threads)
         th.join();
-    Samples all;
-    for (Samples &s : perThread) {
-        all.cpu.insert(all.cpu.end(), s.cpu.begin(), s.cpu.end());
-        all.wall.insert(all.wall.end(), s.wall.begin(), s.wall.end());
+    for (int t = 0; t < nThreads; ++t) {
+        for (auto [pFrom, pTo] : {std::pair{&perBatch[size_t(t)], &batched}, std::pair{&perCall[size_t(t)], &single}}) {
+            pTo->cpu.insert(pTo->cpu.end(), pFrom->cpu.begin(), pFrom->cpu.end());
+            pTo->wall.insert(pTo->wall.end(), pFrom->wall.begin(), pFrom->wall.end());
+        }
     }
-    return all;
 }
 
 struct Figures
@@ -108,17 +136,17 @@ struct Figures
     double dCpuMedianUs = 0, dCpuP99Us = 0, dWallMedianUs = 0, dWallP99Us = 0;
 };
 
-// Median over kRuns runs of each figure, less the timing's own cost.
-Figures Run(int nThreads, int nCalls, const std::function<void(int)> &call, const Figures &overhead,
-            const std::function<void()> &afterRun = {})
+// Each figure the median of its kRuns runs: the medians from the batches, the p99s from the single calls.
+Figures Run(int nThreads, int nCalls, const std::function<void(int)> &call, const std::function<void()> &afterRun = {})
 {
     std::vector<double> cpuMed, cpuP99, wallMed, wallP99;
     for (int r = 0; r < kRuns; ++r) {
-        const Samples s = Measure(nThreads, nCalls, call);
-        cpuMed.push_back(Median(s.cpu) / 1000.0 - overhead.dCpuMedianUs);
-        cpuP99.push_back(Percentile(s.cpu, 0.99) / 1000.0 - overhead.dCpuMedianUs);
-        wallMed.push_back(Median(s.wall) / 1000.0 - overhead.dWallMedianUs);
-        wallP99.push_back(Percentile(s.wall, 0.99) / 1000.0 - overhead.dWallMedianUs);
+        Samples batched, single;
+        Measure(nThreads, nCalls, call, batched, single);
+        cpuMed.push_back(Median(batched.cpu) / 1000.0);
+        wallMed.push_back(Median(batched.wall) / 1000.0);
+        cpuP99.push_back(Percentile(single.cpu, 0.99) / 1000.0);
+        wallP99.push_back(Percentile(single.wall, 0.99) / 1000.0);
         if (afterRun)
             afterRun();
     }
@@ -157,18 +185,15 @@ int main(int argc, char *argv[])
         std::snprintf(line, sizeof line, " [NORMAL] [%s] [2024-05-06 07:08:09 %03d] %s", kTag, i % 1000, kMsg);
         asm volatile("" : : "r"(line) : "memory");
     };
-    const Figures none{};
-    const Figures overhead = Run(1, nCalls, [](int) {}, none);
-
-    std::printf("one log call, %d runs (median of their figures), timing cost %.2f us CPU / %.2f us wall taken off\n",
-                kRuns, overhead.dCpuMedianUs, overhead.dWallMedianUs);
-    const Figures plain1 = Run(1, nCalls, plainCall, overhead);
+    std::printf("one log call: medians timed over batches of %d calls, p99s call by call; each figure the median of %d "
+                "runs\n", kBatch, kRuns);
+    const Figures plain1 = Run(1, nCalls, plainCall);
     Print("snprintf of the line, 1 thread", plain1);
     LOGN("warm-up", strTag);
     drain();
-    const Figures log1 = Run(1, nCalls, logCall, overhead, drain);
+    const Figures log1 = Run(1, nCalls, logCall, drain);
     Print("LOGN, 1 thread", log1);
-    const Figures log8 = Run(8, nCalls / 4, logCall, overhead, drain);
+    const Figures log8 = Run(8, nCalls / 4, logCall, drain);
     Print("LOGN, 8 threads at once", log8);
 
     std::printf("log call / snprintf: 1 thread CPU median %.2f us vs %.2f us = %.1fx; "
