@@ -88,9 +88,11 @@ QByteArray CPluginManage::CutMessage(const QString &strMsg)
 
 void CPluginManage::sendWebSocketMsg(const QString &strMsg, quint8 nLogFlag)
 {
-    if (nLogFlag == 1)
-        LOGN(SecretMask::Mask(strMsg), "CPluginManage::sendWebSocketMsg");
-    emit sendWebSocketMsgSig(QString::fromUtf8(CutMessage(strMsg)));
+    // The log holds the text as it is sent, cut like it.
+    const QString strText = QString::fromUtf8(CutMessage(strMsg));
+    if (nLogFlag == 1 && LightWeightLog::GetInstance()->IsEnabled())
+        LOGN(SecretMask::Mask(strText), "CPluginManage::sendWebSocketMsg");
+    emit sendWebSocketMsgSig(strText);
 }
 
 const std::map<int, CPluginManage::Handler> &CPluginManage::HandlerTable()
@@ -103,8 +105,10 @@ const std::map<int, CPluginManage::Handler> &CPluginManage::HandlerTable()
 void CPluginManage::onRecvWebsocketMsg(QString msg)
 {
     const QString strTag = "CPluginManage::onRecvWebsocketMsg";
-    LOGN(QString("RecvWeb msg=%1").arg(SecretMask::Mask(msg)), strTag);
     const QByteArray text = CutMessage(msg);
+    // The request is logged as far as it is read, so a huge one costs the log no more than 64 KiB.
+    if (LightWeightLog::GetInstance()->IsEnabled())
+        LOGN(QStringLiteral("RecvWeb msg=") + SecretMask::Mask(QString::fromUtf8(text)), strTag);
     try {
         Json::Value request;
         if (!JsonText::Parse(text.toStdString(), request))

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "runtime/HostLinkFrame.h"
 #include "runtime/MainThreadObject.h"
 
 #include <json/value.h>
@@ -43,7 +44,7 @@ public:
     // The text of a reply or request as the link carries it: UTF-8, nothing from the first zero byte on,
     // at most kMaxMsgBytes bytes, never ending inside a character.
     static QByteArray CutMessage(const QString &strMsg);
-    static constexpr int kMaxMsgBytes = 65535;
+    static constexpr int kMaxMsgBytes = HostLinkFrame::kMaxTextBytes;
 
 signals:
     void returnToMainThreadSyncSig(std::function<void(void)> fn);

@@ -1,7 +1,7 @@
 #include "runtime/ListenThread.h"
 
+#include "runtime/FixedText.h"
 #include "runtime/LightWeightLog.h"
-#include "runtime/SecretMask.h"
 
 #include <QCoreApplication>
 #include <QLocalSocket>
@@ -49,9 +49,12 @@ void ListenThread::onReadyRead()
     m_frame.Append(m_pSocket->readAll());
     QByteArray payload;
     while (m_frame.TakeMessage(payload)) {
-        const QString strMsg = QString::fromUtf8(payload);
+        const int nBytes = payload.size();
+        const QString strMsg = QString::fromUtf8(FixedText::CutUtf8(payload, HostLinkFrame::kMaxTextBytes));
+        payload.clear();
         emit recvMsgSig(strMsg);
-        LOGN(SecretMask::Mask(strMsg), "ListenThread::onReadyRead");
+        // The text is logged once, by the dispatcher, as far as it is read; the link notes the frame's size.
+        LOGN(QStringLiteral("recv frame len=%1").arg(nBytes), "ListenThread::onReadyRead");
     }
 }
 
