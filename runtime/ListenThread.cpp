@@ -2,6 +2,7 @@
 
 #include "runtime/FixedText.h"
 #include "runtime/LightWeightLog.h"
+#include "runtime/SecretMask.h"
 
 #include <QCoreApplication>
 #include <QLocalSocket>
@@ -49,12 +50,11 @@ void ListenThread::onReadyRead()
     m_frame.Append(m_pSocket->readAll());
     QByteArray payload;
     while (m_frame.TakeMessage(payload)) {
-        const int nBytes = payload.size();
+        // Nothing past what the dispatcher reads is kept or logged, so a huge frame costs no more than its cut.
         const QString strMsg = QString::fromUtf8(FixedText::CutUtf8(payload, HostLinkFrame::kMaxTextBytes));
         payload.clear();
         emit recvMsgSig(strMsg);
-        // The text is logged once, by the dispatcher, as far as it is read; the link notes the frame's size.
-        LOGN(QStringLiteral("recv frame len=%1").arg(nBytes), "ListenThread::onReadyRead");
+        LOGN(SecretMask::Mask(strMsg), "ListenThread::onReadyRead");
     }
 }
 
