@@ -2,6 +2,7 @@
 
 #include "device/CQZConnect.h"
 #include "device/VoiceCustom.h"
+#include "requests/CGetSystemStatus.h"
 #include "runtime/ResultCodes.h"
 #include "runtime/FixedText.h"
 #include "runtime/JsonText.h"
@@ -25,6 +26,9 @@ CPluginManage::CPluginManage(const QString &strWndHandle, int nSessionId, QObjec
     g_guiThreadId = QThread::currentThreadId();
     g_pInstance = this;
 
+    m_pSystemStatus = new CGetSystemStatus(this);
+    connect(m_pSystemStatus, &CGetSystemStatus::sendSystemStatusSig, this, &CPluginManage::onSendSystemStatus);
+
     // The custom voice's events go to the page as they are.
     connect(VoiceCustom::GetInstance(), &VoiceCustom::VoiceRecordTime, this,
             [this](QString strEvent) { sendWebSocketMsg(strEvent, 1); });
@@ -40,6 +44,8 @@ CPluginManage::CPluginManage(const QString &strWndHandle, int nSessionId, QObjec
 
     // The thread is owned, not parented, so that moving this object does not move the thread object as well.
     m_pThread = std::make_unique<QThread>();
+    // Its timer can be stopped only on the request thread: the sampler is deleted there as the thread ends.
+    connect(m_pThread.get(), &QThread::finished, m_pSystemStatus, &QObject::deleteLater);
     moveToThread(m_pThread.get());
     m_pThread->start(QThread::InheritPriority);
 }

@@ -1,16 +1,20 @@
 #pragma once
 
+#include "device/DevLoginInfo.h"
 #include "runtime/MainThreadObject.h"
 
 #include <json/value.h>
 
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QThread>
 
 #include <functional>
 #include <map>
 #include <memory>
+
+class CGetSystemStatus;
 
 // The request handler of the process: lives on the request thread, dispatches each request of the page on its
 // "MainType", and sends replies and events back through the host link.
@@ -45,6 +49,10 @@ public:
     static QByteArray CutMessage(const QString &strMsg);
     static constexpr int kMaxMsgBytes = 65535;
 
+    // The system-load event of one sample, or an empty text when none goes out: logged out (a login handle of
+    // 0 or less), or no CPU figure (-1).
+    static QString SystemStatusEvent(int nLoginHandle, int nAppCpuStatus, int nSystemCpuStatus, int nAppMemory);
+
 signals:
     void returnToMainThreadSyncSig(std::function<void(void)> fn);
     void returnToMainThreadAsyncSig(std::function<void(void)> fn);
@@ -52,6 +60,7 @@ signals:
     void sendWebSocketMsgSig(QString msg);
 
 public slots:
+    void onSendSystemStatus(int nAppCpuStatus, int nSystemCpuStatus, int nAppMemory);
     void onRecvWebsocketMsg(QString msg);
     void onDisconnect();
 
@@ -63,5 +72,16 @@ private:
 
     int m_nSessionId;
     QString m_strWndHandle;
+
+    // Login family; request thread only.
+    struct LoginMembers
+    {
+        // The current login's record and handles; its LoginHandle is above 0 while a device is logged in.
+        DevLoginInfo m_stDevLoginInfo{};
+    };
+    LoginMembers m_login;
+
+    // The load sampler, a child: it ticks on the request thread and goes when that thread ends.
+    QPointer<CGetSystemStatus> m_pSystemStatus;
     std::unique_ptr<QThread> m_pThread;
 };
