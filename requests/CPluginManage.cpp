@@ -9,6 +9,7 @@
 #include "runtime/LightWeightLog.h"
 #include "runtime/SecretMask.h"
 
+#include <QCoreApplication>
 #include <QThread>
 
 #include <atomic>
@@ -69,9 +70,15 @@ Qt::HANDLE CPluginManage::GuiThreadId()
 
 void CPluginManage::StopThread()
 {
-    if (m_pThread && m_pThread->isRunning()) {
-        m_pThread->quit();
-        m_pThread->wait();
+    if (!m_pThread)
+        return;
+    m_pThread->quit();
+    // The request thread's last handler, timer or posted job may still wait on the GUI thread.
+    MainThreadObject::ServeWhile([this] { m_pThread->wait(); });
+    // Nothing serves route 1 from here on: a call made now returns at once, and one posted just before runs.
+    if (QThread::currentThreadId() == g_guiThreadId.load()) {
+        disconnect(this, &CPluginManage::returnToMainThreadSyncSig, nullptr, nullptr);
+        QCoreApplication::sendPostedEvents(MainThreadObject::GetInstance(), QEvent::MetaCall);
     }
 }
 

@@ -38,7 +38,9 @@ public:
     // Sends one reply or event from any thread; nLogFlag 1 logs the text.
     void sendWebSocketMsg(const QString &strMsg, quint8 nLogFlag = 1);
 
-    // Ends the request thread once the event loop is over.
+    // Ends the request thread once the event loop is over. The calling GUI thread keeps running route-1
+    // functions until the thread has ended; after that a route-1 call from another thread returns without
+    // running its function.
     void StopThread();
 
     // The device library's disconnect callback (runs on a library thread).
