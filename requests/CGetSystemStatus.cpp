@@ -29,6 +29,19 @@ int64_t CGetSystemStatus::FileTimeDiff(const FILETIME &now, const FILETIME &befo
     return static_cast<int64_t>(FileTimeToU64(now) - FileTimeToU64(before));
 }
 
+bool CGetSystemStatus::event(QEvent *event)
+{
+    // Qt would carry the running timer to the new thread through a queued call whose record leaks when this
+    // object goes before that thread runs it; the timer starts afresh there instead.
+    if (event->type() == QEvent::ThreadChange && m_nTimerId != 0) {
+        killTimer(m_nTimerId);
+        m_nTimerId = 0;
+        QMetaObject::invokeMethod(this, [this] { m_nTimerId = startTimer(kIntervalMs, Qt::CoarseTimer); },
+                                  Qt::QueuedConnection);
+    }
+    return QObject::event(event);
+}
+
 void CGetSystemStatus::timerEvent(QTimerEvent *event)
 {
     if (event->timerId() != m_nTimerId) {

@@ -38,6 +38,7 @@ signals:
     void sendSystemStatusSig(int nAppCpuStatus, int nSystemCpuStatus, int nAppMemory);
 
 protected:
+    bool event(QEvent *event) override;
     void timerEvent(QTimerEvent *event) override;
 
 private:
