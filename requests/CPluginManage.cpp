@@ -2,12 +2,14 @@
 
 #include "device/CQZConnect.h"
 #include "device/VoiceCustom.h"
+#include "requests/CGetSystemStatus.h"
 #include "runtime/ResultCodes.h"
 #include "runtime/FixedText.h"
 #include "runtime/JsonText.h"
 #include "runtime/LightWeightLog.h"
 #include "runtime/SecretMask.h"
 
+#include <QCoreApplication>
 #include <QThread>
 
 #include <atomic>
@@ -25,6 +27,9 @@ CPluginManage::CPluginManage(const QString &strWndHandle, int nSessionId, QObjec
     g_guiThreadId = QThread::currentThreadId();
     g_pInstance = this;
 
+    m_pSystemStatus = new CGetSystemStatus(this);
+    connect(m_pSystemStatus, &CGetSystemStatus::sendSystemStatusSig, this, &CPluginManage::onSendSystemStatus);
+
     // The custom voice's events go to the page as they are.
     connect(VoiceCustom::GetInstance(), &VoiceCustom::VoiceRecordTime, this,
             [this](QString strEvent) { sendWebSocketMsg(strEvent, 1); });
@@ -40,6 +45,8 @@ CPluginManage::CPluginManage(const QString &strWndHandle, int nSessionId, QObjec
 
     // The thread is owned, not parented, so that moving this object does not move the thread object as well.
     m_pThread = std::make_unique<QThread>();
+    // Its timer can be stopped only on the request thread: the sampler is deleted there as the thread ends.
+    connect(m_pThread.get(), &QThread::finished, m_pSystemStatus, &QObject::deleteLater);
     moveToThread(m_pThread.get());
     m_pThread->start(QThread::InheritPriority);
 }
@@ -63,9 +70,15 @@ Qt::HANDLE CPluginManage::GuiThreadId()
 
 void CPluginManage::StopThread()
 {
-    if (m_pThread && m_pThread->isRunning()) {
-        m_pThread->quit();
-        m_pThread->wait();
+    if (!m_pThread)
+        return;
+    m_pThread->quit();
+    // The request thread's last handler, timer or posted job may still wait on the GUI thread.
+    MainThreadObject::ServeWhile([this] { m_pThread->wait(); });
+    // Nothing serves route 1 from here on: a call made now returns at once, and one posted just before runs.
+    if (QThread::currentThreadId() == g_guiThreadId.load()) {
+        disconnect(this, &CPluginManage::returnToMainThreadSyncSig, nullptr, nullptr);
+        QCoreApplication::sendPostedEvents(MainThreadObject::GetInstance(), QEvent::MetaCall);
     }
 }
 

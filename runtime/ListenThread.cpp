@@ -2,6 +2,7 @@
 
 #include "runtime/FixedText.h"
 #include "runtime/LightWeightLog.h"
+#include "runtime/MainThreadObject.h"
 #include "runtime/SecretMask.h"
 
 #include <QCoreApplication>
@@ -41,7 +42,8 @@ void ListenThread::Stop()
 {
     if (m_pThread && m_pThread->isRunning()) {
         m_pThread->quit();
-        m_pThread->wait();
+        // The link may be waiting for the logout of a host's disconnection, which may wait for the GUI thread.
+        MainThreadObject::ServeWhile([this] { m_pThread->wait(); });
     }
 }
 
