@@ -73,6 +73,44 @@ TEST_F(GridStreamTest, SixteenTilesEachShowTheirOwnChannel)
     ExpectTilesShowTheirChannels(16, Scrambled);
 }
 
+bool IsBandRed(const QColor &c) { return c.red() > 200 && c.green() < 70 && c.blue() < 70; }
+
+TEST_F(GridStreamTest, RubberBandIsDrawnOnThePictureWhileDragging)
+{
+    const int lLogin = LoginBuiltIn();
+    ASSERT_GT(lLogin, 0);
+    CPlayWindowManage grid;
+    ASSERT_TRUE(grid.SetSplit(1));
+    ASSERT_TRUE(GridTest::ShowAt(&grid, GridTest::kStreamWidth + 2, GridTest::kStreamHeight + 2));
+    CVideoFrame *pSurface = grid.GetVideoWnd(0)->GetVideoFrame();
+    GridTest::LiveStreams streams(lLogin);
+    ASSERT_TRUE(streams.Start(0, grid.GetWndHandle(0)));
+    grid.setPreviewStatus(0, true);
+    ASSERT_TRUE(WaitUntil([&] { return GridTest::ChannelShown(GridTest::Grab(pSurface), 16) == 0; }, 20000));
+
+    // One point on each edge of the band from (40, 30) to (150, 120), on bars that have no red of their own.
+    const std::vector<QPoint> edges = {{100, 30}, {40, 75}, {150, 75}, {100, 120}};
+    auto bandShown = [&](bool bWanted) {
+        const QImage picture = GridTest::Grab(pSurface);
+        for (const QPoint &p : edges)
+            if (IsBandRed(picture.pixelColor(p)) != bWanted)
+                return false;
+        return GridTest::ShowsPattern(picture);
+    };
+    ASSERT_TRUE(bandShown(false));
+    QSignalSpy zoom(&grid, &CPlayWindowManage::DigitalZoomSig);
+    GridTest::Press(pSurface, Qt::LeftButton, QPoint(40, 30));
+    GridTest::Move(pSurface, QPoint(150, 120));
+    EXPECT_TRUE(WaitUntil([&] { return bandShown(true); }, 10000));
+    // Inside the band the picture stays as it is.
+    EXPECT_FALSE(IsBandRed(GridTest::Grab(pSurface).pixelColor(95, 75)));
+    GridTest::Release(pSurface, Qt::LeftButton, QPoint(150, 120));
+    ASSERT_EQ(zoom.count(), 1);
+    // The next picture draws over the last band.
+    EXPECT_TRUE(WaitUntil([&] { return bandShown(false); }, 10000));
+    streams.StopAll();
+}
+
 // The same with four tiles on whatever platform the test runs on; CTest runs it once more on an X server.
 using GridOnDisplay = GridStreamTest;
 
