@@ -5,4 +5,6 @@ if ! command -v xvfb-run >/dev/null 2>&1; then
     echo "SKIPPED: xvfb-run is not installed (package xvfb), so the grid is not run on an X server"
     exit 77
 fi
-exec xvfb-run -a -s "-screen 0 1600x1200x24 -nolisten tcp" env QT_QPA_PLATFORM=xcb QUORRIN_EXPECT_QPA=xcb "$@"
+# No OpenGL: the windows draw with the raster engine, and Mesa's GLX would only add its own buffers.
+exec xvfb-run -a -s "-screen 0 1600x1200x24 -nolisten tcp" \
+    env QT_QPA_PLATFORM=xcb QT_XCB_GL_INTEGRATION=none QUORRIN_EXPECT_QPA=xcb "$@"
