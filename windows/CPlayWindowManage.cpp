@@ -42,10 +42,23 @@ CPlayWindowManage::~CPlayWindowManage() = default;
 
 void CPlayWindowManage::PenDeleter::operator()(HPEN hPen) const { DeleteObject(hPen); }
 
-bool CPlayWindowManage::Refuse(int nIndex, const char *pTag)
+CVideoWnd *CPlayWindowManage::OneWindow(int nIndex, const char *pTag) const
 {
+    if (IsWndIndex(nIndex))
+        return m_pVideoWnds[static_cast<size_t>(nIndex)];
     LOGW(QString("window index %1 is outside 0-%2: refused").arg(nIndex).arg(MAX_WND_NUM - 1), pTag);
-    return false;
+    return nullptr;
+}
+
+template <typename F>
+void CPlayWindowManage::ForWindows(int nIndex, F &&apply)
+{
+    if (IsWndIndex(nIndex)) {
+        apply(m_pVideoWnds[static_cast<size_t>(nIndex)]);
+        return;
+    }
+    for (CVideoWnd *pWnd : m_pVideoWnds)
+        apply(pWnd);
 }
 
 void CPlayWindowManage::NewGridLayout()
@@ -123,50 +136,32 @@ void CPlayWindowManage::RestoreSelection()
 void CPlayWindowManage::setPreviewStatus(int nIndex, bool bPreview)
 {
     LOGN(QString("wnd:%1 preview:%2").arg(nIndex).arg(bPreview ? 1 : 0), "CPlayWindowManage::setPreviewStatus");
-    if (IsWndIndex(nIndex)) {
-        m_pVideoWnds[static_cast<size_t>(nIndex)]->SetPreviewStatus(bPreview);
-        return;
-    }
-    for (CVideoWnd *pWnd : m_pVideoWnds)
-        pWnd->SetPreviewStatus(bPreview);
+    ForWindows(nIndex, [&](CVideoWnd *pWnd) { pWnd->SetPreviewStatus(bPreview); });
 }
 
 void CPlayWindowManage::SetFitMode(int nIndex, int nMode)
 {
-    if (IsWndIndex(nIndex)) {
-        m_pVideoWnds[static_cast<size_t>(nIndex)]->SetFitMode(nMode);
-        return;
-    }
-    for (CVideoWnd *pWnd : m_pVideoWnds)
-        pWnd->SetFitMode(-1);
+    // Every tile fills, whatever the mode asked for.
+    const int nTileMode = IsWndIndex(nIndex) ? nMode : -1;
+    ForWindows(nIndex, [&](CVideoWnd *pWnd) { pWnd->SetFitMode(nTileMode); });
 }
 
 bool CPlayWindowManage::SetVideoSize(int nIndex, int nWidth, int nHeight)
 {
-    if (!IsWndIndex(nIndex))
-        return Refuse(nIndex, "CPlayWindowManage::SetVideoSize");
-    m_pVideoWnds[static_cast<size_t>(nIndex)]->SetVideoSize(nWidth, nHeight);
-    return true;
+    CVideoWnd *pWnd = OneWindow(nIndex, "CPlayWindowManage::SetVideoSize");
+    if (pWnd)
+        pWnd->SetVideoSize(nWidth, nHeight);
+    return pWnd != nullptr;
 }
 
 void CPlayWindowManage::UpdateWnd(int nIndex)
 {
-    if (IsWndIndex(nIndex)) {
-        m_pVideoWnds[static_cast<size_t>(nIndex)]->update();
-        return;
-    }
-    for (CVideoWnd *pWnd : m_pVideoWnds)
-        pWnd->update();
+    ForWindows(nIndex, [](CVideoWnd *pWnd) { pWnd->update(); });
 }
 
 void CPlayWindowManage::SetZoomSelect(int nIndex, bool bSelect)
 {
-    if (IsWndIndex(nIndex)) {
-        m_pVideoWnds[static_cast<size_t>(nIndex)]->SetZoomSelect(bSelect);
-        return;
-    }
-    for (CVideoWnd *pWnd : m_pVideoWnds)
-        pWnd->SetZoomSelect(bSelect);
+    ForWindows(nIndex, [&](CVideoWnd *pWnd) { pWnd->SetZoomSelect(bSelect); });
 }
 
 bool CPlayWindowManage::IsZoomSelect() const { return m_pVideoWnds[static_cast<size_t>(m_nCurWndIndex)]->IsZoomSelect(); }
@@ -179,39 +174,30 @@ void CPlayWindowManage::ToggleZoomSelect()
 
 void CPlayWindowManage::SetPTZElectStatus(int nIndex, bool bElect)
 {
-    if (IsWndIndex(nIndex)) {
-        m_pVideoWnds[static_cast<size_t>(nIndex)]->SetPTZElectStatus(bElect);
-        return;
-    }
-    for (CVideoWnd *pWnd : m_pVideoWnds)
-        pWnd->SetPTZElectStatus(bElect);
+    ForWindows(nIndex, [&](CVideoWnd *pWnd) { pWnd->SetPTZElectStatus(bElect); });
 }
 
 bool CPlayWindowManage::ShowScaleSlider(int nIndex, bool bShow, float fMaxTimes)
 {
-    if (!IsWndIndex(nIndex))
-        return Refuse(nIndex, "CPlayWindowManage::ShowScaleSlider");
-    m_pVideoWnds[static_cast<size_t>(nIndex)]->ShowScaleSlider(bShow, fMaxTimes);
-    return true;
+    CVideoWnd *pWnd = OneWindow(nIndex, "CPlayWindowManage::ShowScaleSlider");
+    if (pWnd)
+        pWnd->ShowScaleSlider(bShow, fMaxTimes);
+    return pWnd != nullptr;
 }
 
 bool CPlayWindowManage::SetScaleValue(int nIndex, float fRatio)
 {
-    if (!IsWndIndex(nIndex))
-        return Refuse(nIndex, "CPlayWindowManage::SetScaleValue");
-    m_pVideoWnds[static_cast<size_t>(nIndex)]->SetScaleValue(fRatio);
-    return true;
+    CVideoWnd *pWnd = OneWindow(nIndex, "CPlayWindowManage::SetScaleValue");
+    if (pWnd)
+        pWnd->SetScaleValue(fRatio);
+    return pWnd != nullptr;
 }
 
 void CPlayWindowManage::onCurWndIndexChange(int nIndex)
 {
     const char *pTag = "CPlayWindowManage::onCurWndIndexChange";
     LOGN(QString("onCurWndIndexChange index=%1 curIndex=%2").arg(nIndex).arg(m_nCurWndIndex), pTag);
-    if (!IsWndIndex(nIndex)) {
-        Refuse(nIndex, pTag);
-        return;
-    }
-    if (nIndex == m_nCurWndIndex)
+    if (!OneWindow(nIndex, pTag) || nIndex == m_nCurWndIndex)
         return;
     if (IsWndIndex(m_nCurWndIndex)) {
         m_pVideoWnds[static_cast<size_t>(m_nCurWndIndex)]->SetSelected(false);
@@ -225,15 +211,11 @@ void CPlayWindowManage::onWndDoubleClicked(int nIndex)
 {
     const char *pTag = "CPlayWindowManage::onWndDoubleClicked";
     LOGN("onWndDoubleClicked", pTag);
-    if (!IsWndIndex(nIndex)) {
-        Refuse(nIndex, pTag);
-        return;
-    }
-    if (m_nSplitState == SPLIT_ONE)
+    CVideoWnd *pWnd = OneWindow(nIndex, pTag);
+    if (!pWnd || m_nSplitState == SPLIT_ONE)
         return;
     const bool bLeaving = m_bWndEnlarged;
     m_bWndEnlarged = !m_bWndEnlarged;
-    CVideoWnd *pWnd = m_pVideoWnds[static_cast<size_t>(nIndex)];
     if (bLeaving) {
         m_nSplitState = SPLIT_MANY;
         SetSplit(m_nShowWndNum);
@@ -319,12 +301,7 @@ void CPlayWindowManage::onRectanglePoint(void *hwnd, QPoint start, QPoint end)
 
 void CPlayWindowManage::onVideoSizeChange(int nIndex)
 {
-    if (IsWndIndex(nIndex)) {
-        m_pVideoWnds[static_cast<size_t>(nIndex)]->SetFitMode(CVideoWnd::FIT_SOURCE);
-        return;
-    }
-    for (CVideoWnd *pWnd : m_pVideoWnds)
-        pWnd->SetFitMode(-1);
+    SetFitMode(nIndex, CVideoWnd::FIT_SOURCE);
 }
 
 void CPlayWindowManage::paintEvent(QPaintEvent *pEvent)

@@ -82,8 +82,11 @@ protected:
 
 private:
     static bool IsWndIndex(int nIndex) { return nIndex >= 0 && nIndex < MAX_WND_NUM; }
-    // Logs a refused window index; false.
-    static bool Refuse(int nIndex, const char *pTag);
+    // The tile of an operation meant for one window; null, with the refusal logged, outside 0..63.
+    CVideoWnd *OneWindow(int nIndex, const char *pTag) const;
+    // Calls apply(tile) for the tile of the index, or for every tile when the index is outside 0..63.
+    template <typename F>
+    void ForWindows(int nIndex, F &&apply);
     void NewGridLayout();
 
     struct PenDeleter
