@@ -279,7 +279,8 @@ int64_t CMp4Writer::VideoTimestamp(int nPacket) const
 
 int CMp4Writer::WriteVideo(const FrameInfo &frame)
 {
-    if (m_nVideoStream < 0)
+    // Pictures of another codec than the stream's would make the rest of the file undecodable.
+    if (m_nVideoStream < 0 || frame.nCodec != m_nVideoCodec)
         return 0;
     const bool bKey = frame.nSubType == 0;
     if (bKey) {

@@ -49,8 +49,8 @@ public:
     CMp4Writer(const CMp4Writer &) = delete;
     CMp4Writer &operator=(const CMp4Writer &) = delete;
 
-    // Opens the file on the first key frame that carries its parameter sets, then writes one frame.
-    // 1 written, 0 nothing written, -1 the output or the audio encoder could not be opened, -2 the header
+    // Opens the file on the first key frame that carries its parameter sets, then writes one frame (a picture
+    // of another codec than the file's is not written). 1 written, 0 nothing written, -1 the output or the audio encoder could not be opened, -2 the header
     // could not be written or the key frame gave no video stream.
     int WriteFrame(const FrameInfo *pFrame);
 
