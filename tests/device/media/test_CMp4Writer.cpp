@@ -655,6 +655,52 @@ TEST_F(Mp4WriterTest, RemuxesARawH264File)
     EXPECT_EQ(video.nDecodeErrors, 0);
 }
 
+TEST_F(Mp4WriterTest, RemuxAddsTheSoundOfAPcmFileBesideTheVideo)
+{
+    // 60 pictures at 25 a second and 2.4 s of a 440 Hz tone in 16-bit PCM: the remuxed file holds both, the
+    // sound in AAC, all of it. A sound file that does not open leaves the video alone.
+    const Units &units = EncodedUnits(Codec::H264);
+    const QString strRaw = Path("joined.h264");
+    ASSERT_TRUE(WriteRawFile(strRaw, units));
+    const int nSamples = static_cast<int>(units.size()) * 8000 / kFps;
+    const std::vector<uint8_t> vecPcm = Pcm16Sine(0, nSamples, 8000);
+    const QString strPcm = Path("joined.pcm");
+    {
+        QFile pcm(strPcm);
+        ASSERT_TRUE(pcm.open(QIODevice::WriteOnly));
+        pcm.write(reinterpret_cast<const char *>(vecPcm.data()), static_cast<qint64>(vecPcm.size()));
+    }
+    for (const bool bSound : {true, false}) {
+        SCOPED_TRACE(bSound ? "with sound" : "sound file missing");
+        const QString strOut = Path(bSound ? "with_sound.mp4" : "without.mp4");
+        const QByteArray pcm = (bSound ? strPcm : Path("absent.pcm")).toLocal8Bit();
+        CMp4Writer::RemuxAudio audio;
+        audio.szPcmPath = pcm.constData();
+        audio.nSampleRate = 8000;
+        {
+            CMp4Writer scratch(Path("scratch.mp4").toLocal8Bit().constData());
+            EXPECT_EQ(scratch.RemuxFile(strRaw.toLocal8Bit().constData(), strOut.toLocal8Bit().constData(), kFps, &audio),
+                      AVERROR_EOF);
+        }
+        const FileProbe probe = Probe(strOut);
+        ASSERT_EQ(probe.vecStreams.size(), bSound ? 2u : 1u);
+        const StreamProbe &video = probe.vecStreams[0];
+        EXPECT_EQ(video.codec, AV_CODEC_ID_H264);
+        EXPECT_EQ(video.nDecoded, static_cast<int>(units.size()));
+        EXPECT_EQ(video.nDecodeErrors, 0);
+        EXPECT_NEAR(video.dDuration, units.size() / double(kFps), 0.001);
+        if (!bSound)
+            continue;
+        const StreamProbe &sound = probe.vecStreams[1];
+        EXPECT_EQ(sound.codec, AV_CODEC_ID_AAC);
+        EXPECT_EQ(sound.nSampleRate, 8000);
+        EXPECT_EQ(sound.nDecodeErrors, 0);
+        EXPECT_GE(sound.nDecoded, nSamples);
+        EXPECT_LT(sound.nDecoded, nSamples + 1024);
+        EXPECT_NEAR(sound.dRms, 5657.0, 600.0);
+    }
+}
+
 TEST_F(Mp4WriterTest, RemuxCopiesOnlyTheVideoOfAFileWithAudio)
 {
     const Units &units = EncodedUnits(Codec::H265);
