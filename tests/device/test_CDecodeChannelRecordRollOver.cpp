@@ -29,11 +29,11 @@ struct RollCase
     const char *pName;
 };
 
-class RollOverTest : public RecordFixture, public ::testing::WithParamInterface<RollCase>
+class RecordRollOverTest : public RecordFixture, public ::testing::WithParamInterface<RollCase>
 {
 };
 
-TEST_P(RollOverTest, AboutTwentyFiveMiBMakeThreeFilesEachBeginningAtAKeyFrame)
+TEST_P(RecordRollOverTest, AboutTwentyFiveMiBMakeThreeFilesEachBeginningAtAKeyFrame)
 {
     const RollCase c = GetParam();
     SetOemMode(c.nOemMode);
@@ -100,7 +100,7 @@ TEST_P(RollOverTest, AboutTwentyFiveMiBMakeThreeFilesEachBeginningAtAKeyFrame)
     EXPECT_FALSE(QFileInfo::exists(TempFolder()));
 }
 
-INSTANTIATE_TEST_SUITE_P(Routes, RollOverTest,
+INSTANTIATE_TEST_SUITE_P(Routes, RecordRollOverTest,
                          ::testing::Values(RollCase{1, StreamBlock::kCodecH264, 640, 360, 15, "01_20240115_100000.h264"},
                                            RollCase{1, StreamBlock::kCodecH265, 640, 360, 25, "01_20240115_100000.h265"}),
                          [](const ::testing::TestParamInfo<RollCase> &info) {

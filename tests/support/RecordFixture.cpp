@@ -363,15 +363,22 @@ MediaReport Probe(const QString &strPath, int nDecodeLimit)
     AVFrame *pPicture = av_frame_alloc();
     int64_t nFirstTs = AV_NOPTS_VALUE, nLastTs = AV_NOPTS_VALUE, nEnd = AV_NOPTS_VALUE, nLastDts = AV_NOPTS_VALUE;
     int64_t nLastPicture = AV_NOPTS_VALUE;
-    auto receive = [&] {
+    // Every frame a decoder has ready; a failure counts as an error of its stream.
+    auto drain = [&](AVCodecContext *pCtx, int &nErrors, auto &&onFrame) {
         for (;;) {
-            const int nRet = avcodec_receive_frame(pDecoder, pPicture);
+            const int nRet = avcodec_receive_frame(pCtx, pPicture);
             if (nRet == AVERROR(EAGAIN) || nRet == AVERROR_EOF)
                 return;
             if (nRet < 0) {
-                ++report.nDecodeErrors;
+                ++nErrors;
                 return;
             }
+            onFrame();
+            av_frame_unref(pPicture);
+        }
+    };
+    auto receive = [&] {
+        drain(pDecoder, report.nDecodeErrors, [&] {
             if (pPicture->decode_error_flags != 0 || (pPicture->flags & AV_FRAME_FLAG_CORRUPT))
                 ++report.nDecodeErrors;
             // AVI gives decoding times only: the decoder's best guess then stands for the presentation time.
@@ -380,21 +387,10 @@ MediaReport Probe(const QString &strPath, int nDecodeLimit)
                 report.bPicturesInOrder = false;
             nLastPicture = nTs;
             ++report.nPictures;
-            av_frame_unref(pPicture);
-        }
+        });
     };
     auto receiveAudio = [&] {
-        for (;;) {
-            const int nRet = avcodec_receive_frame(pAudioDecoder, pPicture);
-            if (nRet == AVERROR(EAGAIN) || nRet == AVERROR_EOF)
-                return;
-            if (nRet < 0) {
-                ++report.nAudioDecodeErrors;
-                return;
-            }
-            report.nAudioSamples += pPicture->nb_samples;
-            av_frame_unref(pPicture);
-        }
+        drain(pAudioDecoder, report.nAudioDecodeErrors, [&] { report.nAudioSamples += pPicture->nb_samples; });
     };
     while (av_read_frame(pFormat, pPacket) >= 0) {
         if (pPacket->stream_index == nVideo) {
