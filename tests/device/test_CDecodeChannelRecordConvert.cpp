@@ -213,7 +213,8 @@ TEST_F(RecordConvertTest, RemuxUnderWayHoldsUpNeitherAStartNorTheClose)
     RecordTest::Feed(*pChannel, blocks);
     EXPECT_EQ(pChannel->StopRecord(), 1);
     // Every segment joined: only the joined video and its sound are left, and the worker goes into the remux.
-    ASSERT_TRUE(WaitUntil([&] { return QDir(TempFolder()).entryList(QDir::Files).size() == 2; }, 60000))
+    const QStringList joined{"01_20240115_100000.h264", "01_20240115_100000.pcm"};
+    ASSERT_TRUE(WaitUntil([&] { return QDir(TempFolder()).entryList(QDir::Files, QDir::Name) == joined; }, 60000))
         << QDir(TempFolder()).entryList(QDir::Files).join(" ").toStdString();
     // The start answers at once that the recording before is still being finished.
     EXPECT_EQ(pChannel->StartRecord(RecordDir().toLocal8Bit() + "/01_20240115_100001.h264", 0), 0);
