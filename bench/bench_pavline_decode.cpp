@@ -3,7 +3,7 @@
 // profile's own frame rate. Prints pictures drawn per second, pictures dropped, and the whole process's CPU time
 // per picture drawn beside ffmpeg decoding the same stream with one thread into its null output in the same run.
 //
-//   bench_pavline_decode [seconds per window, default 8] [sub|main: that scenario only]
+//   bench_pavline_decode [seconds per window, default 8] [sub|main: that scenario only] [--streams N]
 //   bench_pavline_decode --seconds N     soak: 64 sub streams for N seconds, resident memory slope after warm-up
 //
 // Scenarios: 64 sub streams (640x360 H.264, 15 fps) in 160x90 tiles, 16 main streams (1280x720 H.265, 25 fps)
@@ -20,7 +20,9 @@
 #include "standin/pavline/PavlineControl.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QEventLoop>
+#include <QFile>
 #include <QGridLayout>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -80,6 +82,41 @@ double ResidentMb()
         std::fclose(pFile);
     }
     return static_cast<double>(nResident) * static_cast<double>(sysconf(_SC_PAGESIZE)) / (1024.0 * 1024.0);
+}
+
+// CPU seconds of the process's threads by kind: the decode ports, the GUI thread, and the others (the device
+// library's stream threads, with the data callback that hands each block to its port).
+struct ThreadCpu
+{
+    double dPorts = 0, dDevice = 0, dGui = 0;
+};
+
+ThreadCpu ThreadTimes()
+{
+    ThreadCpu cpu;
+    const long nTicks = sysconf(_SC_CLK_TCK);
+    const std::string strSelf = std::to_string(getpid());
+    QDir tasks("/proc/self/task");
+    for (const QString &strTid : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile stat(tasks.filePath(strTid + "/stat"));
+        QFile comm(tasks.filePath(strTid + "/comm"));
+        if (!stat.open(QIODevice::ReadOnly) || !comm.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray line = stat.readAll();
+        const QString strName = QString::fromUtf8(comm.readAll()).trimmed();
+        // Fields after the name in parentheses: state is field 3, utime 14, stime 15.
+        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() < 13)
+            continue;
+        const double d = static_cast<double>(fields[11].toLongLong() + fields[12].toLongLong()) / nTicks;
+        if (strName.startsWith("pavline"))
+            cpu.dPorts += d;
+        else if (strTid.toStdString() == strSelf)
+            cpu.dGui += d;
+        else
+            cpu.dDevice += d;
+    }
+    return cpu;
 }
 
 double Median(std::vector<double> v)
@@ -203,7 +240,7 @@ public:
 
     struct Counts
     {
-        int64_t nShown = 0, nDropped = 0, nRefused = 0, nErrors = 0;
+        int64_t nShown = 0, nDropped = 0, nRefused = 0, nErrors = 0, nWakes = 0;
     };
     Counts Count() const
     {
@@ -214,6 +251,7 @@ public:
             c.nDropped += st.nPicturesDropped + st.nUnitsSkipped;
             c.nRefused += st.nInputRefused;
             c.nErrors += st.nDecodeErrors;
+            c.nWakes += st.nWakes;
         }
         return c;
     }
@@ -306,10 +344,11 @@ Result RunScenario(const Scenario &s, int nSeconds)
         return result;
     Wait(1500);     // the streams' first key frames, the decoders' start
 
-    std::vector<double> cpuPer, rates, switches;
+    std::vector<double> cpuPer, rates, switches, ports, device, gui, wakes;
     int64_t nDropped = 0, nRefused = 0, nErrors = 0;
     for (int w = 0; w < kWindows; ++w) {
         const LiveWall::Counts c0 = pWall->Count();
+        const ThreadCpu t0Cpu = ThreadTimes();
         const double dCpu0 = CpuSeconds();
         const long nSwitch0 = ContextSwitches();
         const Clock::time_point t0 = Clock::now();
@@ -318,11 +357,17 @@ Result RunScenario(const Scenario &s, int nSeconds)
         const double dCpu = CpuSeconds() - dCpu0;
         const long nSwitch = ContextSwitches() - nSwitch0;
         const LiveWall::Counts c1 = pWall->Count();
+        const ThreadCpu t1Cpu = ThreadTimes();
         const int64_t nShown = c1.nShown - c0.nShown;
+        const double dPer = nShown > 0 ? 1000.0 / static_cast<double>(nShown) : 0.0;
+        ports.push_back((t1Cpu.dPorts - t0Cpu.dPorts) * dPer);
+        device.push_back((t1Cpu.dDevice - t0Cpu.dDevice) * dPer);
+        gui.push_back((t1Cpu.dGui - t0Cpu.dGui) * dPer);
         nDropped += c1.nDropped - c0.nDropped;
         nRefused += c1.nRefused - c0.nRefused;
         nErrors += c1.nErrors - c0.nErrors;
         rates.push_back(static_cast<double>(nShown) / dWall);
+        wakes.push_back(nShown > 0 ? static_cast<double>(c1.nWakes - c0.nWakes) / static_cast<double>(nShown) : 0.0);
         cpuPer.push_back(nShown > 0 ? dCpu / static_cast<double>(nShown) : 0.0);
         switches.push_back(nShown > 0 ? static_cast<double>(nSwitch) / static_cast<double>(nShown) : 0.0);
     }
@@ -339,9 +384,12 @@ Result RunScenario(const Scenario &s, int nSeconds)
     std::printf("  pictures dropped           %8lld  (input refused %lld times, decode errors %lld; %d windows)\n",
                 static_cast<long long>(nDropped), static_cast<long long>(nRefused), static_cast<long long>(nErrors),
                 kWindows);
-    std::printf("  CPU per picture drawn      %8.3f ms  (whole process, median of %d windows of %d s; %.1f context "
-                "switches per picture)\n",
-                dCpu * 1000.0, kWindows, nSeconds, Median(switches));
+    std::printf("  CPU per picture drawn      %8.3f ms  (whole process, median of %d windows of %d s)\n", dCpu * 1000.0,
+                kWindows, nSeconds);
+    std::printf("  per picture                %8.1f context switches, %.2f wakes of the port's thread\n",
+                Median(switches), Median(wakes));
+    std::printf("  of which, ms per picture   decode ports %.3f, GUI thread %.3f, device library and the rest %.3f\n",
+                Median(ports), Median(gui), Median(device));
     if (dFfmpeg > 0) {
         std::printf("  ffmpeg -threads 1 -f null  %8.3f ms per frame decoded (median of %d)\n", dFfmpeg * 1000.0,
                     kWindows);
@@ -409,9 +457,12 @@ int main(int argc, char **argv)
     int nSeconds = 8;
     int nSoak = 0;
     std::string strOnly;
+    int nStreams = 0;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--seconds") == 0 && i + 1 < argc)
             nSoak = std::max(3, std::atoi(argv[++i]));
+        else if (std::strcmp(argv[i], "--streams") == 0 && i + 1 < argc)
+            nStreams = std::max(1, std::min(64, std::atoi(argv[++i])));
         else if (std::strcmp(argv[i], "sub") == 0 || std::strcmp(argv[i], "main") == 0)
             strOnly = argv[i];
         else
@@ -436,16 +487,19 @@ int main(int argc, char **argv)
     } else {
         std::printf("live streams through CQZConnect into CDecodeChannel tiles, %d s windows, %ld cores\n", nSeconds,
                     sysconf(_SC_NPROCESSORS_ONLN));
-        const Scenario scenarios[] = {
+        Scenario scenarios[] = {
             {"sub", 64, 1, 1.3},
             {"main", 16, 0, 1.2},
         };
         std::vector<Result> results;
-        for (const Scenario &s : scenarios)
+        for (Scenario &s : scenarios) {
+            if (nStreams > 0)
+                s.nStreams = nStreams;
             results.push_back(strOnly.empty() || strOnly == s.pName ? RunScenario(s, nSeconds) : Result());
-        std::printf("CPU per drawn picture beside ffmpeg -threads 1 per frame: 64 sub %.2fx (goal <= 1.3x), "
-                    "16 main %.2fx (goal <= 1.2x)\n",
-                    results[0].dRatio, results[1].dRatio);
+        }
+        std::printf("CPU per drawn picture beside ffmpeg -threads 1 per frame: %d sub %.2fx (goal <= 1.3x), "
+                    "%d main %.2fx (goal <= 1.2x)\n",
+                    scenarios[0].nStreams, results[0].dRatio, scenarios[1].nStreams, results[1].dRatio);
     }
     CQZConnect::GetInstance()->Cleanup();
     PavlineControl::Reset();
