@@ -32,7 +32,7 @@ constexpr int kMaxPictureCache = 50;
 constexpr int kMaxSpeed = 4;
 constexpr int64_t kBacklogMs = 1000;        // a live port lets its delay grow this far before it cuts
 constexpr auto kLateLimit = std::chrono::milliseconds(1000);   // later than this: the timeline starts anew
-constexpr auto kDropLate = std::chrono::milliseconds(100);     // this late with the next one due: dropped
+constexpr auto kDropLate = std::chrono::milliseconds(100);     // this late with the next one due: dropped (live)
 constexpr int64_t kJumpBackMs = 500;        // timestamps jumping this far back or ...
 constexpr int64_t kJumpAheadMs = 5000;      // ... this far ahead start the timeline anew
 constexpr auto kLiveEarly = std::chrono::milliseconds(10);     // a live picture this early moves the timeline
@@ -925,7 +925,8 @@ bool PavlinePort::TakeFront(std::unique_lock<std::mutex> &lk, Worker &w, Clock::
             wake = due;
             return false;
         }
-        const size_t nNext = NextPicture();
+        // A live port drops a picture that came too late to matter; a file or playback shows every one.
+        const size_t nNext = RealTime() ? NextPicture() : 0;
         if (nNext > 0 && now - due > kDropLate && Due(m_present[nNext].nTimeMs, now) <= now) {
             m_present.pop_front();
             --m_nPresentPictures;
