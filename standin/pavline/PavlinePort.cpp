@@ -35,7 +35,7 @@ constexpr auto kLateLimit = std::chrono::milliseconds(1000);   // later than thi
 constexpr auto kDropLate = std::chrono::milliseconds(100);     // this late with the next one due: dropped (live)
 constexpr int64_t kJumpBackMs = 500;        // timestamps jumping this far back or ...
 constexpr int64_t kJumpAheadMs = 5000;      // ... this far ahead start the timeline anew
-constexpr auto kLiveEarly = std::chrono::milliseconds(10);     // a live picture this early moves the timeline
+constexpr auto kLiveEarly = std::chrono::milliseconds(10);     // a live timeline moves up this much a picture
 constexpr auto kIdleLook = std::chrono::milliseconds(200);     // an idle stream port looks at unheard sound
 
 bool ValidRegion(const RECT &r)
@@ -915,11 +915,16 @@ bool PavlinePort::TakeFront(std::unique_lock<std::mutex> &lk, Worker &w, Clock::
         if (m_bAnchored && m_bHaveCurrent && (nMs < m_nCurrentMs - kJumpBackMs || nMs > m_nCurrentMs + kJumpAheadMs))
             m_bAnchored = false;    // the timestamps jumped: a new timeline
         Clock::time_point due = Due(nMs, now);
-        if (now - due > kLateLimit || (RealTime() && m_nSpeed == 0 && due > now && due - now <= kLiveEarly)) {
-            // Far behind, or a live picture just ahead of its timeline (the timeline began with a picture that
-            // came late): the timeline starts at this picture.
+        if (now - due > kLateLimit) {
             Anchor(nMs, now);
             due = now;
+        } else if (RealTime() && m_nSpeed == 0 && due > now) {
+            // A live picture ahead of its timeline (the timeline began with a picture that came late, or a burst
+            // arrived): the timeline moves towards it by up to kLiveEarly a picture, so the delay shrinks and
+            // pictures that arrive in time are shown without another wait.
+            const Clock::duration shift = std::min<Clock::duration>(due - now, kLiveEarly);
+            m_anchorWall -= shift;
+            due -= shift;
         }
         if (due > now) {
             wake = due;
