@@ -768,6 +768,7 @@ struct PavlinePort::Worker
     PictureRenderer renderer;
     QImage canvas;
     std::vector<int16_t> pcm;
+    std::vector<AvFramePtr> frames;     // what one unit decoded to
     uint64_t nGeneration = 0;
     bool bFirst = true;
     bool bNeedKey = true;
@@ -984,14 +985,14 @@ bool PavlinePort::DecodeAhead(std::unique_lock<std::mutex> &lk, Worker &w)
     w.bNeedKey = false;
     lk.unlock();
     const bool bSent = w.decoder.Send(unit);
-    std::vector<AvFramePtr> frames;
+    w.frames.clear();
     while (AvFramePtr pFrame = w.decoder.Receive())
-        frames.push_back(std::move(pFrame));
+        w.frames.push_back(std::move(pFrame));
     lk.lock();
     if (!bSent)
         ++m_stats.nDecodeErrors;
     if (w.nGeneration == m_nFlushGeneration)
-        Queue(frames);
+        Queue(w.frames);
     return true;
 }
 
@@ -1038,13 +1039,13 @@ bool PavlinePort::FinishFile(std::unique_lock<std::mutex> &lk, Worker &w)
     if (!m_bDecoderDrained) {
         lk.unlock();
         w.decoder.SendEnd();
-        std::vector<AvFramePtr> frames;
+        w.frames.clear();
         while (AvFramePtr pFrame = w.decoder.Receive())
-            frames.push_back(std::move(pFrame));
+            w.frames.push_back(std::move(pFrame));
         lk.lock();
         if (w.nGeneration == m_nFlushGeneration) {
             m_bDecoderDrained = true;
-            Queue(frames);
+            Queue(w.frames);
         }
         return true;
     }

@@ -101,9 +101,14 @@ AvFramePtr VideoDecoder::Receive()
 {
     if (!m_pContext)
         return nullptr;
-    AvFramePtr pFrame = NewAvFrame();
-    if (!pFrame || avcodec_receive_frame(m_pContext.get(), pFrame.get()) < 0)
+    // A frame that came back empty is kept for the next call rather than made anew.
+    AvFramePtr pFrame = m_pSpare ? std::move(m_pSpare) : NewAvFrame();
+    if (!pFrame)
         return nullptr;
+    if (avcodec_receive_frame(m_pContext.get(), pFrame.get()) < 0) {
+        m_pSpare = std::move(pFrame);
+        return nullptr;
+    }
     if (pFrame->best_effort_timestamp != AV_NOPTS_VALUE)
         pFrame->pts = pFrame->best_effort_timestamp;
     return pFrame;

@@ -33,6 +33,7 @@ private:
 
     AvCodecContextPtr m_pContext;
     AvPacketPtr m_pPacket;
+    AvFramePtr m_pSpare;
     uint8_t m_nCodec = 0;
     bool m_bDraining = false;
 };
