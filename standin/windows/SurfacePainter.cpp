@@ -140,6 +140,10 @@ bool SurfacePainter::Schedule(SurfacePainter *pPainter)
 void SurfacePainter::Repaint()
 {
     m_pSurface->RepaintDone();
+    // A picture covers the whole widget: nothing beneath it is painted first.
+    const bool bShowing = m_pSurface->IsShowing();
+    if (m_pWidget->testAttribute(Qt::WA_OpaquePaintEvent) != bShowing)
+        m_pWidget->setAttribute(Qt::WA_OpaquePaintEvent, bShowing);
     m_pWidget->update();
 }
 
