@@ -49,10 +49,10 @@ struct PortStats
 
 // One port of the decode library. Control calls come from any thread and are serialised; KTN_VIEW_InputData
 // cuts the bytes into units on the caller's thread (their one copy), queues them and never waits for the
-// port's thread. While the port plays, its thread (or the file it reads) decodes ahead up to the picture cache,
-// shows each picture when its time has come, plays sound and calls the callbacks. Input wakes the thread only
-// when it waits for input and a picture (or sound that is heard) arrives, so a live port wakes about once per
-// picture.
+// port's thread. While the port plays, its thread (which also reads a file port's file) decodes ahead up to the
+// picture cache, shows each picture when its time has come, plays sound and calls the callbacks. Input wakes the
+// thread only when it waits for input and a picture (or sound that is heard) arrives, so a live port wakes about
+// once per picture.
 class PavlinePort
 {
 public:
