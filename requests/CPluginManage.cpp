@@ -2,6 +2,8 @@
 
 #include "device/CQZConnect.h"
 #include "device/VoiceCustom.h"
+#include "requests/BrowseChooser.h"
+#include "requests/WebMessage.h"
 #include "runtime/ResultCodes.h"
 #include "runtime/FixedText.h"
 #include "runtime/JsonText.h"
@@ -46,6 +48,11 @@ CPluginManage::CPluginManage(const QString &strWndHandle, int nSessionId, QObjec
 
 CPluginManage::~CPluginManage()
 {
+    // The choosers end on the thread they belong to, before it stops, and none of them answers any more.
+    if (m_pThread && m_pThread->isRunning() && QThread::currentThread() != m_pThread.get())
+        QMetaObject::invokeMethod(this, [this] { BrowseChooser::CloseAll(this); }, Qt::BlockingQueuedConnection);
+    else
+        BrowseChooser::CloseAll(this);
     StopThread();
     CPluginManage *pSelf = this;
     g_pInstance.compare_exchange_strong(pSelf, nullptr);
@@ -96,6 +103,9 @@ void CPluginManage::sendWebSocketMsg(const QString &strMsg, quint8 nLogFlag)
 const std::map<int, CPluginManage::Handler> &CPluginManage::HandlerTable()
 {
     static const std::map<int, Handler> table = {
+        {14, &CPluginManage::onMainMsgAlarmType},
+        {15, &CPluginManage::onMainMsgQueryAlarmType},
+        {18, &CPluginManage::onMainMsgClientConfig},
     };
     return table;
 }
@@ -117,12 +127,7 @@ void CPluginManage::onRecvWebsocketMsg(QString msg)
             (this->*(it->second))(request);
             return;
         }
-        Json::Value reply;
-        reply["Msg"] = request["MainType"];
-        reply["SubMsg"] = request["SubType"];
-        reply["MsgID"] = request["MsgID"];
-        reply["Ret"] = RET_UNSUPPORTED;
-        sendWebSocketMsg(QString::fromStdString(JsonText::Write(reply)), 1);
+        sendWebSocketMsg(WebMessage::Unsupported(request).ToQString(), 1);
     } catch (...) {
         LOGE("can not analyze json", strTag);
     }
@@ -154,9 +159,5 @@ void CPluginManage::DisconnectFunction(int32_t lLoginID, const char *pchDVRIP, i
     CPluginManage *pManage = static_cast<CPluginManage *>(pUser);
     if (!pManage)
         return;
-    Json::Value event;
-    event["MainEvent"] = 5;
-    event["SubEvent"] = 0;
-    event["Ret"] = RET_SUCCESS;
-    pManage->sendWebSocketMsg(QString::fromStdString(JsonText::Write(event)), 1);
+    pManage->sendWebSocketMsg(WebMessage::Event(5, 0).SetRet(RET_SUCCESS).ToQString(), 1);
 }
