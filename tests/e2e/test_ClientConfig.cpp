@@ -51,17 +51,22 @@ TEST(ClientConfig, ReadFillsDefaultFoldersAndNeedsNoWindow)
 
 TEST(ClientConfig, ReadWithoutAFileWritesTheThreeDefaults)
 {
-    HostedPlugin plugin;
-    ASSERT_TRUE(plugin.Start());
-    const HostMessage reply = plugin.Request(ClientConfig(51, 7));
-    ASSERT_TRUE(reply);
-    EXPECT_EQ(reply["Ret"].asInt(), 100);
-    EXPECT_EQ(reply["CapFileType"].asInt(), 0);
-    EXPECT_EQ(reply["VideoType"].asInt(), 0);
-    const char *const folders[][2] = {{"Path/CapPath", "Capture"}, {"Path/RecPath", "Record"}, {"Path/DownPath", "Download"}};
-    for (const auto &folder : folders) {
-        const QString strDefault = QDir(plugin.App().Path()).filePath(QString("Device/") + folder[1]);
-        EXPECT_EQ(plugin.App().ClientCfgValue(folder[0]).toString(), strDefault) << folder[0];
+    for (const char *pVariant : {"x64", "x86"}) {
+        HostedPlugin::Options options;
+        options.strVariant = pVariant;
+        HostedPlugin plugin(options);
+        ASSERT_TRUE(plugin.Start()) << pVariant;
+        const HostMessage reply = plugin.Request(ClientConfig(51, 7));
+        ASSERT_TRUE(reply) << pVariant;
+        EXPECT_EQ(reply["Ret"].asInt(), 100);
+        EXPECT_EQ(reply["CapFileType"].asInt(), 0);
+        EXPECT_EQ(reply["VideoType"].asInt(), 0);
+        const char *const folders[][2] = {
+            {"Path/CapPath", "Capture"}, {"Path/RecPath", "Record"}, {"Path/DownPath", "Download"}};
+        for (const auto &folder : folders) {
+            const QString strDefault = QDir(plugin.App().Path()).filePath(QString("Device/") + folder[1]);
+            EXPECT_EQ(plugin.App().ClientCfgValue(folder[0]).toString(), strDefault) << folder[0];
+        }
     }
 }
 

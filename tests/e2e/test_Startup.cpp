@@ -1,9 +1,8 @@
 // The built program driven through tools/plugin-host, as the browser's host drives it.
 
-#include <QDir>
-#include <QDirIterator>
+#include "tests/support/PluginAppDir.h"
+
 #include <QFile>
-#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -18,36 +17,7 @@ struct HostRun
     QByteArray errors;          // the host's and the program's diagnostics
 };
 
-// A fresh application directory with its own copy of the program, so its log folder is the test's own.
-class AppDir
-{
-public:
-    AppDir()
-    {
-        m_strProgram = m_dir.filePath("Quorrin_x64");
-        QFile::copy(QStringLiteral(QUORRIN_BUILD_DIR "/Quorrin_x64"), m_strProgram);
-    }
-    QString Path() const { return m_dir.path(); }
-    QString Program() const { return m_strProgram; }
-    bool HasLogFolder() const { return QFileInfo::exists(m_dir.filePath("Log")); }
-    QByteArray Log() const
-    {
-        QByteArray all;
-        QDirIterator it(m_dir.filePath("Log/Plugin"), QDir::Files);
-        while (it.hasNext()) {
-            QFile file(it.next());
-            file.open(QIODevice::ReadOnly);
-            all += file.readAll();
-        }
-        return all;
-    }
-
-private:
-    QTemporaryDir m_dir;
-    QString m_strProgram;
-};
-
-HostRun RunHost(const AppDir &app, const QStringList &programArgs, const QByteArray &requests = QByteArray(),
+HostRun RunHost(const PluginAppDir &app, const QStringList &programArgs, const QByteArray &requests = QByteArray(),
             const QStringList &hostOptions = {})
 {
     QTemporaryDir scratch;
@@ -88,7 +58,7 @@ TEST(Startup, BadCommandLinesEndWithTheirMessage)
         {{"5", "", "/tmp"}, "serverName incorrect"},
     };
     for (const Case &c : cases) {
-        AppDir app;
+        PluginAppDir app;
         const HostRun run = RunHost(app, c.args);
         EXPECT_NE(run.nExitCode, 0) << c.pMessage;
         EXPECT_TRUE(run.errors.contains(c.pMessage)) << run.errors.constData();
@@ -99,7 +69,7 @@ TEST(Startup, BadCommandLinesEndWithTheirMessage)
 
 TEST(Startup, AnswersRequestsAndEndsWhenTheHostCloses)
 {
-    AppDir app;
+    PluginAppDir app;
     // The reply escapes each "é" of the id as \u00e9 (6 bytes), so a 48000-byte request gets a reply far
     // longer than the 65535-byte limit.
     QByteArray longIdUtf8;
@@ -118,7 +88,7 @@ TEST(Startup, AnswersRequestsAndEndsWhenTheHostCloses)
     EXPECT_TRUE(run.messages[1].startsWith("{\"Msg\":23,\"MsgID\":\"\\u00e9\\u00e9"));
     EXPECT_EQ(run.messages[2], QByteArray("{\"Msg\":7,\"MsgID\":\"last\",\"Ret\":1020,\"SubMsg\":3}"));
 
-    const QByteArray log = app.Log();
+    const QByteArray log = app.LogFiles();
     EXPECT_TRUE(log.contains("] start plugin"));
     EXPECT_TRUE(log.contains("argv0=" + app.Program().toLocal8Bit() + ", argv1=42, argv2="));
     EXPECT_TRUE(log.contains("RecvWeb msg=this is not json"));
@@ -129,21 +99,21 @@ TEST(Startup, AnswersRequestsAndEndsWhenTheHostCloses)
 
 TEST(Startup, OptionalArgumentsMayBeGivenEmpty)
 {
-    AppDir app;
+    PluginAppDir app;
     const HostRun run = RunHost(app, {"3", "{server}", "/tmp", "", ""}, "{\"MainType\":1,\"MsgID\":1}\n");
     EXPECT_EQ(run.nExitCode, 0);
     ASSERT_EQ(run.messages.size(), 1);
-    EXPECT_TRUE(app.Log().contains("argv4=, argv5="));
+    EXPECT_TRUE(app.LogFiles().contains("argv4=, argv5="));
 }
 
 TEST(Startup, SdkInformationSetsTheOemModeAndHidesItsSecrets)
 {
-    AppDir app;
+    PluginAppDir app;
     const QString strSdk = "{\"MainType\":35,\"SubMsg\":0,\"OemID\":\"O61\",\"Uuid\":\"u-1\","
                            "\"AppKey\":\"key-secret-1\",\"AppSecret\":\"secret-2\",\"MoveCard\":3}";
     const HostRun run = RunHost(app, {"3", "{server}", "/tmp", "", strSdk}, "{\"MainType\":1}\n");
     EXPECT_EQ(run.nExitCode, 0);
-    const QByteArray log = app.Log();
+    const QByteArray log = app.LogFiles();
     EXPECT_TRUE(log.contains("OemID=2"));
     EXPECT_TRUE(log.contains("InitSDKInfo end"));
     EXPECT_TRUE(log.contains("InitKorvex OemID=2"));
@@ -154,12 +124,12 @@ TEST(Startup, SdkInformationSetsTheOemModeAndHidesItsSecrets)
 
 TEST(Startup, FailedConnectionEndsTheProcessWithAFailure)
 {
-    AppDir app;
+    PluginAppDir app;
     QProcess program;
     program.start(app.Program(), {"9", "quorrin-no-such-server", "/tmp"});
     ASSERT_TRUE(program.waitForFinished(60000));
     EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
     EXPECT_NE(program.exitCode(), 0);
-    EXPECT_TRUE(app.Log().contains("[ERROR] [ListenThread::ListenThread]"));
-    EXPECT_TRUE(app.Log().contains("can't connect to plugin server,serverName:quorrin-no-such-server"));
+    EXPECT_TRUE(app.LogFiles().contains("[ERROR] [ListenThread::ListenThread]"));
+    EXPECT_TRUE(app.LogFiles().contains("can't connect to plugin server,serverName:quorrin-no-such-server"));
 }
