@@ -11,11 +11,7 @@ const char *const kFixedNames[] = {"Prompt", "all", "Motion", "Blind", "Loss", "
 
 HostMessage Query(HostedPlugin &plugin, const char *pMsgId)
 {
-    Json::Value request;
-    request["MainType"] = 15;
-    request["SubType"] = 3;
-    request["MsgID"] = pMsgId;
-    return plugin.Request(request);
+    return plugin.Request(HostedPlugin::NewRequest(15, 3, pMsgId));
 }
 
 } // namespace

@@ -5,19 +5,6 @@
 
 #include <gtest/gtest.h>
 
-namespace {
-
-Json::Value Choose(int nSubType, const Json::Value &msgId)
-{
-    Json::Value request;
-    request["MainType"] = 18;
-    request["SubType"] = nSubType;
-    request["MsgID"] = msgId;
-    return request;
-}
-
-} // namespace
-
 TEST(BrowseChoice, ChooserOutcomes)
 {
     struct Case
@@ -47,7 +34,7 @@ TEST(BrowseChoice, ChooserOutcomes)
             plugin.App().RemoveBrowse();
         else
             ASSERT_TRUE(plugin.App().WriteBrowse(c.behaviour)) << c.pName;
-        const HostMessage reply = plugin.Request(Choose(48, "c"));
+        const HostMessage reply = plugin.Request(HostedPlugin::NewRequest(18, 48, "c"));
         ASSERT_TRUE(reply) << c.pName;
         EXPECT_EQ(reply.text.toStdString(), c.pReply) << c.pName;
     }
@@ -70,7 +57,7 @@ TEST(BrowseChoice, EachSubTypeStartsTheChooserWithItsArguments)
     ASSERT_TRUE(plugin.Start());
     // All at once: the choosers run side by side.
     for (const auto &c : cases)
-        plugin.Send(Choose(c.first, c.first));
+        plugin.Send(HostedPlugin::NewRequest(18, c.first, c.first));
     for (const auto &c : cases) {
         const HostMessage reply = plugin.WaitReply(c.first);
         ASSERT_TRUE(reply) << c.first;
@@ -90,16 +77,13 @@ TEST(BrowseChoice, RequestsGoOnWhileChoosingAndEachAnswerKeepsItsRequest)
     behaviour.bWait = true;
     ASSERT_TRUE(plugin.App().WriteBrowse(behaviour));
     ASSERT_TRUE(plugin.Start());
-    plugin.Send(Choose(48, "first"));
-    plugin.Send(Choose(57, Json::Value(57)));
+    plugin.Send(HostedPlugin::NewRequest(18, 48, "first"));
+    plugin.Send(HostedPlugin::NewRequest(18, 57, Json::Value(57)));
     ASSERT_TRUE(WaitUntil([&] { return plugin.App().BrowseStarts().size() == 2; }, HostedPlugin::kWaitMs));
 
     // Both choosers are open, and the request thread answers others meanwhile.
-    Json::Value query;
-    query["MainType"] = 15;
-    query["MsgID"] = "meanwhile";
-    ASSERT_TRUE(plugin.Request(query));
-    plugin.Send(Choose(53, "last"));
+    ASSERT_TRUE(plugin.Request(HostedPlugin::NewRequest(15, 0, "meanwhile")));
+    plugin.Send(HostedPlugin::NewRequest(18, 53, "last"));
     ASSERT_TRUE(WaitUntil([&] { return plugin.App().BrowseStarts().size() == 3; }, HostedPlugin::kWaitMs));
     EXPECT_EQ(plugin.Messages().size(), 1);
 

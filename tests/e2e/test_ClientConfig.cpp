@@ -6,19 +6,6 @@
 
 #include <gtest/gtest.h>
 
-namespace {
-
-Json::Value ClientConfig(int nSubType, const Json::Value &msgId)
-{
-    Json::Value request;
-    request["MainType"] = 18;
-    request["SubType"] = nSubType;
-    request["MsgID"] = msgId;
-    return request;
-}
-
-} // namespace
-
 TEST(ClientConfig, ReadFillsDefaultFoldersAndNeedsNoWindow)
 {
     HostedPlugin plugin;
@@ -26,7 +13,7 @@ TEST(ClientConfig, ReadFillsDefaultFoldersAndNeedsNoWindow)
     ASSERT_TRUE(plugin.App().WriteClientCfg("[Path]\nCapPath=\nRecPath=/data/vid\xc3\xa9o\n"
                                             "[Info]\nCaptureType=3\nRecordType=2\nImageType=1\nVideoType=4\n"));
     ASSERT_TRUE(plugin.Start());
-    const HostMessage reply = plugin.Request(ClientConfig(51, "r1"));
+    const HostMessage reply = plugin.Request(HostedPlugin::NewRequest(18, 51, "r1"));
     ASSERT_TRUE(reply);
     const QString strApp = plugin.App().Path();
     const std::string strCapture = QDir(strApp).filePath("Device/Capture").toStdString();
@@ -56,7 +43,7 @@ TEST(ClientConfig, ReadWithoutAFileWritesTheThreeDefaults)
         options.strVariant = pVariant;
         HostedPlugin plugin(options);
         ASSERT_TRUE(plugin.Start()) << pVariant;
-        const HostMessage reply = plugin.Request(ClientConfig(51, 7));
+        const HostMessage reply = plugin.Request(HostedPlugin::NewRequest(18, 51, 7));
         ASSERT_TRUE(reply) << pVariant;
         EXPECT_EQ(reply["Ret"].asInt(), 100);
         EXPECT_EQ(reply["CapFileType"].asInt(), 0);
@@ -75,7 +62,7 @@ TEST(ClientConfig, WriteStoresFoldersAndTypesButNotTheCaptureType)
     HostedPlugin plugin;
     ASSERT_TRUE(plugin.App().WriteClientCfg("[Info]\nCaptureType=3\nVideoType=9\n[Enable]\nPrintLogEn=1\n"));
     ASSERT_TRUE(plugin.Start());
-    Json::Value request = ClientConfig(50, "w1");
+    Json::Value request = HostedPlugin::NewRequest(18, 50, "w1");
     request["RecPath"] = "/r\xc3\xa9";
     request["CapPath"] = "/c";
     request["DownPath"] = "/d";
@@ -98,7 +85,7 @@ TEST(ClientConfig, WriteStoresFoldersAndTypesButNotTheCaptureType)
     EXPECT_EQ(app.ClientCfgValue("Enable/PrintLogEn").toInt(), 1);
 
     // What was written is what the next read reports.
-    const HostMessage read = plugin.Request(ClientConfig(51, "r2"));
+    const HostMessage read = plugin.Request(HostedPlugin::NewRequest(18, 51, "r2"));
     ASSERT_TRUE(read);
     EXPECT_EQ(read["RecPath"].asString(), "/r\xc3\xa9");
     EXPECT_EQ(read["CapPath"].asString(), "/c");
@@ -121,7 +108,7 @@ TEST(ClientConfig, UnreadableRequestsAndUnknownSubTypesGetNoReply)
     for (const char *pRequest : unreadable)
         plugin.Send(pRequest);
     for (int nSubType : {0, 47, 52, 54, 59, -1})
-        plugin.Send(ClientConfig(nSubType, nSubType));
+        plugin.Send(HostedPlugin::NewRequest(18, nSubType, nSubType));
     ASSERT_TRUE(plugin.Sync());
     // Only the sync's own reply came.
     EXPECT_EQ(plugin.Messages().size(), 1);

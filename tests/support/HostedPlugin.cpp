@@ -74,8 +74,10 @@ bool HostedPlugin::Start()
     options.strOutputFile = m_strOutputFile;
     m_pHost = std::make_unique<PluginHost>(options);
     QObject::connect(m_pHost.get(), &PluginHost::messageSig, [this](const QByteArray &payload) { onMessage(payload); });
-    if (!m_pHost->Start())
+    if (!m_pHost->Start()) {
+        m_pHost.reset();
         return false;
+    }
     return WaitUntil([this] { return m_pHost->IsLinked() || m_pHost->HasFinished(); }, kWaitMs)
         && m_pHost->IsLinked();
 }
@@ -89,6 +91,15 @@ void HostedPlugin::onMessage(const QByteArray &payload)
     const Json::Value &value = received.message.value;
     received.bLoad = value.isObject() && IsInt(value["MainEvent"], 0) && IsInt(value["SubEvent"], 5);
     m_received.append(received);
+}
+
+Json::Value HostedPlugin::NewRequest(int nMainType, int nSubType, const Json::Value &msgId)
+{
+    Json::Value request(Json::objectValue);
+    request["MainType"] = nMainType;
+    request["SubType"] = nSubType;
+    request["MsgID"] = msgId;
+    return request;
 }
 
 void HostedPlugin::Send(const QByteArray &text)
@@ -151,11 +162,7 @@ HostMessage HostedPlugin::WaitMessage(const std::function<bool(const HostMessage
 
 bool HostedPlugin::Sync(int nTimeoutMs)
 {
-    Json::Value request;
-    request["MainType"] = 1;
-    request["SubType"] = 0;
-    request["MsgID"] = "host-sync-" + std::to_string(++m_nSyncCount);
-    return static_cast<bool>(Request(request, nTimeoutMs));
+    return static_cast<bool>(Request(NewRequest(1, 0, "host-sync-" + std::to_string(++m_nSyncCount)), nTimeoutMs));
 }
 
 QList<HostMessage> HostedPlugin::Messages() const

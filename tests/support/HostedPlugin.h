@@ -70,6 +70,9 @@ public:
     // Starts the program with "SESSION {server} APPDIR [WND [SDK]]"; true once it has connected to the host.
     bool Start();
 
+    // {"MainType", "SubType", "MsgID"}, to which a test adds the request's own keys.
+    static Json::Value NewRequest(int nMainType, int nSubType, const Json::Value &msgId);
+
     // Sends a request text as it stands (it need not be JSON), or a JSON value as compact text.
     void Send(const QByteArray &text);
     void Send(const char *pText) { Send(QByteArray(pText)); }
