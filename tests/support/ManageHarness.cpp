@@ -19,7 +19,7 @@ ManageHarness::ManageHarness(int nSessionId, const QString &strWndHandle)
 
 ManageHarness::~ManageHarness()
 {
-    // The handler goes while its thread still runs (its choosers end there); nothing it sends is kept.
+    // Nothing the handler sends while it ends is kept: the list goes before it.
     QObject::disconnect(m_collector);
     m_pManage.reset();
 }
