@@ -71,7 +71,7 @@ void CPluginManage::onMainMsgClientConfig(const Json::Value &request)
     const int nSubType = request["SubType"].asInt();
 
     if (nSubType == SUB_READ_CONFIG) {
-        LocalInfo info;
+        LocalInfo info{};
         // Only the file is read: the plug-in window is made at login, and this may come before it.
         returnToMainThreadSync([&info] { PlayWidget::LoadLocalInfo(info); });
         const ToolInfo &tool = CDataCenter::GetInstance()->m_stToolInfo;

@@ -36,8 +36,6 @@ HostedPlugin::HostedPlugin(const Options &options)
 {
     if (!m_env.contains("QT_QPA_PLATFORM"))
         m_env.insert("QT_QPA_PLATFORM", "offscreen");
-    // Log lines go to standard error as well, whether or not it is a terminal.
-    m_env.insert("QT_FORCE_STDERR_LOGGING", "1");
     m_strOutputFile = m_app.Path() + ".output";
 }
 
