@@ -38,11 +38,17 @@ void EventDispatcher::Stop()
 
 void EventDispatcher::Post(int32_t nLogin, std::function<void()> fn)
 {
+    PostAt(nLogin, std::chrono::steady_clock::now(), std::move(fn));
+}
+
+void EventDispatcher::PostAt(int32_t nLogin, std::chrono::steady_clock::time_point at, std::function<void()> fn)
+{
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_bStop || !m_thread.joinable())
             return;
-        m_queue.push_back(Event{nLogin, std::move(fn)});
+        // Goes after the events of the same time.
+        m_queue.emplace(at, Event{nLogin, std::move(fn)});
     }
     m_cv.notify_all();
 }
@@ -51,7 +57,7 @@ void EventDispatcher::Forget(int32_t nLogin)
 {
     std::unique_lock<std::mutex> lock(m_mutex);
     for (auto it = m_queue.begin(); it != m_queue.end();)
-        it = it->nLogin == nLogin ? m_queue.erase(it) : it + 1;
+        it = it->second.nLogin == nLogin ? m_queue.erase(it) : std::next(it);
     if (std::this_thread::get_id() == m_threadId)
         return;
     m_cv.wait(lock, [&] { return !m_bRunning || m_nRunningLogin != nLogin; });
@@ -78,8 +84,14 @@ void EventDispatcher::Loop()
         m_cv.wait(lock, [&] { return m_bStop || !m_queue.empty(); });
         if (m_bStop)
             return;
-        Event ev = std::move(m_queue.front());
-        m_queue.pop_front();
+        const auto at = m_queue.begin()->first;
+        if (at > std::chrono::steady_clock::now()) {
+            // Until its time, or until a stop or a change of the queue.
+            m_cv.wait_until(lock, at);
+            continue;
+        }
+        Event ev = std::move(m_queue.begin()->second);
+        m_queue.erase(m_queue.begin());
         m_bRunning = true;
         m_nRunningLogin = ev.nLogin;
         lock.unlock();

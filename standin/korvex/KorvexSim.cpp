@@ -64,7 +64,16 @@ int32_t KorvexSim::LastError() { return t_nLastError; }
 void KorvexSim::Record(const std::string &strLine)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_journal.push_back(strLine);
+    AddToJournal(strLine);
+}
+
+void KorvexSim::AddToJournal(std::string strLine)
+{
+    // At least the last kJournalLines calls are kept, so that a long-running process does not grow by its
+    // journal.
+    if (m_journal.size() >= 2 * kJournalLines)
+        m_journal.erase(m_journal.begin(), m_journal.end() - static_cast<std::ptrdiff_t>(kJournalLines - 1));
+    m_journal.push_back(std::move(strLine));
 }
 
 bool KorvexSim::Enter(const char *pName, const std::string &strArgs, bool bNeedInit)
@@ -74,7 +83,7 @@ bool KorvexSim::Enter(const char *pName, const std::string &strArgs, bool bNeedI
     bool bInitialised = false;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_journal.push_back(strArgs.empty() ? std::string(pName) : std::string(pName) + " " + strArgs);
+        AddToJournal(strArgs.empty() ? std::string(pName) : std::string(pName) + " " + strArgs);
         auto itLatency = m_latency.find(pName);
         if (itLatency == m_latency.end())
             itLatency = m_latency.find("");
@@ -289,7 +298,33 @@ int32_t KorvexSim::Login(const char *pAddress, int32_t nPort, const char *pUser,
     login->nHandle = NextHandle();
     login->device = device;
     m_logins[login->nHandle] = login;
+    ScheduleEvents(login);
     return login->nHandle;
+}
+
+void KorvexSim::ScheduleEvents(const std::shared_ptr<LoginState> &login)
+{
+    const auto loginTime = std::chrono::steady_clock::now();
+    const int32_t lLogin = login->nHandle;
+    // A logout forgets the login's events, so those not due by then never run.
+    for (const KorvexTimedEvent &ev : login->device->events) {
+        const auto at = loginTime + std::chrono::milliseconds(ev.nAfterLoginMs);
+        if (ev.bCut) {
+            m_events.PostAt(lLogin, at, [this, lLogin] {
+                bool bCut = false;
+                {
+                    std::lock_guard<std::mutex> lock(m_mutex);
+                    bCut = MarkCut(lLogin);
+                }
+                if (bCut)
+                    DeliverDisconnect(lLogin);
+            });
+        } else {
+            m_events.PostAt(lLogin, at, [this, lLogin, ev] {
+                DeliverAlarm(lLogin, ev.nChannel, ev.nCode, ev.nStatus, ev.nKind);
+            });
+        }
+    }
 }
 
 int32_t KorvexSim::AlarmListen(int32_t lLogin, bool bListen)
@@ -608,9 +643,8 @@ void KorvexSim::SetDownloadSpeed(double dSpeed)
     m_dDownloadSpeed = dSpeed < 0 ? 0 : dSpeed;
 }
 
-bool KorvexSim::CutLogin(int32_t lLogin)
+bool KorvexSim::MarkCut(int32_t lLogin)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
     auto it = m_logins.find(lLogin);
     if (it == m_logins.end() || it->second->bCut)
         return false;
@@ -618,19 +652,58 @@ bool KorvexSim::CutLogin(int32_t lLogin)
     for (auto &entry : m_streams)
         if (entry.second->Login() == lLogin)
             entry.second->Break();
-    const std::string strIP = it->second->device->strIP;
-    const int32_t nPort = it->second->device->nPort;
-    m_events.Post(lLogin, [this, lLogin, strIP, nPort] {
-        ZDK_fDisConnect cb = nullptr;
-        void *pUser = nullptr;
-        {
-            std::lock_guard<std::mutex> guard(m_mutex);
-            cb = m_cbDisConnect;
-            pUser = m_pDisConnectUser;
-        }
-        if (cb)
-            cb(lLogin, strIP.c_str(), nPort, pUser);
-    });
+    return true;
+}
+
+void KorvexSim::DeliverDisconnect(int32_t lLogin)
+{
+    ZDK_fDisConnect cb = nullptr;
+    void *pUser = nullptr;
+    std::shared_ptr<const KorvexDevice> device;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        auto it = m_logins.find(lLogin);
+        if (it == m_logins.end())
+            return;
+        device = it->second->device;
+        cb = m_cbDisConnect;
+        pUser = m_pDisConnectUser;
+    }
+    if (cb)
+        cb(lLogin, device->strIP.c_str(), device->nPort, pUser);
+}
+
+void KorvexSim::DeliverAlarm(int32_t lLogin, int32_t nChannel, int32_t nEvent, int32_t nStatus, int32_t nKind)
+{
+    ZDK_fMessCallBack cb = nullptr;
+    void *pUser = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        auto it = m_logins.find(lLogin);
+        if (it == m_logins.end() || it->second->bCut || !it->second->bListening)
+            return;
+        cb = m_cbMessage;
+        pUser = m_pMessageUser;
+    }
+    if (!cb)
+        return;
+    ZDK_AlarmInfo alarm{};
+    alarm.nChannel = nChannel;
+    alarm.nEvent = nEvent;
+    alarm.nStatus = nStatus;
+    const time_t t = std::time(nullptr);
+    struct tm local;
+    localtime_r(&t, &local);
+    std::strftime(alarm.sTime, sizeof alarm.sTime, "%Y-%m-%d %H:%M:%S", &local);
+    cb(lLogin, reinterpret_cast<const char *>(&alarm), sizeof alarm, pUser, nKind);
+}
+
+bool KorvexSim::CutLogin(int32_t lLogin)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!MarkCut(lLogin))
+        return false;
+    m_events.Post(lLogin, [this, lLogin] { DeliverDisconnect(lLogin); });
     return true;
 }
 
@@ -640,24 +713,8 @@ bool KorvexSim::RaiseAlarm(int32_t lLogin, int32_t nChannel, int32_t nEvent, int
     auto it = m_logins.find(lLogin);
     if (it == m_logins.end() || it->second->bCut || !it->second->bListening || !m_cbMessage)
         return false;
-    ZDK_AlarmInfo alarm{};
-    alarm.nChannel = nChannel;
-    alarm.nEvent = nEvent;
-    alarm.nStatus = nStatus;
-    const time_t t = std::time(nullptr);
-    struct tm local;
-    localtime_r(&t, &local);
-    std::strftime(alarm.sTime, sizeof alarm.sTime, "%Y-%m-%d %H:%M:%S", &local);
-    m_events.Post(lLogin, [this, lLogin, alarm, nKind] {
-        ZDK_fMessCallBack cb = nullptr;
-        void *pUser = nullptr;
-        {
-            std::lock_guard<std::mutex> guard(m_mutex);
-            cb = m_cbMessage;
-            pUser = m_pMessageUser;
-        }
-        if (cb)
-            cb(lLogin, reinterpret_cast<const char *>(&alarm), sizeof alarm, pUser, nKind);
+    m_events.Post(lLogin, [this, lLogin, nChannel, nEvent, nStatus, nKind] {
+        DeliverAlarm(lLogin, nChannel, nEvent, nStatus, nKind);
     });
     return true;
 }
