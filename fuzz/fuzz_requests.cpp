@@ -2,17 +2,22 @@
 // table included. Input: the text of one request as the host link delivers it (UTF-8).
 // Checks on every message sent: at most 65535 bytes; valid JSON in the writer's compact form (sorted keys, a
 // final line feed), unless the send path cut a longer text; a reply carries "Msg", "SubMsg", "MsgID" and an
-// integer "Ret", echoing the request's "MainType", "SubType" and "MsgID" where it had them; an event carries
-// integer "MainEvent" and "SubEvent". Text that does not parse, a non-object, a "MainType" that is no int or is 0
-// get no reply; a "MainType" without a handler gets exactly one reply with "Ret" 1020.
+// integer "Ret" (the chooser's answer "nRet" instead), echoing the request's "MainType", "SubType" (or a fixed
+// 0, as the alarm-type replies do) and "MsgID" where it had them; an event carries integer "MainEvent" and
+// "SubEvent". Text that does not parse, a non-object, a "MainType" that is no int or is 0 get no reply; a
+// "MainType" without a handler gets exactly one reply with "Ret" 1020.
 //
 // The process is set up once as the program sets itself up (offscreen Qt application, log, data centre, the
 // request handler with the device library initialised, on its own thread); each request is handed to the request
 // thread while the GUI thread serves the hand-offs to the windows, and the harness waits until both are idle.
 // Nothing outside the process is reached, so runs stay fast and repeatable: the device library knows no device
 // (every login fails, so no live, playback, download, talk, upgrade or transfer starts), the update server's
-// address is a closed local port (version checks fail at once), the application folder is an empty temporary
-// one (no "Browse", no "ffmpeg", no sound files), the log is switched off there, and the windows are offscreen.
+// address is a closed local port (version checks fail at once), and the windows are offscreen. No program can be
+// started: a seccomp filter refuses every new process (threads are allowed), so a chooser ("Browse") or "ffmpeg"
+// fails to start at once and is answered as such. The harness runs from an application folder of its own (it
+// starts itself again from a copy of its program in a new folder, in /dev/shm where there is one, so that the
+// handlers' writes of "ClientCfg.ini" never wait for a disk): the log is switched off there, and what a handler
+// writes there is removed after each input, so that every request meets the same folder.
 
 #include "FuzzSupport.h"
 
@@ -31,9 +36,21 @@
 #pragma GCC diagnostic pop
 
 #include <QApplication>
+#include <QDir>
 #include <QEventLoop>
 #include <QFile>
-#include <QTemporaryDir>
+#include <QFileInfo>
+
+#include <linux/audit.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <sched.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstddef>
 
 #include <cstdlib>
 #include <deque>
@@ -172,8 +189,9 @@ bool Echoes(const Json::Value &reply, const Json::Value &request, bool bHandled)
                SameValue(reply["SubMsg"], Written(request["SubType"]));
     if (!SameValue(reply["Msg"], Json::Value(request["MainType"].asInt())))
         return false;
+    // Some handlers answer with a fixed "SubMsg" 0 ("MainType" 14 and 15).
     if (request.isMember("SubType") && request["SubType"].isConvertibleTo(Json::intValue) &&
-        !SameValue(reply["SubMsg"], Json::Value(request["SubType"].asInt())))
+        !SameValue(reply["SubMsg"], Json::Value(request["SubType"].asInt())) && !SameValue(reply["SubMsg"], Json::Value(0)))
         return false;
     return true;
 }
@@ -206,12 +224,106 @@ Sorted CheckMessages(const std::vector<QString> &messages, const std::string &st
             FUZZ_CHECK(msg["MainEvent"].isInt() && msg["SubEvent"].isInt(), strWhat + "\n  event types are no ints");
             continue;
         }
-        for (const char *pKey : {"Msg", "SubMsg", "MsgID", "Ret"})
+        for (const char *pKey : {"Msg", "SubMsg", "MsgID"})
             FUZZ_CHECK(msg.isMember(pKey), strWhat + "\n  lacks " + pKey);
-        FUZZ_CHECK(msg["Ret"].isInt(), strWhat + "\n  \"Ret\" is no int");
+        // The answer of a chooser carries its result as "nRet" and no "Ret".
+        const char *pRet = msg.isMember("nRet") && !msg.isMember("Ret") ? "nRet" : "Ret";
+        FUZZ_CHECK(msg[pRet].isInt(), strWhat + "\n  no integer \"Ret\"");
         out.replies.push_back(msg);
     }
     return out;
+}
+
+const char *const kAppDirVariable = "QUORRIN_FUZZ_APP_DIR";
+
+// Starts the harness again from a copy (or a hard link) of its program in a new folder, which then is its
+// application folder: "<program>-app-<pid>-XXXXXX" in /dev/shm, else beside the program. Returns only when it
+// already runs from such a folder, or when that cannot be made.
+void RunFromOwnFolder(char **argv)
+{
+    if (qEnvironmentVariableIsSet(kAppDirVariable))
+        return;
+    char exe[4096];
+    const ssize_t nLen = readlink("/proc/self/exe", exe, sizeof exe - 1);
+    if (nLen <= 0)
+        return;
+    exe[nLen] = 0;
+    const std::string strExe(exe);
+    const std::string strName = strExe.substr(strExe.rfind('/') + 1);
+    const std::string strSuffix = "-app-" + std::to_string(getpid()) + "-XXXXXX";
+    std::string strDir = "/dev/shm/" + strName + strSuffix;
+    if (access("/dev/shm", W_OK) != 0 || !mkdtemp(&strDir[0])) {
+        strDir = strExe + strSuffix;
+        if (!mkdtemp(&strDir[0]))
+            return;
+    }
+    const std::string strLinked = strDir + "/" + strName;
+    if (link(strExe.c_str(), strLinked.c_str()) != 0 &&
+        !QFile::copy(QString::fromLocal8Bit(strExe.c_str()), QString::fromLocal8Bit(strLinked.c_str())))
+        return;
+    setenv(kAppDirVariable, strDir.c_str(), 1);
+    execv(strLinked.c_str(), argv);
+}
+
+// The application folder back to its program alone (only when it is the harness's own folder).
+void ResetAppFolder()
+{
+    static const QString strDir = qEnvironmentVariable(kAppDirVariable);
+    if (strDir.isEmpty() || QFileInfo(strDir).canonicalFilePath() != QFileInfo(QCoreApplication::applicationDirPath()).canonicalFilePath())
+        return;
+    static const QString strProgram = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
+    QDir dir(strDir);
+    for (const QFileInfo &entry : dir.entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System)) {
+        if (entry.fileName() == strProgram)
+            continue;
+        if (entry.isDir() && !entry.isSymLink())
+            QDir(entry.filePath()).removeRecursively();
+        else
+            dir.remove(entry.fileName());
+    }
+}
+
+// From here on the process may make threads but no process: clone without CLONE_THREAD or CLONE_VM (a fork),
+// clone with CLONE_VFORK (a spawn), fork, vfork and exec fail with EPERM; clone3, whose flags a filter cannot
+// read, fails with ENOSYS, so that the C library makes its threads with clone. The sanitizers' own helpers that
+// share the memory (the leak checker's tracer) still run; the symbolizer cannot start, so reports give module
+// offsets (rerun the input with QUORRIN_FUZZ_PROGRAMS=1 for symbols).
+void RefuseNewProcesses()
+{
+    if (qEnvironmentVariableIsSet("QUORRIN_FUZZ_PROGRAMS"))
+        return;
+    const unsigned nDeny = SECCOMP_RET_ERRNO | (EPERM & SECCOMP_RET_DATA);
+    sock_filter filter[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, AUDIT_ARCH_X86_64, 1, 0),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_clone3, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | (ENOSYS & SECCOMP_RET_DATA)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_fork, 3, 0),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_vfork, 2, 0),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_execve, 1, 0),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_execveat, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, nDeny),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_clone, 0, 4),
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args[0])),
+        BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, CLONE_VFORK, 1, 0),
+        BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, CLONE_THREAD | CLONE_VM, 1, 0),
+        BPF_STMT(BPF_RET | BPF_K, nDeny),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+    };
+    sock_fprog program{static_cast<unsigned short>(sizeof filter / sizeof filter[0]), filter};
+    // Every thread of the process, the ones Qt has already started included.
+    FUZZ_CHECK(prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+                   syscall(__NR_seccomp, SECCOMP_SET_MODE_FILTER, SECCOMP_FILTER_FLAG_TSYNC, &program) == 0,
+               "the filter that refuses new processes could not be set");
+}
+
+void RemoveAppFolder()
+{
+    const QString strDir = qEnvironmentVariable(kAppDirVariable);
+    if (!strDir.isEmpty() && QFileInfo(strDir).canonicalFilePath() == QFileInfo(QCoreApplication::applicationDirPath()).canonicalFilePath())
+        QDir(strDir).removeRecursively();
 }
 
 } // namespace
@@ -227,6 +339,7 @@ extern "C" const char *__asan_default_options()
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***argv)
 {
+    RunFromOwnFolder(*argv);
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     qputenv("LC_ALL", "C.UTF-8");
@@ -234,7 +347,14 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***argv)
     qunsetenv("PAVLINE_SOUND_WAV");
     qunsetenv("PAVLINE_MIC_WAV");
 
-    static QTemporaryDir appDir;
+    // As main does it; the application and the handler live until the process ends.
+    static int s_nArgc = 1;
+    static char *s_argv[] = {(*argv)[0], nullptr};
+    new QApplication(s_nArgc, s_argv);
+    std::atexit(RemoveAppFolder);
+    const QDir appDir(QCoreApplication::applicationDirPath());
+    ResetAppFolder();
+    // Read once, at the logger's and the device library's start; the files go with the first reset.
     QFile config(appDir.filePath("ClientCfg.ini"));
     if (config.open(QIODevice::WriteOnly))
         config.write("[Enable]\nPrintLogEn=0\n");
@@ -244,15 +364,11 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***argv)
         devices.write("{\"Devices\": []}\n");
     devices.close();
     qputenv("KORVEX_DEVICES", appDir.filePath("devices.json").toLocal8Bit());
-
-    // As main does it; the application and the handler live until the process ends.
-    static int s_nArgc = 1;
-    static char *s_argv[] = {(*argv)[0], nullptr};
-    new QApplication(s_nArgc, s_argv);
     LightWeightLog::CreateInstance(appDir.path());
     CDataCenter::CreateInstance(appDir.path())->m_nSessionId = 1;
     MainThreadObject::RegisterMetaTypes();
     qRegisterMetaType<PluginRegion>("PluginRegion");
+    RefuseNewProcesses();
     g_pManage = new CPluginManage(QString(), 1, nullptr);
     QObject::connect(g_pManage, &CPluginManage::sendWebSocketMsgSig, [](const QString &strMsg) {
         std::lock_guard<std::mutex> lock(g_mutex);
@@ -298,7 +414,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *pData, size_t nSize)
     }
 
     RunOnRequestThread([&] { g_pManage->onRecvWebsocketMsg(strMsg); });
-    Settle();
+    // Only a handler answers or writes anything after it has returned.
+    if (bHandled) {
+        Settle();
+        ResetAppFolder();
+    }
     const Sorted sorted = CheckMessages(TakeMessages(), strRequest);
 
     if (bHandled) {

@@ -43,6 +43,12 @@ for name in "${harnesses[@]}"; do
   artifacts=$build/artifacts/$name
   log=$build/logs/$name.log
   mkdir -p "$corpus" "$artifacts" "$build/logs"
+  # Application folders a harness made for itself (NAME-app-PID-XXXXXX) and left behind when it failed.
+  for dir in "$build/fuzz/$name"-app-* /dev/shm/"$name"-app-*; do
+    [ -d "$dir" ] || continue
+    pid=${dir##*-app-}
+    kill -0 "${pid%%-*}" 2>/dev/null || rm -rf "$dir"
+  done
   flags=(-runs="$runs" -timeout=60 -print_final_stats=1 -artifact_prefix="$artifacts/")
   [ "${FUZZ_MAX_TIME:-0}" -gt 0 ] && flags+=(-max_total_time="$FUZZ_MAX_TIME")
   # Requests long enough for a reply to outgrow the 65535 bytes the send path keeps.
