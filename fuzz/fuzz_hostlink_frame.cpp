@@ -11,6 +11,7 @@
 #include <QString>
 
 #include <algorithm>
+#include <cctype>
 #include <string>
 #include <vector>
 
@@ -58,20 +59,10 @@ Decoded DecodeInChunks(const QByteArray &stream, uint32_t nSeed)
 // The length of a field: exactly 8 hexadecimal digits of either case, within the decoder's limit; else -1.
 int FieldLength(const char *pField)
 {
-    long long nValue = 0;
-    for (int i = 0; i < HostLinkFrame::kHeaderSize; ++i) {
-        const char c = pField[i];
-        int nDigit = -1;
-        if (c >= '0' && c <= '9')
-            nDigit = c - '0';
-        else if (c >= 'a' && c <= 'f')
-            nDigit = c - 'a' + 10;
-        else if (c >= 'A' && c <= 'F')
-            nDigit = c - 'A' + 10;
-        if (nDigit < 0)
-            return -1;
-        nValue = nValue * 16 + nDigit;
-    }
+    const std::string strField(pField, HostLinkFrame::kHeaderSize);
+    if (!std::all_of(strField.begin(), strField.end(), [](unsigned char c) { return std::isxdigit(c) != 0; }))
+        return -1;
+    const long long nValue = std::stoll(strField, nullptr, 16);
     return nValue > HostLinkFrame::kMaxPayload ? -1 : static_cast<int>(nValue);
 }
 

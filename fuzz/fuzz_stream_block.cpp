@@ -19,15 +19,15 @@ namespace {
 
 struct Block
 {
-    uint8_t nType = 0, nCodec = 0, nFrameRate = 0, nRateCode = 0;
-    uint16_t nMilliseconds = 0;
-    uint32_t nSeconds = 0;
+    StreamBlock::View fields;       // its pointers are not used after the parser's call
     std::vector<uint8_t> bytes;     // header and payload
 
     bool operator==(const Block &o) const
     {
-        return nType == o.nType && nCodec == o.nCodec && nFrameRate == o.nFrameRate && nRateCode == o.nRateCode &&
-               nMilliseconds == o.nMilliseconds && nSeconds == o.nSeconds && bytes == o.bytes;
+        const StreamBlock::View &a = fields, &b = o.fields;
+        return a.nType == b.nType && a.nCodec == b.nCodec && a.nFrameRate == b.nFrameRate &&
+               a.nRateCode == b.nRateCode && a.nMilliseconds == b.nMilliseconds && a.nSeconds == b.nSeconds &&
+               bytes == o.bytes;
     }
 };
 
@@ -81,15 +81,7 @@ Parsed Parse(const std::vector<uint8_t> &stream, uint32_t nSeed, bool bOnePiece,
                   chunk.get());
         parser.Feed(chunk.get(), n, [&](const StreamBlock::View &v) {
             CheckView(v, nMaxVideo);
-            Block b;
-            b.nType = v.nType;
-            b.nCodec = v.nCodec;
-            b.nFrameRate = v.nFrameRate;
-            b.nRateCode = v.nRateCode;
-            b.nMilliseconds = v.nMilliseconds;
-            b.nSeconds = v.nSeconds;
-            b.bytes.assign(v.pBlock, v.pBlock + v.nBlockSize);
-            out.blocks.push_back(std::move(b));
+            out.blocks.push_back(Block{v, std::vector<uint8_t>(v.pBlock, v.pBlock + v.nBlockSize)});
         });
         nAt += n;
         // What is kept is at most one block cut short.
@@ -137,7 +129,8 @@ void CheckWrittenStream(const uint8_t *pData, size_t nSize, uint32_t nSeed, uint
     while (nSize > 0 && expected.size() < 64) {
         const uint32_t nKind = TakeLe(pData, nSize, 1) % 4;
         const size_t nAt = stream.size();
-        Block b;
+        Block block;
+        StreamBlock::View &b = block.fields;
         if (nKind == 0) {
             b.nType = StreamBlock::kTypeAudio;
             b.nCodec = static_cast<uint8_t>(TakeLe(pData, nSize, 1));
@@ -170,8 +163,8 @@ void CheckWrittenStream(const uint8_t *pData, size_t nSize, uint32_t nSeed, uint
             nGarbage += garbage.size();
             continue;
         }
-        b.bytes.assign(stream.begin() + static_cast<std::ptrdiff_t>(nAt), stream.end());
-        expected.push_back(std::move(b));
+        block.bytes.assign(stream.begin() + static_cast<std::ptrdiff_t>(nAt), stream.end());
+        expected.push_back(std::move(block));
     }
     const Parsed got = Parse(stream, nSeed, false, nMaxVideo);
     FUZZ_CHECK(got.blocks == expected, "written " + std::to_string(expected.size()) + " blocks, read " +
