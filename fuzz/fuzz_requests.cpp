@@ -51,7 +51,6 @@
 
 #include <cerrno>
 #include <cstddef>
-
 #include <cstdlib>
 #include <deque>
 #include <memory>
