@@ -63,7 +63,7 @@ std::vector<QPoint> BluePoints(const QImage &image, const std::vector<QPoint> &p
 }
 
 // Points of the 800 x 600 line across the middle and of its arrow of direction 1 (tip at y = 315).
-const std::vector<QPoint> kLineAndArrow = {{20, 300}, {200, 300}, {780, 300}, {400, 287}, {400, 313},
+const std::vector<QPoint> kLineAndArrow = {{20, 300}, {200, 300}, {780, 300}, {400, 287}, {400, 315},
                                            {391, 306}, {409, 306}};
 // Points the line and its arrow leave alone.
 const std::vector<QPoint> kBeside = {{200, 290}, {200, 310}, {400, 321}, {400, 279}, {380, 310}, {420, 310}};
