@@ -30,6 +30,9 @@ Noted &TheNoted()
 // Sees every event delivered to an object of the GUI thread, on the thread that delivers it.
 class WidgetEventWatch : public QObject
 {
+public:
+    explicit WidgetEventWatch(QObject *pParent) : QObject(pParent) {}
+
 protected:
     bool eventFilter(QObject *pWatched, QEvent *pEvent) override
     {
@@ -45,7 +48,7 @@ protected:
 void InstallWatch()
 {
     QCoreApplication *pApp = QCoreApplication::instance();
-    pApp->installEventFilter(new WidgetEventWatch);   // lives as long as the process
+    pApp->installEventFilter(new WidgetEventWatch(pApp));
 }
 
 } // namespace
