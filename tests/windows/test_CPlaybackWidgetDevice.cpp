@@ -23,16 +23,39 @@ namespace {
 
 constexpr const char *kBegin = "2024-05-06 07:08:09";
 
-using DevicePlaybackTest = PlaybackFixture;
+// A logged-in simulated device and a shown page whose panes play its recordings.
+class DevicePlaybackTest : public PlaybackFixture
+{
+protected:
+    void TearDown() override
+    {
+        // The recordings end before their page.
+        m_pPanes.reset();
+        m_pPage.reset();
+        PlaybackFixture::TearDown();
+    }
+
+    // The page with 1 or 4 panes, in the mode.
+    CPlaybackWidget &OpenPage(int nPanes, int nMode)
+    {
+        const int lLogin = LoginBuiltIn();
+        EXPECT_GT(lLogin, 0);
+        m_pPage = std::make_unique<CPlaybackWidget>();
+        EXPECT_TRUE(ShowPage(*m_pPage, nPanes));
+        m_pPage->SetMode(nMode);
+        m_pPanes = std::make_unique<DevicePanes>(*m_pPage, lLogin);
+        return *m_pPage;
+    }
+    DevicePanes &Panes() { return *m_pPanes; }
+
+    std::unique_ptr<CPlaybackWidget> m_pPage;
+    std::unique_ptr<DevicePanes> m_pPanes;
+};
 
 TEST_F(DevicePlaybackTest, FourPanesShowTheirChannelsAndAPausedPaneHoldsItsPicture)
 {
-    const int lLogin = LoginBuiltIn();
-    ASSERT_GT(lLogin, 0);
-    CPlaybackWidget page;
-    ASSERT_TRUE(ShowPage(page, 4));
-    page.SetMode(2);
-    DevicePanes panes(page, lLogin);
+    CPlaybackWidget &page = OpenPage(4, 2);
+    DevicePanes &panes = Panes();
     const int channels[4] = {12, 9, 6, 3};
     for (int i = 0; i < 4; ++i)
         ASSERT_TRUE(panes.Start(i, channels[i], kBegin, 600)) << "pane " << i;
@@ -103,12 +126,8 @@ double PlayRate(int nPort, double dExpected)
 
 TEST_F(DevicePlaybackTest, EverySpeedOfThePlayControlSequencesReachesTheDecoder)
 {
-    const int lLogin = LoginBuiltIn();
-    ASSERT_GT(lLogin, 0);
-    CPlaybackWidget page;
-    ASSERT_TRUE(ShowPage(page, 1));
-    page.SetMode(2);
-    DevicePanes panes(page, lLogin);
+    CPlaybackWidget &page = OpenPage(1, 2);
+    DevicePanes &panes = Panes();
     constexpr int kSpanSeconds = 1200;
     ASSERT_TRUE(panes.Start(0, 5, kBegin, kSpanSeconds));
     ASSERT_TRUE(PavlineControl::WaitForShown(64, 1, 20000));
@@ -145,12 +164,8 @@ TEST_F(DevicePlaybackTest, EverySpeedOfThePlayControlSequencesReachesTheDecoder)
 
 TEST_F(DevicePlaybackTest, ASeekLandsWithinASecondOfItsTarget)
 {
-    const int lLogin = LoginBuiltIn();
-    ASSERT_GT(lLogin, 0);
-    CPlaybackWidget page;
-    ASSERT_TRUE(ShowPage(page, 1));
-    page.SetMode(2);
-    DevicePanes panes(page, lLogin);
+    CPlaybackWidget &page = OpenPage(1, 2);
+    DevicePanes &panes = Panes();
     constexpr int kSpanSeconds = 600;
     ASSERT_TRUE(panes.Start(0, 2, kBegin, kSpanSeconds));
     // A position needs a picture past the begin.
@@ -177,12 +192,8 @@ TEST_F(DevicePlaybackTest, ASeekLandsWithinASecondOfItsTarget)
 
 TEST_F(DevicePlaybackTest, ClipsAndSnapshotsOfAPlayingPane)
 {
-    const int lLogin = LoginBuiltIn();
-    ASSERT_GT(lLogin, 0);
-    CPlaybackWidget page;
-    ASSERT_TRUE(ShowPage(page, 4));
-    page.SetMode(1);
-    DevicePanes panes(page, lLogin);
+    CPlaybackWidget &page = OpenPage(4, 1);
+    DevicePanes &panes = Panes();
     ASSERT_TRUE(panes.Start(1, 7, kBegin, 600));
     ASSERT_TRUE(WaitUntil([&] { return GridTest::ChannelShown(GrabPane(page, 1), 16) == 7; }, 20000));
 
