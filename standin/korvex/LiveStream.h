@@ -4,6 +4,8 @@
 #include "standin/korvex/MediaLibrary.h"
 #include "standin/korvex/SimStream.h"
 
+#include <chrono>
+
 // A channel's live stream: its loop played out in real time with fresh timestamps, video and audio blocks
 // to the V1 and V2 data callbacks. It begins with a key frame once the first data callback is set; later,
 // a block that no callback takes is dropped.
@@ -19,7 +21,9 @@ public:
     bool RemoveCallback(ZDK_fRealDataCallBack_V2 cb, void *pUser);
 
     // Seconds since 1970 of the device's local time, and the milliseconds, of now.
-    static void LocalNow(uint32_t &nSeconds, uint16_t &nMilliseconds);
+    // The device's local time now, or that long ago.
+    static void LocalNow(uint32_t &nSeconds, uint16_t &nMilliseconds,
+                         std::chrono::milliseconds ago = std::chrono::milliseconds(0));
 
 protected:
     void Run() override;
