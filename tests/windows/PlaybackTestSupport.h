@@ -10,7 +10,6 @@
 #include <QString>
 
 #include <atomic>
-#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <set>
