@@ -359,6 +359,15 @@ TEST_F(PavlineFilesTest, RecorderWritesTheBlocksOrAnAvi)
     EXPECT_EQ(KTN_VIEW_StopDataRecord(5), 0);
     EXPECT_EQ(KTN_VIEW_GetLastError(), KTN_ERR_ORDER);
 
+    // An AVI that never got a picture cannot be finished whole, yet its recording ends: the stop succeeds once
+    // and the port records again.
+    const QString strEmpty = TempPath("empty.avi");
+    ASSERT_NE(KTN_VIEW_StartDataRecord(5, strEmpty.toLocal8Bit().constData(), KTN_RECORD_AVI), 0);
+    EXPECT_NE(KTN_VIEW_StopDataRecord(5), 0);
+    EXPECT_EQ(KTN_VIEW_StopDataRecord(5), 0);
+    EXPECT_NE(KTN_VIEW_StartDataRecord(5, strEmpty.toLocal8Bit().constData(), KTN_RECORD_AVI), 0);
+    EXPECT_NE(KTN_VIEW_StopDataRecord(5), 0);
+
     // A file port records what it reads: a block file again, block for block.
     const std::string strSource = BlockFile("src.h265x", StreamBlock::kCodecH264, 30);
     const QString strCopy = TempPath("copy.h265x");
