@@ -201,6 +201,9 @@ void CDataCenter::SetChannelCodec(const ChannelCodecTable &table)
 
 int CDataCenter::DeleteDirectory(const QString &strPath, bool bRemoveRoot)
 {
+    // QDir reads an empty path as the current folder, whose entries would then be sought under "/".
+    if (strPath.isEmpty())
+        return -2;
     const QFileInfo rootInfo(strPath);
     // A root that is itself a link: only the link goes, never what it points to.
     if (rootInfo.isSymLink()) {

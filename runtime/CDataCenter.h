@@ -40,7 +40,7 @@ public:
 
     // Deletes every file of the tree, and with bRemoveRoot every directory too, the root included. A symbolic
     // link is removed itself and never followed. 0 on success, -2 no such directory, -3 a file could not be
-    // removed, -4 a directory could not be removed.
+    // removed, -4 a directory could not be removed. An empty path is no directory (-2) and touches nothing.
     static int DeleteDirectory(const QString &strPath, bool bRemoveRoot);
 
     // The update server: "http://<host>:8080" followed by the path ("/ocx/" tool files, "/web/" web files).
