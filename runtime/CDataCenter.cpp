@@ -1,6 +1,5 @@
 #include "runtime/CDataCenter.h"
 
-#include "device/CQZConnect.h"
 #include "runtime/FixedText.h"
 #include "runtime/JsonText.h"
 #include "runtime/LightWeightLog.h"
@@ -109,7 +108,10 @@ void CDataCenter::InitSDKInfo(const QString &strSdkInfo)
                 }
                 if (bAccount || userData.bUse) {
                     LOGN(QString("SetSDKInfo bUse:%1 bAccountInfo:%2").arg(userData.bUse).arg(bAccount ? 1 : 0), strTag);
-                    CQZConnect::GetInstance()->SetSDKInfo(&account, &userData, bAccount);
+                    m_stSdkInfo.bHandOn = true;
+                    m_stSdkInfo.bAccount = bAccount;
+                    m_stSdkInfo.Account = account;
+                    m_stSdkInfo.UserData = userData;
                 }
             }
         }

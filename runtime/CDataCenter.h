@@ -1,5 +1,6 @@
 #pragma once
 
+#include "runtime/SdkInfo.h"
 #include "runtime/ToolInfo.h"
 
 #include <QString>
@@ -25,8 +26,8 @@ public:
     explicit CDataCenter(const QString &strAppDir);
     virtual ~CDataCenter();
 
-    // Takes the SDK information of the command line: sets the OEM mode and hands the application account and
-    // the user data to the device connection.
+    // Takes the SDK information of the command line: sets the OEM mode and keeps the application account and
+    // the user data in m_stSdkInfo, for main to hand to the device connection.
     void InitSDKInfo(const QString &strSdkInfo);
     // 1 for "O60", 2 for "O61", else 0 (exact comparison).
     static int GetOemMode(const QString &strOemId);
@@ -51,4 +52,5 @@ public:
     int m_nSessionId = 0;
     ChannelCodecTable m_nChannelCodec = {};
     ToolInfo m_stToolInfo;
+    SdkInfo m_stSdkInfo;
 };
