@@ -43,6 +43,11 @@ void EventDispatcher::Post(int32_t nLogin, std::function<void()> fn)
         if (m_bStop || !m_thread.joinable())
             return;
         m_queue.push_back(Event{nLogin, std::move(fn)});
+        // The thread has work from now on, before it wakes.
+        if (m_bParked) {
+            m_bParked = false;
+            SimStream::Unpark();
+        }
     }
     m_cv.notify_all();
 }
@@ -75,7 +80,15 @@ void EventDispatcher::Loop()
 {
     std::unique_lock<std::mutex> lock(m_mutex);
     for (;;) {
-        m_cv.wait(lock, [&] { return m_bStop || !m_queue.empty(); });
+        if (!m_bStop && m_queue.empty()) {
+            m_bParked = true;
+            SimStream::Park();
+            m_cv.wait(lock, [&] { return m_bStop || !m_queue.empty(); });
+            if (m_bParked) {
+                m_bParked = false;
+                SimStream::Unpark();
+            }
+        }
         if (m_bStop)
             return;
         Event ev = std::move(m_queue.front());

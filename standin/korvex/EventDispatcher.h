@@ -39,6 +39,7 @@ private:
     std::deque<Event> m_queue;
     bool m_bStop = false;
     bool m_bRunning = false;    // an event runs now
+    bool m_bParked = false;     // the thread waits for an event (counted as idle by SimStream)
     int32_t m_nRunningLogin = 0;
     std::thread m_thread;
     std::thread::id m_threadId;

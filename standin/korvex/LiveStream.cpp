@@ -89,13 +89,13 @@ void LiveStream::Run()
 
     // The stream begins, with its key frame, once a data callback is there to take it.
     while (!m_bCallbackSet.load()) {
-        if (!WaitUntil(Clock::now() + std::chrono::seconds(1)))
+        if (!WaitUntil(Now() + std::chrono::seconds(1)))
             return;
     }
     const auto frameStep = std::chrono::microseconds(1000000 / video->nFrameRate);
     const auto audioStep = std::chrono::milliseconds(audio ? audio->nBlockMs : 1000);
     const auto lateLimit = std::chrono::milliseconds(200);
-    Clock::time_point nextVideo = Clock::now();
+    Clock::time_point nextVideo = Now();
     Clock::time_point nextAudio = nextVideo;
     size_t nFrame = 0, nAudio = 0;
     std::vector<uint8_t> block;
@@ -109,7 +109,7 @@ void LiveStream::Run()
         }
         const bool bVideoNext = !audio || nextVideo <= nextAudio;
         const Clock::time_point due = bVideoNext ? nextVideo : nextAudio;
-        if (Clock::now() < due) {
+        if (Now() < due) {
             if (!WaitUntil(due))
                 return;
             continue;
@@ -138,7 +138,7 @@ void LiveStream::Run()
             ++nFrame;
             nextVideo += frameStep;
             // A stream held up by a callback goes on from now rather than in a burst.
-            const Clock::time_point now = Clock::now();
+            const Clock::time_point now = Now();
             if (nextVideo + lateLimit < now)
                 nextVideo = now;
         } else {
@@ -156,7 +156,7 @@ void LiveStream::Run()
                 continue;
             ++nAudio;
             nextAudio += audioStep;
-            const Clock::time_point now = Clock::now();
+            const Clock::time_point now = Now();
             if (nextAudio + lateLimit < now)
                 nextAudio = now;
         }

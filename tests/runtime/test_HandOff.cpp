@@ -82,7 +82,7 @@ TEST_F(HandOff, AsyncFromTheRequestThreadDoesNotWait)
     m_harness.RunOnRequestThread([&] {
         emit Manage()->returnToMainThreadAsyncSig([emittedFuture, &bRan, &bEmitterWentOn, &ranOn] {
             // Had the emitter waited for this function, the future would never be ready in time.
-            bEmitterWentOn = emittedFuture.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+            bEmitterWentOn = emittedFuture.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
             ranOn = QThread::currentThreadId();
             bRan = true;
         });
@@ -112,7 +112,7 @@ TEST_F(HandOff, BackToTheRequestThreadInlineThereQueuedFromElsewhere)
     std::thread library([&] {
         emit Manage()->returnToThisThreadSig([emittedFuture, &ranOn, &bWaitedForEmitter] {
             // Had it run inside the emit, the emitter could not have returned yet and this wait would time out.
-            bWaitedForEmitter = emittedFuture.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+            bWaitedForEmitter = emittedFuture.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
             ranOn = QThread::currentThreadId();
         });
         emitted.set_value();

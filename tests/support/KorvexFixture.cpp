@@ -6,6 +6,7 @@ extern "C" {
 
 #include <QFile>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -19,6 +20,7 @@ void KorvexFixture::SetUp()
 
 void KorvexFixture::TearDown()
 {
+    m_bClockHeld = false;
     EXPECT_NE(ZDK_DEV_Cleanup(), 0);
     EXPECT_EQ(KorvexControl::RunningThreads(), 0);
     KorvexControl::Reset();
@@ -35,6 +37,28 @@ void KorvexFixture::UseDevices(const std::string &strJson)
     setenv("KORVEX_DEVICES", strPath.toLocal8Bit().constData(), 1);
     ASSERT_NE(ZDK_DEV_Cleanup(), 0);
     ASSERT_NE(ZDK_DEV_Init(nullptr, nullptr), 0);
+}
+
+void KorvexFixture::HoldClock()
+{
+    m_bClockHeld = true;
+    KorvexControl::HoldClock();
+    EXPECT_TRUE(KorvexControl::WaitForIdle()) << "a library thread stayed busy";
+}
+
+void KorvexFixture::RunLibraryFor(int nMilliseconds, int nStepMs)
+{
+    const bool bLetGo = !m_bClockHeld;
+    if (bLetGo) {
+        KorvexControl::HoldClock();
+        EXPECT_TRUE(KorvexControl::WaitForIdle()) << "a library thread stayed busy";
+    }
+    for (int nRun = 0; nRun < nMilliseconds; nRun += nStepMs) {
+        KorvexControl::AdvanceClock(std::min(nStepMs, nMilliseconds - nRun));
+        EXPECT_TRUE(KorvexControl::WaitForIdle()) << "a library thread stayed busy";
+    }
+    if (bLetGo)
+        KorvexControl::ReleaseClock();
 }
 
 int32_t KorvexFixture::LoginBuiltIn() { return LoginAt("127.0.0.1", 34567); }

@@ -37,7 +37,29 @@ protected:
                     const std::string &strPassword = "");
     QString TempPath(const QString &strName) const { return m_tempDir.filePath(strName); }
 
+    // Holds the library's clock (KorvexControl::HoldClock) for the rest of the test and waits until every
+    // library thread waits on it.
+    void HoldClock();
+    // Lets the library run for nMilliseconds of its own time, in steps of nStepMs, each waited out until every
+    // library thread is idle again; a clock not held by the test is held for this and let go afterwards. A
+    // check that nothing more comes (after a stop, a pause, a cut or a removed callback) runs the library so,
+    // rather than sleeping for a while.
+    void RunLibraryFor(int nMilliseconds, int nStepMs = 20);
+
     QTemporaryDir m_tempDir;
+    bool m_bClockHeld = false;
+};
+
+// Ends every stream of the library when it goes out of scope. Declared after the probes and sinks of a test
+// that the library's callbacks write into, it stops the streams before those are gone, also when a failed
+// assertion leaves the test early: the fixture's TearDown runs only after the test's locals have gone.
+class StreamsStop
+{
+public:
+    StreamsStop() = default;
+    StreamsStop(const StreamsStop &) = delete;
+    StreamsStop &operator=(const StreamsStop &) = delete;
+    ~StreamsStop() { ZDK_DEV_Cleanup(); }
 };
 
 // Collects blocks and position reports from the library's threads.
