@@ -2,7 +2,9 @@
 
 #include "runtime/MainThreadObject.h"
 
+#include <QMetaObject>
 #include <QMetaType>
+#include <QObject>
 #include <QtGlobal>
 
 #include <memory>
@@ -113,6 +115,23 @@ void HandOffSync::Blocking(const std::function<void()> &fn, const std::function<
     __tsan_acquire(pToken.get());
 }
 
+bool HandOffSync::Invoke(QObject *pContext, const std::function<void()> &fn, Qt::ConnectionType eType)
+{
+    // Only a post is a hand-off: a direct call runs here, and must stay in view.
+    if (!fn || (eType != Qt::QueuedConnection && eType != Qt::BlockingQueuedConnection))
+        return QMetaObject::invokeMethod(pContext, fn, eType);
+    std::shared_ptr<char> pToken;
+    Function announced = Announce(fn, pToken);
+    __tsan_release(pToken.get());
+    // Qt makes its slot object of the function on this thread; the other thread reads it.
+    __tsan_ignore_thread_begin();
+    const bool bPosted = QMetaObject::invokeMethod(pContext, std::move(announced), eType);
+    __tsan_ignore_thread_end();
+    if (eType == Qt::BlockingQueuedConnection)
+        __tsan_acquire(pToken.get());
+    return bPosted;
+}
+
 #else
 
 int HandOffSync::RegisterFunctionType(const char *pName)
@@ -123,6 +142,11 @@ int HandOffSync::RegisterFunctionType(const char *pName)
 void HandOffSync::Blocking(const std::function<void()> &fn, const std::function<void(std::function<void()>)> &post)
 {
     post(fn);
+}
+
+bool HandOffSync::Invoke(QObject *pContext, const std::function<void()> &fn, Qt::ConnectionType eType)
+{
+    return QMetaObject::invokeMethod(pContext, fn, eType);
 }
 
 #endif

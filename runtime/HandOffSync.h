@@ -1,6 +1,10 @@
 #pragma once
 
+#include <QtCore/qnamespace.h>
+
 #include <functional>
+
+class QObject;
 
 // ThreadSanitizer does not see the synchronisation inside Qt's event queues (Qt is not built with it), so the
 // hand-offs the system makes through them are announced to it here: a release on the posting thread, an
@@ -20,4 +24,8 @@ public:
     // Calls post(fn) for a post that waits until fn has run on another thread (a blocking queued signal): what
     // the caller did before happens before fn runs, and what fn did happens before this returns.
     static void Blocking(const std::function<void()> &fn, const std::function<void(std::function<void()>)> &post);
+
+    // QMetaObject::invokeMethod of fn on the thread of pContext, queued (Qt::QueuedConnection) or waiting for it
+    // (Qt::BlockingQueuedConnection), as a hand-off. False when Qt refuses the call.
+    static bool Invoke(QObject *pContext, const std::function<void()> &fn, Qt::ConnectionType eType);
 };

@@ -6,7 +6,6 @@
 #include "tests/support/LogCapture.h"
 #include "tests/support/VoiceFixture.h"
 
-#include <QElapsedTimer>
 #include <QFile>
 
 #include <memory>

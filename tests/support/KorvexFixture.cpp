@@ -76,9 +76,6 @@ int32_t KorvexFixture::LoginAt(const std::string &strIP, int nPort, const std::s
 
 int32_t BlockSink::Take(Block &&block)
 {
-    const int nDelay = m_nDelayMs.load();
-    if (nDelay > 0)
-        std::this_thread::sleep_for(std::chrono::milliseconds(nDelay));
     int nRefuse = m_nRefuse.load();
     while (nRefuse > 0 && !m_nRefuse.compare_exchange_weak(nRefuse, nRefuse - 1)) {
     }

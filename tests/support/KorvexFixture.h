@@ -98,8 +98,6 @@ public:
     // The next n deliveries are refused (the callback returns 0); they are counted in Refused().
     void RefuseNext(int n) { m_nRefuse = n; }
     int Refused() const { return m_nRefused; }
-    // Every callback sleeps this long before it returns.
-    void SetDelay(int nMilliseconds) { m_nDelayMs = nMilliseconds; }
     // Keeps only the last blocks, so that long runs do not grow without bound (0: keep all).
     void KeepLast(size_t n) { m_nKeep = n; }
 
@@ -113,7 +111,6 @@ private:
     size_t m_nTotal = 0;
     std::atomic<int> m_nRefuse{0};
     std::atomic<int> m_nRefused{0};
-    std::atomic<int> m_nDelayMs{0};
     std::atomic<size_t> m_nKeep{0};
 };
 
