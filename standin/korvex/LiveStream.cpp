@@ -56,9 +56,9 @@ bool LiveStream::RemoveCallback(ZDK_fRealDataCallBack_V2 cb, void *pUser)
     return true;
 }
 
-void LiveStream::LocalNow(uint32_t &nSeconds, uint16_t &nMilliseconds)
+void LiveStream::LocalNow(uint32_t &nSeconds, uint16_t &nMilliseconds, std::chrono::milliseconds ago)
 {
-    const auto now = std::chrono::system_clock::now();
+    const auto now = std::chrono::system_clock::now() - ago;
     const auto nMs = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count();
     const time_t t = static_cast<time_t>(nMs / 1000);
     struct tm local;
@@ -116,7 +116,9 @@ void LiveStream::Run()
         }
         uint32_t nSeconds = 0;
         uint16_t nMs = 0;
-        LocalNow(nSeconds, nMs);
+        // Stamped with the time it was due, as a camera stamps its time of capture: a block its thread delivers
+        // late keeps its time, so the stream's timestamps stay as even as its pictures.
+        LocalNow(nSeconds, nMs, std::chrono::duration_cast<std::chrono::milliseconds>(Now() - due));
         frame = RealDataFrame{};
         frame.nTimeStamp = nSeconds;
         frame.nMilliSecond = nMs;

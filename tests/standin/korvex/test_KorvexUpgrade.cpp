@@ -38,6 +38,7 @@ public:
     {
         auto *p = static_cast<UpgradeProbe *>(pUser);
         p->m_bInside = true;
+        ++p->m_nEntered;
         // A slow consumer, so that the end comes while it runs (not a wait of the test).
         if (p->m_nDelayMs > 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(p->m_nDelayMs.load()));
@@ -73,6 +74,7 @@ public:
     std::atomic<bool> m_bCloseInside{false};
     std::atomic<int> m_nCloseResult{-1};
     std::atomic<bool> m_bInside{false};
+    std::atomic<int> m_nEntered{0};
 
 private:
     mutable std::mutex m_mutex;
@@ -231,6 +233,8 @@ TEST_F(KorvexUpgrade, NoCallbackAfterCloseLogoutOrCleanup)
     enum class End { Close, CloseInside, Logout, Cleanup };
     UpgradeProbe probes[4];
     const StreamsStop stop;
+    // The library's clock is held: an upgrade makes its first report when the test moves the clock a step on.
+    HoldClock();
     for (End eEnd : {End::Close, End::CloseInside, End::Logout, End::Cleanup}) {
         if (eEnd == End::Cleanup) {
             ASSERT_NE(ZDK_DEV_Init(nullptr, nullptr), 0);
@@ -242,8 +246,10 @@ TEST_F(KorvexUpgrade, NoCallbackAfterCloseLogoutOrCleanup)
         const int32_t lHandle =
             ZDK_DEV_StartLocalUpgrade(lLogin, Firmware().c_str(), ZDK_UPGRADE_LOCAL, UpgradeProbe::OnProgress, &probe);
         ASSERT_GT(lHandle, 0);
-        // Wait until a report is running, then end the upgrade while it runs.
-        EXPECT_TRUE(WaitUntil([&] { return probe.m_bInside.load(); }));
+        ASSERT_TRUE(KorvexControl::WaitForIdle());
+        // The first report runs (slowly); the upgrade is ended while it runs, or else right after it.
+        KorvexControl::AdvanceClock(10);
+        EXPECT_TRUE(WaitUntil([&] { return probe.m_nEntered.load() > 0; }));
         switch (eEnd) {
         case End::Close: EXPECT_EQ(ZDK_DEV_CloseUpgradeHandle(lHandle), 1); break;
         case End::CloseInside: ASSERT_TRUE(probe.WaitFor(1)); break;
