@@ -2,6 +2,7 @@
 
 #include "device/CQZConnect.h"
 #include "device/VoiceCustom.h"
+#include "requests/CGetSystemStatus.h"
 #include "runtime/ResultCodes.h"
 #include "runtime/FixedText.h"
 #include "runtime/HandOffSync.h"
@@ -9,6 +10,7 @@
 #include "runtime/LightWeightLog.h"
 #include "runtime/SecretMask.h"
 
+#include <QCoreApplication>
 #include <QThread>
 
 #include <atomic>
@@ -26,6 +28,9 @@ CPluginManage::CPluginManage(const QString &strWndHandle, int nSessionId, QObjec
     g_guiThreadId = QThread::currentThreadId();
     g_pInstance = this;
 
+    m_pSystemStatus = new CGetSystemStatus(this);
+    connect(m_pSystemStatus, &CGetSystemStatus::sendSystemStatusSig, this, &CPluginManage::onSendSystemStatus);
+
     // The custom voice's events go to the page as they are.
     connect(VoiceCustom::GetInstance(), &VoiceCustom::VoiceRecordTime, this,
             [this](QString strEvent) { sendWebSocketMsg(strEvent, 1); });
@@ -41,6 +46,8 @@ CPluginManage::CPluginManage(const QString &strWndHandle, int nSessionId, QObjec
 
     // The thread is owned, not parented, so that moving this object does not move the thread object as well.
     m_pThread = std::make_unique<QThread>();
+    // Its timer can be stopped only on the request thread: the sampler is deleted there as the thread ends.
+    connect(m_pThread.get(), &QThread::finished, m_pSystemStatus, &QObject::deleteLater);
     moveToThread(m_pThread.get());
     m_pThread->start(QThread::InheritPriority);
 }
@@ -64,9 +71,15 @@ Qt::HANDLE CPluginManage::GuiThreadId()
 
 void CPluginManage::StopThread()
 {
-    if (m_pThread && m_pThread->isRunning()) {
-        m_pThread->quit();
-        m_pThread->wait();
+    if (!m_pThread)
+        return;
+    m_pThread->quit();
+    // The request thread's last handler, timer or posted job may still wait on the GUI thread.
+    MainThreadObject::ServeWhile([this] { m_pThread->wait(); });
+    // Nothing serves route 1 from here on: a call made now returns at once, and one posted just before runs.
+    if (QThread::currentThreadId() == g_guiThreadId.load()) {
+        disconnect(this, &CPluginManage::returnToMainThreadSyncSig, nullptr, nullptr);
+        QCoreApplication::sendPostedEvents(MainThreadObject::GetInstance(), QEvent::MetaCall);
     }
 }
 
@@ -89,9 +102,11 @@ QByteArray CPluginManage::CutMessage(const QString &strMsg)
 
 void CPluginManage::sendWebSocketMsg(const QString &strMsg, quint8 nLogFlag)
 {
-    if (nLogFlag == 1)
-        LOGN(SecretMask::Mask(strMsg), "CPluginManage::sendWebSocketMsg");
-    emit sendWebSocketMsgSig(QString::fromUtf8(CutMessage(strMsg)));
+    // The log holds the text as it is sent, cut like it.
+    const QString strText = QString::fromUtf8(CutMessage(strMsg));
+    if (nLogFlag == 1 && LightWeightLog::GetInstance()->IsEnabled())
+        LOGN(SecretMask::Mask(strText), "CPluginManage::sendWebSocketMsg");
+    emit sendWebSocketMsgSig(strText);
 }
 
 const std::map<int, CPluginManage::Handler> &CPluginManage::HandlerTable()
@@ -104,8 +119,10 @@ const std::map<int, CPluginManage::Handler> &CPluginManage::HandlerTable()
 void CPluginManage::onRecvWebsocketMsg(QString msg)
 {
     const QString strTag = "CPluginManage::onRecvWebsocketMsg";
-    LOGN(QString("RecvWeb msg=%1").arg(SecretMask::Mask(msg)), strTag);
     const QByteArray text = CutMessage(msg);
+    // The request is logged as far as it is read, so a huge one costs the log no more than 64 KiB.
+    if (LightWeightLog::GetInstance()->IsEnabled())
+        LOGN(QStringLiteral("RecvWeb msg=") + SecretMask::Mask(QString::fromUtf8(text)), strTag);
     try {
         Json::Value request;
         if (!JsonText::Parse(text.toStdString(), request))

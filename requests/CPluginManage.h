@@ -1,16 +1,21 @@
 #pragma once
 
+#include "device/DevLoginInfo.h"
+#include "runtime/HostLinkFrame.h"
 #include "runtime/MainThreadObject.h"
 
 #include <json/value.h>
 
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QThread>
 
 #include <functional>
 #include <map>
 #include <memory>
+
+class CGetSystemStatus;
 
 // The request handler of the process: lives on the request thread, dispatches each request of the page on its
 // "MainType", and sends replies and events back through the host link.
@@ -34,7 +39,9 @@ public:
     // Sends one reply or event from any thread; nLogFlag 1 logs the text.
     void sendWebSocketMsg(const QString &strMsg, quint8 nLogFlag = 1);
 
-    // Ends the request thread once the event loop is over.
+    // Ends the request thread once the event loop is over. The calling GUI thread keeps running route-1
+    // functions until the thread has ended; after that a route-1 call from another thread returns without
+    // running its function.
     void StopThread();
 
     // The device library's disconnect callback (runs on a library thread).
@@ -43,7 +50,11 @@ public:
     // The text of a reply or request as the link carries it: UTF-8, nothing from the first zero byte on,
     // at most kMaxMsgBytes bytes, never ending inside a character.
     static QByteArray CutMessage(const QString &strMsg);
-    static constexpr int kMaxMsgBytes = 65535;
+    static constexpr int kMaxMsgBytes = HostLinkFrame::kMaxTextBytes;
+
+    // The system-load event of one sample, or an empty text when none goes out: logged out (a login handle of
+    // 0 or less), or no CPU figure (-1).
+    static QString SystemStatusEvent(int nLoginHandle, int nAppCpuStatus, int nSystemCpuStatus, int nAppMemory);
 
 signals:
     void returnToMainThreadSyncSig(std::function<void(void)> fn);
@@ -52,6 +63,7 @@ signals:
     void sendWebSocketMsgSig(QString msg);
 
 public slots:
+    void onSendSystemStatus(int nAppCpuStatus, int nSystemCpuStatus, int nAppMemory);
     void onRecvWebsocketMsg(QString msg);
     void onDisconnect();
 
@@ -63,5 +75,16 @@ private:
 
     int m_nSessionId;
     QString m_strWndHandle;
+
+    // Login family; request thread only.
+    struct LoginMembers
+    {
+        // The current login's record and handles; its LoginHandle is above 0 while a device is logged in.
+        DevLoginInfo m_stDevLoginInfo{};
+    };
+    LoginMembers m_login;
+
+    // The load sampler, a child: it ticks on the request thread and goes when that thread ends.
+    QPointer<CGetSystemStatus> m_pSystemStatus;
     std::unique_ptr<QThread> m_pThread;
 };

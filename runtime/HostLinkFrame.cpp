@@ -56,13 +56,18 @@ bool HostLinkFrame::TakeMessage(QByteArray &payload)
         }
         if (nAvail < m_nExpectLen)
             return false;
-        payload = m_buffer.mid(m_nReadPos, m_nExpectLen);
-        m_nReadPos += m_nExpectLen;
         m_bExpectHeader = true;
-        if (m_nReadPos == m_buffer.size()) {
+        if (m_nReadPos + m_nExpectLen == m_buffer.size()) {
+            // The payload ends the buffer (the usual case): hand the buffer itself over rather than a copy,
+            // which for a large frame would double its memory.
+            m_buffer.remove(0, m_nReadPos);
+            payload.swap(m_buffer);
             m_buffer.clear();
             m_nReadPos = 0;
+            return true;
         }
+        payload = m_buffer.mid(m_nReadPos, m_nExpectLen);
+        m_nReadPos += m_nExpectLen;
         return true;
     }
 }

@@ -12,6 +12,9 @@ public:
     // No request comes near this; a larger announced length is treated as a bad field, so that a hostile length
     // cannot make the buffer grow without end.
     static constexpr int kMaxPayload = 16 * 1024 * 1024;
+    // The most of a message's text that is read (the request's buffer holds 64 KiB with its terminating zero):
+    // the rest of a longer frame is carried no further than the link.
+    static constexpr int kMaxTextBytes = 65535;
 
     // The frame for a message: its UTF-8 length as 8 lower-case hexadecimal digits, then the UTF-8 bytes.
     static QByteArray Encode(const QString &strMsg);

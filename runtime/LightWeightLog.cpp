@@ -1,41 +1,108 @@
 #include "runtime/LightWeightLog.h"
 
+#include "runtime/LogEcho.h"
+#include "runtime/LogLineQueue.h"
 #include "runtime/WriteLogThread.h"
 
 #include <QCoreApplication>
-#include <QDateTime>
 #include <QDir>
-#include <QRegularExpression>
 #include <QSettings>
 
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
 #include <mutex>
 
 namespace {
 std::mutex g_instanceMutex;
-LightWeightLog *g_pInstance = nullptr;
+std::atomic<LightWeightLog *> g_pInstance{nullptr};
+
+// The time text "yyyy-MM-dd HH:mm:ss zzz" of the current millisecond, kept per thread: the calendar part is
+// rebuilt when the second changes, the milliseconds are three digits written in place.
+class TimeText
+{
+public:
+    static constexpr int kLength = 23;
+
+    const char *Now()
+    {
+        timespec ts;
+        clock_gettime(CLOCK_REALTIME, &ts);
+        const int nMs = static_cast<int>(ts.tv_nsec / 1000000);
+        if (ts.tv_sec != m_nSecond) {
+            m_nSecond = ts.tv_sec;
+            m_nMs = -1;
+            // As the local time of QDateTime: the zone is read again, so a changed zone shows within a second.
+            tzset();
+            tm local{};
+            localtime_r(&ts.tv_sec, &local);
+            char text[64];
+            std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d 000", local.tm_year + 1900,
+                          local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
+            std::memcpy(m_text, text, kLength);
+        }
+        if (nMs != m_nMs) {
+            m_nMs = nMs;
+            m_text[20] = static_cast<char>('0' + nMs / 100);
+            m_text[21] = static_cast<char>('0' + nMs / 10 % 10);
+            m_text[22] = static_cast<char>('0' + nMs % 10);
+        }
+        return m_text;
+    }
+
+private:
+    time_t m_nSecond = -1;
+    int m_nMs = -1;
+    char m_text[kLength + 1] = {};
+};
+
+thread_local TimeText t_time;
+
+// Appends the text without its carriage returns and line feeds.
+void AppendWithoutBreaks(QString &strOut, const QString &strText)
+{
+    const QChar *pBegin = strText.constData();
+    const QChar *pEnd = pBegin + strText.size();
+    const QChar *pRun = pBegin;
+    for (const QChar *p = pBegin; p != pEnd; ++p) {
+        if (*p == QLatin1Char('\r') || *p == QLatin1Char('\n')) {
+            strOut.append(pRun, static_cast<int>(p - pRun));
+            pRun = p + 1;
+        }
+    }
+    if (pRun == pBegin)
+        strOut.append(strText);
+    else
+        strOut.append(pRun, static_cast<int>(pEnd - pRun));
+}
 }
 
 LightWeightLog *LightWeightLog::GetInstance()
 {
+    LightWeightLog *pLog = g_pInstance.load(std::memory_order_acquire);
+    if (pLog)
+        return pLog;
     std::lock_guard<std::mutex> lock(g_instanceMutex);
-    if (!g_pInstance)
-        g_pInstance = new LightWeightLog(QCoreApplication::applicationDirPath());
-    return g_pInstance;
+    pLog = g_pInstance.load(std::memory_order_relaxed);
+    if (!pLog) {
+        pLog = new LightWeightLog(QCoreApplication::applicationDirPath());
+        g_pInstance.store(pLog, std::memory_order_release);
+    }
+    return pLog;
 }
 
 void LightWeightLog::ReleaseInstance()
 {
     std::lock_guard<std::mutex> lock(g_instanceMutex);
-    delete g_pInstance;
-    g_pInstance = nullptr;
+    delete g_pInstance.exchange(nullptr);
 }
 
 LightWeightLog *LightWeightLog::CreateInstance(const QString &strAppDir)
 {
     LightWeightLog *pLog = new LightWeightLog(strAppDir);
     std::lock_guard<std::mutex> lock(g_instanceMutex);
-    delete g_pInstance;
-    g_pInstance = pLog;
+    delete g_pInstance.exchange(pLog);
     return pLog;
 }
 
@@ -44,38 +111,52 @@ LightWeightLog::LightWeightLog(const QString &strAppDir, QObject *parent)
 {
     QSettings settings(QDir(strAppDir).filePath("ClientCfg.ini"), QSettings::IniFormat);
     m_bEnabled = settings.value("Enable/PrintLogEn", 1).toBool();
-    if (m_bEnabled) {
-        WriteLogThread *pWriter = WriteLogThread::GetInstance(strAppDir);
-        connect(this, &LightWeightLog::writeLogSig, pWriter, &WriteLogThread::writeLog);
-    }
+    if (m_bEnabled)
+        m_pQueue = WriteLogThread::GetInstance(strAppDir)->Queue();
 }
+
+LightWeightLog::~LightWeightLog() = default;
 
 QString LightWeightLog::FormatLine(const QString &strMsg, const QString &strTag, int nLevel)
 {
-    static const QRegularExpression lineBreaks("\\r|\\n");
-    QString strText = strMsg;
-    strText.remove(lineBreaks);
-    const char *pTemplate = nullptr;
+    QLatin1String level;
     switch (nLevel) {
-    case LOG_NORMAL: pTemplate = " [NORMAL] [%1] [%2] %3\n"; break;
-    case LOG_WARNING: pTemplate = " [WARNING] [%1] [%2] %3\n"; break;
-    case LOG_ERROR: pTemplate = " [ERROR] [%1] [%2] %3\n"; break;
-    default: return strText;
+    case LOG_NORMAL: level = QLatin1String(" [NORMAL] ["); break;
+    case LOG_WARNING: level = QLatin1String(" [WARNING] ["); break;
+    case LOG_ERROR: level = QLatin1String(" [ERROR] ["); break;
+    default: {
+        QString strText;
+        strText.reserve(strMsg.size());
+        AppendWithoutBreaks(strText, strMsg);
+        return strText;
     }
-    const QString strTime = QDateTime::currentDateTime().toString("yyyy-MM-dd HH:mm:ss zzz");
-    // One pass over the template, so a '%' in the tag or the time is never substituted again.
-    return QString::fromLatin1(pTemplate).arg(strTag, strTime, strText);
+    }
+    // " [LEVEL] [tag] [time] message\n", built piece by piece into one allocation.
+    QString strLine;
+    strLine.reserve(level.size() + strTag.size() + 3 + TimeText::kLength + 2 + strMsg.size() + 1);
+    strLine.append(level);
+    strLine.append(strTag);
+    strLine.append(QLatin1String("] ["));
+    strLine.append(QLatin1String(t_time.Now(), TimeText::kLength));
+    strLine.append(QLatin1String("] "));
+    AppendWithoutBreaks(strLine, strMsg);
+    strLine.append(QLatin1Char('\n'));
+    return strLine;
 }
 
 void LightWeightLog::writeLog(const QString &strMsg, const QString &strTag, int nLevel)
 {
     if (!m_bEnabled)
         return;
-    emit writeLogSig(FormatLine(strMsg, strTag, nLevel));
+    QString strLine = FormatLine(strMsg, strTag, nLevel);
+    emit writeLogSig(strLine);
+    if (m_pQueue)
+        m_pQueue->Push(std::move(strLine));
 }
 
 void LightWeightLog::Flush()
 {
     if (WriteLogThread *pWriter = WriteLogThread::ExistingInstance())
         pWriter->FlushAndWait();
+    LogEcho::GetInstance()->Flush();
 }

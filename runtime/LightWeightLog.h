@@ -3,6 +3,10 @@
 #include <QObject>
 #include <QString>
 
+#include <memory>
+
+class LogLineQueue;
+
 // Levels every log call passes.
 enum LogLevel { LOG_NORMAL = 0, LOG_WARNING = 1, LOG_ERROR = 2 };
 
@@ -19,6 +23,7 @@ public:
 
     // Reads "Enable/PrintLogEn" from the "ClientCfg.ini" of the given application directory.
     explicit LightWeightLog(const QString &strAppDir, QObject *parent = nullptr);
+    ~LightWeightLog() override;
 
     void writeLog(const QString &strMsg, const QString &strTag, int nLevel);
     bool IsEnabled() const { return m_bEnabled; }
@@ -30,10 +35,13 @@ public:
     static void Flush();
 
 signals:
+    // Every line as it is handed to the writer, on the caller's thread (for observers; the writer takes its
+    // lines from its queue, not through this signal).
     void writeLogSig(QString strLog);
 
 private:
     bool m_bEnabled;
+    std::shared_ptr<LogLineQueue> m_pQueue;
 };
 
 // Shorthand used throughout the system: LOGN(msg, tag), LOGW, LOGE.

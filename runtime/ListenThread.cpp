@@ -1,6 +1,8 @@
 #include "runtime/ListenThread.h"
 
+#include "runtime/FixedText.h"
 #include "runtime/LightWeightLog.h"
+#include "runtime/MainThreadObject.h"
 #include "runtime/SecretMask.h"
 
 #include <QCoreApplication>
@@ -40,7 +42,8 @@ void ListenThread::Stop()
 {
     if (m_pThread && m_pThread->isRunning()) {
         m_pThread->quit();
-        m_pThread->wait();
+        // The link may be waiting for the logout of a host's disconnection, which may wait for the GUI thread.
+        MainThreadObject::ServeWhile([this] { m_pThread->wait(); });
     }
 }
 
@@ -49,7 +52,9 @@ void ListenThread::onReadyRead()
     m_frame.Append(m_pSocket->readAll());
     QByteArray payload;
     while (m_frame.TakeMessage(payload)) {
-        const QString strMsg = QString::fromUtf8(payload);
+        // Nothing past what the dispatcher reads is kept or logged, so a huge frame costs no more than its cut.
+        const QString strMsg = QString::fromUtf8(FixedText::CutUtf8(payload, HostLinkFrame::kMaxTextBytes));
+        payload.clear();
         emit recvMsgSig(strMsg);
         LOGN(SecretMask::Mask(strMsg), "ListenThread::onReadyRead");
     }

@@ -25,7 +25,7 @@ public:
     bool IsConnected() const { return m_bConnected; }
     // Starts the link thread; called once the receivers are connected, so no message arrives before them.
     void Start();
-    // Ends the link thread (after the event loop is over).
+    // Ends the link thread (after the event loop is over); the GUI thread keeps serving hand-offs meanwhile.
     void Stop();
 
 signals:

@@ -3,6 +3,10 @@
 #include "runtime/HandOffSync.h"
 
 #include <QCoreApplication>
+#include <QThread>
+
+#include <atomic>
+#include <thread>
 
 MainThreadObject *MainThreadObject::GetInstance()
 {
@@ -26,4 +30,24 @@ void MainThreadObject::RegisterMetaTypes()
 void MainThreadObject::onReturnToMainThread(std::function<void(void)> callback)
 {
     callback();
+}
+
+void MainThreadObject::ServeWhile(const std::function<void()> &fnWait)
+{
+    QCoreApplication *pApp = QCoreApplication::instance();
+    if (!pApp || QThread::currentThread() != pApp->thread()) {
+        fnWait();
+        return;
+    }
+    // The application's event loop may be over (or asked to quit): events are processed here directly.
+    std::atomic<bool> bDone{false};
+    MainThreadObject *pWake = GetInstance();
+    std::thread waiter([&] {
+        fnWait();
+        bDone = true;
+        QMetaObject::invokeMethod(pWake, [] {}, Qt::QueuedConnection);
+    });
+    while (!bDone)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    waiter.join();
 }

@@ -19,6 +19,11 @@ public:
     // Registers the hand-off function type under the names the queued connections use.
     static void RegisterMetaTypes();
 
+    // For the GUI thread's waits at the end: runs fnWait on a helper thread while the calling GUI thread goes on
+    // running hand-off functions (and its other events), and returns once fnWait has returned. Called on another
+    // thread, it just runs fnWait.
+    static void ServeWhile(const std::function<void()> &fnWait);
+
 public slots:
     void onReturnToMainThread(std::function<void(void)> callback);
 };

@@ -4,6 +4,14 @@
 
 QString SecretMask::Mask(const QString &strText)
 {
+    // Most texts name no secret key: a plain search spares them the two expressions below.
+    static const QLatin1String keys[] = {QLatin1String("\"Password\""), QLatin1String("\"tcsToken\""),
+                                         QLatin1String("\"AppSecret\""), QLatin1String("\"AppKey\"")};
+    bool bAnyKey = false;
+    for (const QLatin1String &key : keys)
+        bAnyKey = bAnyKey || strText.contains(key);
+    if (!bAnyKey)
+        return strText;
     // JSON members: "Key" : "value" (escaped quotes inside the value included), or a bare scalar value.
     static const QRegularExpression jsonString(
         "(\"(?:Password|tcsToken|AppSecret|AppKey)\"\\s*:\\s*)\"(?:[^\"\\\\]|\\\\.)*\"?");

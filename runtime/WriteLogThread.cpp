@@ -1,17 +1,23 @@
 #include "runtime/WriteLogThread.h"
 
+#include "runtime/LogEcho.h"
+#include "runtime/LogLineQueue.h"
+
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDebug>
 #include <QDir>
 #include <QFileInfo>
 #include <QThread>
+#include <QTimer>
 
 #include <mutex>
 
 namespace {
 std::mutex g_instanceMutex;
 WriteLogThread *g_pInstance = nullptr;
+// A batch this large says the callers are ahead: look again at once rather than after kBatchMs.
+constexpr size_t kBusyBatch = 4096;
 }
 
 WriteLogThread *WriteLogThread::GetInstance(const QString &strAppDir)
@@ -41,6 +47,11 @@ WriteLogThread::WriteLogThread(const QString &strAppDir)
     qDebug() << "m_strLogPath" << m_strLogPath;
     QDir().mkpath(m_strLogPath);
     PruneFolder();
+    m_pQueue = std::make_shared<LogLineQueue>(
+        [this] { QMetaObject::invokeMethod(this, &WriteLogThread::onDrain, Qt::QueuedConnection); });
+    m_pDrainTimer = new QTimer(this);
+    m_pDrainTimer->setSingleShot(true);
+    connect(m_pDrainTimer, &QTimer::timeout, this, &WriteLogThread::onDrain);
     // The thread is owned here rather than parented, so it never moves to itself and is joined before it is freed.
     m_pThread = std::make_unique<QThread>();
     moveToThread(m_pThread.get());
@@ -49,6 +60,7 @@ WriteLogThread::WriteLogThread(const QString &strAppDir)
 
 WriteLogThread::~WriteLogThread()
 {
+    m_pQueue->Close();
     if (m_pThread && m_pThread->isRunning()) {
         FlushAndWait();
         m_pThread->quit();
@@ -69,8 +81,28 @@ void WriteLogThread::FlushAndWait()
 
 void WriteLogThread::onFlush()
 {
+    // Everything queued so far, however many batches that takes.
+    for (;;) {
+        m_pQueue->TakeAll(m_batch);
+        if (m_batch.empty())
+            break;
+        WriteLines(m_batch);
+        m_batch.clear();
+    }
+    m_pDrainTimer->stop();
     if (m_file.isOpen())
         m_file.flush();
+}
+
+void WriteLogThread::onDrain()
+{
+    m_pQueue->TakeAll(m_batch);
+    if (m_batch.empty())
+        return; // idle: the next line wakes the writer
+    const size_t nLines = m_batch.size();
+    WriteLines(m_batch);
+    m_batch.clear();
+    m_pDrainTimer->start(nLines >= kBusyBatch ? 0 : kBatchMs);
 }
 
 void WriteLogThread::PruneFolder()
@@ -94,19 +126,60 @@ void WriteLogThread::OpenNewFile()
     for (int n = 1; QFileInfo::exists(strName); ++n)
         strName = QString("%1_%2.log").arg(strBase).arg(n);
     m_file.setFileName(strName);
-    m_file.open(QIODevice::ReadWrite | QIODevice::Append);
+    // Unbuffered: each batch is one write of its own.
+    if (m_file.open(QIODevice::ReadWrite | QIODevice::Append | QIODevice::Unbuffered))
+        m_nFileSize = m_file.size();
 }
 
 void WriteLogThread::writeLog(QString strLog)
 {
-    if (!m_file.isOpen()) {
-        OpenNewFile();
-    } else if (m_file.size() > kMaxFileSize) {
-        m_file.close();
-        PruneFolder();
-        OpenNewFile();
+    // Lines already queued by the callers come first.
+    onFlush();
+    WriteLines({strLog});
+}
+
+void WriteLogThread::WriteLines(const std::vector<QString> &lines)
+{
+    QByteArray bytes;
+    // The copy on standard error ends every line with a line end; only a batch with a line that lacks one
+    // needs a text of its own.
+    QByteArray echo;
+    bool bOwnEcho = false;
+    int nFileStart = 0;        // where the part of bytes that goes to the current file begins
+    auto writeFilePart = [&] {
+        if (m_file.isOpen() && bytes.size() > nFileStart)
+            m_file.write(bytes.constData() + nFileStart, bytes.size() - nFileStart);
+        nFileStart = bytes.size();
+    };
+    for (const QString &strLine : lines) {
+        // The size test comes before the line, so a file ends at most one line past the limit.
+        if (!m_file.isOpen()) {
+            writeFilePart();
+            OpenNewFile();
+        } else if (m_nFileSize > kMaxFileSize) {
+            writeFilePart();
+            m_file.close();
+            PruneFolder();
+            OpenNewFile();
+        }
+        const QByteArray line = strLine.toLocal8Bit();
+        if (!m_file.isOpen()) {
+            // Lost, like the file; the next line tries a new one.
+            nFileStart = bytes.size() + line.size();
+        } else {
+            m_nFileSize += line.size();
+        }
+        if (!bOwnEcho && !line.endsWith('\n')) {
+            bOwnEcho = true;
+            echo = bytes;
+        }
+        bytes += line;
+        if (bOwnEcho) {
+            echo += line;
+            if (!line.endsWith('\n'))
+                echo += '\n';
+        }
     }
-    if (m_file.isOpen())
-        m_file.write(strLog.toLocal8Bit());
-    qDebug().noquote() << (strLog.endsWith('\n') ? strLog.chopped(1) : strLog);
+    writeFilePart();
+    LogEcho::GetInstance()->Append(bOwnEcho ? echo : bytes);
 }

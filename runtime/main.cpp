@@ -77,11 +77,12 @@ int main(int argc, char *argv[])
 
     const int nResult = app.exec();
 
-    // Nothing may use an object after it is gone: first the request thread and the device library's threads
-    // end, then the link, then the data centre goes, and last the log is flushed.
+    // Nothing may use an object after it is gone, and the GUI thread keeps running route-1 calls while it waits:
+    // first the link ends (it may be waiting for the logout of the host's disconnection), then the request
+    // thread, then the device library's threads, then the data centre goes, and last the log is flushed.
+    pListen->Stop();
     pManage->StopThread();
     CQZConnect::GetInstance()->Cleanup();
-    pListen->Stop();
     pListen.reset();
     CDataCenter::ReleaseInstance();
     styleFile.close();

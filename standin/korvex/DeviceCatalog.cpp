@@ -75,6 +75,61 @@ bool ReadProfile(const Json::Value &entry, const char *pKey, StreamProfile &prof
     return true;
 }
 
+bool ParseEvent(const Json::Value &item, KorvexTimedEvent &ev, std::string &strError)
+{
+    if (!item.isObject() || !item["AfterLoginMs"].isInt() || item["AfterLoginMs"].asInt() < 0) {
+        strError = "needs \"AfterLoginMs\": a whole number of 0 or more";
+        return false;
+    }
+    ev.nAfterLoginMs = item["AfterLoginMs"].asInt();
+    const Json::Value &alarm = item["Alarm"];
+    const Json::Value &cut = item["Cut"];
+    if (alarm.isNull() == cut.isNull()) {
+        strError = "must hold either \"Alarm\" or \"Cut\"";
+        return false;
+    }
+    if (!cut.isNull()) {
+        if (!cut.isBool() || !cut.asBool()) {
+            strError = "\"Cut\" must be true";
+            return false;
+        }
+        ev.bCut = true;
+        return true;
+    }
+    if (!alarm.isObject() || !alarm["Channel"].isInt() || !alarm["Code"].isInt() || !alarm["Status"].isInt() ||
+        (!alarm["Kind"].isNull() && !alarm["Kind"].isInt())) {
+        strError = "\"Alarm\" must be {\"Channel\", \"Code\", \"Status\"} of whole numbers (and \"Kind\")";
+        return false;
+    }
+    ev.nChannel = alarm["Channel"].asInt();
+    ev.nCode = alarm["Code"].asInt();
+    ev.nStatus = alarm["Status"].asInt();
+    ev.nKind = alarm["Kind"].isNull() ? 1 : alarm["Kind"].asInt();
+    return true;
+}
+
+bool ParseEvents(const Json::Value &entry, std::vector<KorvexTimedEvent> &events, std::string &strError)
+{
+    const Json::Value &list = entry["Events"];
+    if (list.isNull())
+        return true;
+    if (!list.isArray()) {
+        strError = "\"Events\" must be an array";
+        return false;
+    }
+    std::vector<KorvexTimedEvent> parsed;
+    for (Json::ArrayIndex i = 0; i < list.size(); ++i) {
+        KorvexTimedEvent ev;
+        if (!ParseEvent(list[i], ev, strError)) {
+            strError = "\"Events\"[" + std::to_string(i) + "] " + strError;
+            return false;
+        }
+        parsed.push_back(ev);
+    }
+    events = std::move(parsed);
+    return true;
+}
+
 bool ParseEntry(const Json::Value &entry, KorvexDevice &dev, std::string &strError)
 {
     if (!entry.isObject()) {
@@ -103,7 +158,8 @@ bool ParseEntry(const Json::Value &entry, KorvexDevice &dev, std::string &strErr
         strError = "bad channel counts";
         return false;
     }
-    if (!DeviceSettings::Parse(entry, dev.ChannelCount(), dev.settings, strError))
+    if (!DeviceSettings::Parse(entry, dev.ChannelCount(), dev.settings, strError) ||
+        !ParseEvents(entry, dev.events, strError))
         return false;
     if (!entry["Date"].isNull()) {
         if (!entry["Date"].isString() ||

@@ -20,6 +20,18 @@ struct StreamProfile
     int nFrameRate = 25;
 };
 
+// An event of a device entry's "Events", timed from each successful login of the device: an alarm to the message
+// callback (when the login listens for alarms) or a cut of the login (disconnect callback).
+struct KorvexTimedEvent
+{
+    int nAfterLoginMs = 0;
+    bool bCut = false;
+    int32_t nChannel = 0;   // the alarm record
+    int32_t nCode = 0;
+    int32_t nStatus = 0;
+    int32_t nKind = 1;      // the message kind
+};
+
 // One simulated device, as a device entry of KORVEX_DEVICES gives it (or the built-in one).
 struct KorvexDevice
 {
@@ -44,6 +56,7 @@ struct KorvexDevice
     std::string strCloudError;      // text of a ZDK_ERR_CLOUD failure
     std::map<std::tuple<int, int, int>, int32_t> queries;  // value query answers
     DeviceSettings settings;        // configuration, abilities, two-lens zoom, firmware versions
+    std::vector<KorvexTimedEvent> events;
     Json::Value raw;                // the whole entry, for keys read elsewhere
 
     int ChannelCount() const { return nChannelCountA + nChannelCountB; }
@@ -62,6 +75,8 @@ struct KorvexDevice
 //   "Query": [{"Input": [a, b, c], "Value": v}]          answers of the value query
 //   "Abilities", "ChannelAbilities", "EncodeFormats", "TwoLens", "NewVersions", "UpgradeFails", "DeviceTalk"
 //                                                         configuration, abilities and upgrades (DeviceSettings.h)
+//   "Events": [{"AfterLoginMs": ms, "Alarm": {"Channel", "Code", "Status", "Kind" (default 1)}},
+//              {"AfterLoginMs": ms, "Cut": true}, ...]     timed after each login of the device
 // The first entry that matches a login's address and port (or serial number) answers it.
 class DeviceCatalog
 {

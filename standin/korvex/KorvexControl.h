@@ -42,6 +42,7 @@ void SetDownloadSpeed(double dSpeed);
 bool CutLogin(int32_t lLogin);
 // Sends an alarm message to the message callback, on a library thread, when the login listens for alarms.
 bool RaiseAlarm(int32_t lLogin, int32_t nChannel, int32_t nEvent, int32_t nStatus, int32_t nKind = 1);
+// From outside the process, a device entry's "Events" raise both at given times after each login (DeviceCatalog.h).
 
 // Open logins and open stream handles (live, playback, download), and threads of the library that run.
 int OpenLogins();

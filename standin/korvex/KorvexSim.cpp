@@ -289,7 +289,33 @@ int32_t KorvexSim::Login(const char *pAddress, int32_t nPort, const char *pUser,
     login->nHandle = NextHandle();
     login->device = device;
     m_logins[login->nHandle] = login;
+    ScheduleEvents(login);
     return login->nHandle;
+}
+
+void KorvexSim::ScheduleEvents(const std::shared_ptr<LoginState> &login)
+{
+    const auto loginTime = SimStream::Now();
+    const int32_t lLogin = login->nHandle;
+    // A logout forgets the login's events, so those not due by then never run.
+    for (const KorvexTimedEvent &ev : login->device->events) {
+        const auto at = loginTime + std::chrono::milliseconds(ev.nAfterLoginMs);
+        if (ev.bCut) {
+            m_events.PostAt(lLogin, at, [this, lLogin] {
+                bool bCut = false;
+                {
+                    std::lock_guard<std::mutex> lock(m_mutex);
+                    bCut = MarkCut(lLogin);
+                }
+                if (bCut)
+                    DeliverDisconnect(lLogin);
+            });
+        } else {
+            m_events.PostAt(lLogin, at, [this, lLogin, ev] {
+                DeliverAlarm(lLogin, ev.nChannel, ev.nCode, ev.nStatus, ev.nKind);
+            });
+        }
+    }
 }
 
 int32_t KorvexSim::AlarmListen(int32_t lLogin, bool bListen)
@@ -608,9 +634,8 @@ void KorvexSim::SetDownloadSpeed(double dSpeed)
     m_dDownloadSpeed = dSpeed < 0 ? 0 : dSpeed;
 }
 
-bool KorvexSim::CutLogin(int32_t lLogin)
+bool KorvexSim::MarkCut(int32_t lLogin)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
     auto it = m_logins.find(lLogin);
     if (it == m_logins.end() || it->second->bCut)
         return false;
@@ -618,19 +643,58 @@ bool KorvexSim::CutLogin(int32_t lLogin)
     for (auto &entry : m_streams)
         if (entry.second->Login() == lLogin)
             entry.second->Break();
-    const std::string strIP = it->second->device->strIP;
-    const int32_t nPort = it->second->device->nPort;
-    m_events.Post(lLogin, [this, lLogin, strIP, nPort] {
-        ZDK_fDisConnect cb = nullptr;
-        void *pUser = nullptr;
-        {
-            std::lock_guard<std::mutex> guard(m_mutex);
-            cb = m_cbDisConnect;
-            pUser = m_pDisConnectUser;
-        }
-        if (cb)
-            cb(lLogin, strIP.c_str(), nPort, pUser);
-    });
+    return true;
+}
+
+void KorvexSim::DeliverDisconnect(int32_t lLogin)
+{
+    ZDK_fDisConnect cb = nullptr;
+    void *pUser = nullptr;
+    std::shared_ptr<const KorvexDevice> device;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        auto it = m_logins.find(lLogin);
+        if (it == m_logins.end())
+            return;
+        device = it->second->device;
+        cb = m_cbDisConnect;
+        pUser = m_pDisConnectUser;
+    }
+    if (cb)
+        cb(lLogin, device->strIP.c_str(), device->nPort, pUser);
+}
+
+void KorvexSim::DeliverAlarm(int32_t lLogin, int32_t nChannel, int32_t nEvent, int32_t nStatus, int32_t nKind)
+{
+    ZDK_fMessCallBack cb = nullptr;
+    void *pUser = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        auto it = m_logins.find(lLogin);
+        if (it == m_logins.end() || it->second->bCut || !it->second->bListening)
+            return;
+        cb = m_cbMessage;
+        pUser = m_pMessageUser;
+    }
+    if (!cb)
+        return;
+    ZDK_AlarmInfo alarm{};
+    alarm.nChannel = nChannel;
+    alarm.nEvent = nEvent;
+    alarm.nStatus = nStatus;
+    const time_t t = std::time(nullptr);
+    struct tm local;
+    localtime_r(&t, &local);
+    std::strftime(alarm.sTime, sizeof alarm.sTime, "%Y-%m-%d %H:%M:%S", &local);
+    cb(lLogin, reinterpret_cast<const char *>(&alarm), sizeof alarm, pUser, nKind);
+}
+
+bool KorvexSim::CutLogin(int32_t lLogin)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!MarkCut(lLogin))
+        return false;
+    m_events.Post(lLogin, [this, lLogin] { DeliverDisconnect(lLogin); });
     return true;
 }
 
@@ -640,24 +704,8 @@ bool KorvexSim::RaiseAlarm(int32_t lLogin, int32_t nChannel, int32_t nEvent, int
     auto it = m_logins.find(lLogin);
     if (it == m_logins.end() || it->second->bCut || !it->second->bListening || !m_cbMessage)
         return false;
-    ZDK_AlarmInfo alarm{};
-    alarm.nChannel = nChannel;
-    alarm.nEvent = nEvent;
-    alarm.nStatus = nStatus;
-    const time_t t = std::time(nullptr);
-    struct tm local;
-    localtime_r(&t, &local);
-    std::strftime(alarm.sTime, sizeof alarm.sTime, "%Y-%m-%d %H:%M:%S", &local);
-    m_events.Post(lLogin, [this, lLogin, alarm, nKind] {
-        ZDK_fMessCallBack cb = nullptr;
-        void *pUser = nullptr;
-        {
-            std::lock_guard<std::mutex> guard(m_mutex);
-            cb = m_cbMessage;
-            pUser = m_pMessageUser;
-        }
-        if (cb)
-            cb(lLogin, reinterpret_cast<const char *>(&alarm), sizeof alarm, pUser, nKind);
+    m_events.Post(lLogin, [this, lLogin, nChannel, nEvent, nStatus, nKind] {
+        DeliverAlarm(lLogin, nChannel, nEvent, nStatus, nKind);
     });
     return true;
 }

@@ -117,6 +117,15 @@ private:
     // Stops the streams (m_mutex not held) and keeps threads that cannot be joined yet.
     void StopStreams(const std::vector<std::shared_ptr<SimStream>> &streams);
     static bool ValidSpan(int64_t nBegin, int64_t nEnd);
+    // m_mutex held: the timed events of the login's device, counted from now.
+    void ScheduleEvents(const std::shared_ptr<LoginState> &login);
+    // m_mutex held: marks the login cut and breaks its streams; false when there is no such login or it was cut
+    // already.
+    bool MarkCut(int32_t lLogin);
+    // On the event thread: the disconnect callback; the message callback with an alarm record, when the login
+    // is still open and listens.
+    void DeliverDisconnect(int32_t lLogin);
+    void DeliverAlarm(int32_t lLogin, int32_t nChannel, int32_t nEvent, int32_t nStatus, int32_t nKind);
 
     std::mutex m_mutex;
     bool m_bInitialised = false;

@@ -1,6 +1,8 @@
 #include "standin/korvex/SimStream.h"
 
+#include <map>
 #include <set>
+#include <vector>
 
 namespace {
 thread_local bool t_bLibraryThread = false;
@@ -17,13 +19,31 @@ struct ClockState
     SimStream::Clock::duration offset{0};       // else: ahead of the steady clock by what a hold added
     int nParked = 0;
     std::set<SimStream *> heldWaits;
+    std::mutex listenerMutex;
+    std::map<int, std::function<void()>> listeners;
+    int nNextListener = 1;
 };
 
+// Never destroyed: the library's own static state stops its threads at the process's end and still uses it.
 ClockState &TheClock()
 {
-    static ClockState s_clock;
-    return s_clock;
+    static ClockState *s_pClock = new ClockState();
+    return *s_pClock;
 }
+
+void TellListeners()
+{
+    ClockState &c = TheClock();
+    std::vector<std::function<void()>> listeners;
+    {
+        std::lock_guard<std::mutex> lock(c.listenerMutex);
+        for (const auto &entry : c.listeners)
+            listeners.push_back(entry.second);
+    }
+    for (const auto &fn : listeners)
+        fn();
+}
+
 } // namespace
 
 SimStream::SimStream(Kind eKind, int32_t nHandle, int32_t nLogin)
@@ -93,6 +113,7 @@ void SimStream::AdvanceClock(std::chrono::microseconds step)
         }
     }
     c.cv.notify_all();
+    TellListeners();
 }
 
 void SimStream::ReleaseClock()
@@ -110,6 +131,31 @@ void SimStream::ReleaseClock()
         c.heldWaits.clear();
     }
     c.cv.notify_all();
+    TellListeners();
+}
+
+SimStream::Clock::time_point SimStream::SteadyTime(Clock::time_point tp, bool &bHeld)
+{
+    ClockState &c = TheClock();
+    std::lock_guard<std::mutex> lock(c.mutex);
+    bHeld = c.bHeld;
+    return tp - c.offset;
+}
+
+int SimStream::AddClockListener(std::function<void()> fn)
+{
+    ClockState &c = TheClock();
+    std::lock_guard<std::mutex> lock(c.listenerMutex);
+    const int nListener = c.nNextListener++;
+    c.listeners[nListener] = std::move(fn);
+    return nListener;
+}
+
+void SimStream::RemoveClockListener(int nListener)
+{
+    ClockState &c = TheClock();
+    std::lock_guard<std::mutex> lock(c.listenerMutex);
+    c.listeners.erase(nListener);
 }
 
 void SimStream::Park()

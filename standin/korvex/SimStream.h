@@ -4,6 +4,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -53,6 +54,12 @@ public:
     static void Park();
     static void Unpark();
     static bool WaitForIdle(int nTimeoutMs);
+    // A time of the library's clock as a time of the steady clock to wait for; bHeld tells that the clock is
+    // held, when no steady time brings it nearer.
+    static Clock::time_point SteadyTime(Clock::time_point tp, bool &bHeld);
+    // Called (outside the clock's lock) whenever the held clock moves or is let go; a number to remove it by.
+    static int AddClockListener(std::function<void()> fn);
+    static void RemoveClockListener(int nListener);
 
 protected:
     virtual void Run() = 0;

@@ -1,6 +1,7 @@
 // The gdi32 calls of platform/winapi.h over the native surfaces.
 
 #include "platform/winapi.h"
+#include "standin/windows/BrowserWindows.h"
 #include "standin/windows/GdiObjects.h"
 #include "standin/windows/NativeSurface.h"
 
@@ -10,7 +11,13 @@ HDC GetWindowDC(HWND hWnd)
     return pSurface ? GdiObjects::CreateSurfaceDC(hWnd, std::move(pSurface)) : nullptr;
 }
 
-int ReleaseDC(HWND hWnd, HDC hDC) { return GdiObjects::ReleaseDC(hWnd, hDC); }
+int ReleaseDC(HWND hWnd, HDC hDC)
+{
+    // The screen's context (GetDC with no window) is the window tree's.
+    if (!hWnd && BrowserWindows::Instance().ReleaseScreenDC(hDC))
+        return 1;
+    return GdiObjects::ReleaseDC(hWnd, hDC);
+}
 
 HPEN CreatePen(int nStyle, int nWidth, COLORREF crColor) { return GdiObjects::CreatePen(nStyle, nWidth, crColor); }
 

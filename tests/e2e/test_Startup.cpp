@@ -1,13 +1,23 @@
 // The built program driven through tools/plugin-host, as the browser's host drives it.
 
+#include "runtime/HostLinkFrame.h"
+
+#include <QCoreApplication>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QLocalServer>
+#include <QLocalSocket>
 #include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -165,4 +175,83 @@ TEST(Startup, FailedConnectionEndsTheProcessWithAFailure)
     EXPECT_NE(program.exitCode(), 0);
     EXPECT_TRUE(app.Log().contains("[ERROR] [ListenThread::ListenThread]"));
     EXPECT_TRUE(app.Log().contains("can't connect to plugin server,serverName:quorrin-no-such-server"));
+}
+
+// The host owns the program's standard error. One that never reads it must not hold the program up: the pipe
+// fills, and the program still answers, logs to its files, and ends when the link closes.
+TEST(Startup, KeepsWorkingAndEndsWhenStandardErrorIsNeverRead)
+{
+    AppDir app;
+    QTemporaryDir scratch;
+    const QByteArray fifo = scratch.filePath("stderr").toLocal8Bit();
+    ASSERT_EQ(::mkfifo(fifo.constData(), 0600), 0);
+    // The host's end of the pipe: open, never read.
+    const int nReadEnd = ::open(fifo.constData(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(nReadEnd, 0);
+
+    QLocalServer server;
+    const QString strServer = QString("quorrin-e2e-stderr-%1").arg(QCoreApplication::applicationPid());
+    QLocalServer::removeServer(strServer);
+    ASSERT_TRUE(server.listen(strServer));
+    QProcess program;
+    program.setStandardOutputFile(QProcess::nullDevice());
+    program.setStandardErrorFile(QString::fromLocal8Bit(fifo));
+    program.start(app.Program(), {"7", strServer, "/tmp"});
+    ASSERT_TRUE(server.waitForNewConnection(30000));
+    QLocalSocket *pLink = server.nextPendingConnection();
+
+    // About 1 KiB of log a request: far more than the pipe holds.
+    const int nRequests = 1000;
+    const QString strPad(1000, QChar('~'));
+    for (int i = 0; i < nRequests; ++i)
+        pLink->write(HostLinkFrame::Encode(QString("{\"MainType\":1,\"MsgID\":%1,\"Pad\":\"%2\"}").arg(i).arg(strPad)));
+    pLink->flush();
+    HostLinkFrame frame;
+    QByteArray reply;
+    int nReplies = 0;
+    while (nReplies < nRequests && pLink->waitForReadyRead(30000)) {
+        frame.Append(pLink->readAll());
+        while (frame.TakeMessage(reply))
+            ++nReplies;
+    }
+    EXPECT_EQ(nReplies, nRequests);
+
+    pLink->disconnectFromServer();
+    const bool bEnded = program.waitForFinished(60000);
+    int nInPipe = 0;
+    ::ioctl(nReadEnd, FIONREAD, &nInPipe);
+    const int nPipeSize = ::fcntl(nReadEnd, F_GETPIPE_SZ);
+    ::close(nReadEnd);
+    if (!bEnded) {
+        program.kill();
+        program.waitForFinished();
+    }
+    ASSERT_TRUE(bEnded) << "the program hung with its standard error full";
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(program.exitCode(), 0);
+    // The copy did reach standard error and filled the pipe.
+    EXPECT_GE(nInPipe, nPipeSize - 4096);
+    const QByteArray log = app.Log();
+    EXPECT_EQ(log.count("RecvWeb msg="), nRequests);
+    EXPECT_TRUE(log.contains("logout nSessionID=7"));
+}
+
+// A request far beyond what the dispatcher reads is logged only as far as it is read, by the link and by the
+// dispatcher.
+TEST(Startup, AHugeRequestIsLoggedOnlyAsFarAsItIsRead)
+{
+    AppDir app;
+    const int nFill = 1024 * 1024;
+    const QByteArray head = "{\"MainType\":1,\"MsgID\":\"";
+    const QByteArray request = head + QByteArray(nFill, '~') + "\"}";
+    const HostRun run = RunHost(app, {"4", "{server}", "/tmp"}, request + "\n");
+    EXPECT_EQ(run.nExitCode, 0) << run.errors.right(2000).constData();
+    // Cut to 65535 bytes the request no longer parses: no reply.
+    EXPECT_TRUE(run.messages.isEmpty());
+    const QByteArray log = app.Log();
+    const QByteArray cut = head + QByteArray(65535 - head.size(), '~');
+    EXPECT_EQ(log.count('~'), 2 * (65535 - head.size()));
+    EXPECT_EQ(log.count("RecvWeb msg=" + cut + "\n"), 1);
+    EXPECT_EQ(log.count("ListenThread::onReadyRead"), 1);
+    EXPECT_EQ(log.count(cut + "\n"), 2);
 }

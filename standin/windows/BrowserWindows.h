@@ -1,0 +1,152 @@
+#pragma once
+
+#include "platform/winapi.h"
+
+#include <QByteArray>
+#include <QMargins>
+#include <QPoint>
+#include <QPointer>
+#include <QRect>
+#include <QString>
+
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+class ForeignParentWindow;
+class QWidget;
+
+// The simulated window tree behind the user32 calls of platform/winapi.h: the browser's (foreign) windows with
+// class, title, parent, owner, children in z-order, style, window and client rectangles and visibility, the
+// foreground window, and the plug-in's own windows, which are real Qt widgets with a native handle: their
+// parent, owner, style and order are recorded here, their geometry and visibility are the widget's.
+//
+// A foreign window's rectangle is kept relative to its parent's client origin (the screen for a top-level
+// window), so moving a window moves everything inside it. Relations follow Windows: a child window has no
+// owner; GWLP_HWNDPARENT sets the owner and reads the parent of a window that has one, else the owner.
+// Destroying a window destroys its children and the windows it owns; the plug-in windows among them first get
+// WM_DESTROY as a native event, and those that moved themselves out from under the window survive.
+//
+// Widgets are looked up on the GUI thread only; there every call may be made.
+class BrowserWindows
+{
+public:
+    static BrowserWindows &Instance();
+
+    // The tree of the JSON file named by QUORRIN_BROWSER, or the default tree; the Windows version, the screen's
+    // DPI and the call counts back to their start. Plug-in windows lose their places in the tree.
+    void Reset();
+    bool LoadTree(const QByteArray &json, QString *pError);
+    HWND WindowById(const QString &strId) const;
+
+    // Changes of the browser (control).
+    HWND AddWindow(HWND hParent, const QString &strClass, const QString &strTitle, const QRect &rcWindow,
+                   const QMargins &frame, bool bVisible);
+    bool SetTitle(HWND hWnd, const QString &strTitle);
+    bool SetForeground(HWND hWnd);
+    bool MoveWindow(HWND hWnd, const QPoint &pos);
+    bool ResizeWindow(HWND hWnd, const QSize &size);
+    bool SetVisible(HWND hWnd, bool bVisible);
+    bool Destroy(HWND hWnd);
+    bool MoveInto(HWND hWnd, HWND hNewParent);
+    void SetWindowsVersion(int nVersion);
+    void SetScreenDpi(int nDpi);
+
+    // What the tree holds (control).
+    QRect ClientRectOnScreen(HWND hWnd);
+    HWND ParentOf(HWND hWnd);
+    HWND OwnerOf(HWND hWnd);
+    std::vector<HWND> Children(HWND hParent);   // top of the z-order first; null: the top-level windows
+    int Calls(const std::string &strName) const;
+    int AttachedInputs() const;
+    int ForeignParents(HWND hWnd) const;        // wrappers alive for the handle; null: all
+    int ForeignParentsFreedWhileParenting() const;
+
+    // The user32 calls.
+    void Count(const char *pName);
+    bool IsWindow(HWND hWnd);
+    bool ClassName(HWND hWnd, QString &strClass);
+    bool Title(HWND hWnd, QString &strTitle);
+    HWND Relative(HWND hWnd, UINT uCmd);
+    HWND Parent(HWND hWnd);
+    HWND SetParent(HWND hWnd, HWND hNewParent, bool &bOk);
+    LONG_PTR GetLong(HWND hWnd, int nIndex, bool &bOk);
+    LONG_PTR SetLong(HWND hWnd, int nIndex, LONG_PTR nValue, bool &bOk);
+    bool SetPos(HWND hWnd, HWND hInsertAfter, int x, int y, int cx, int cy, UINT uFlags);
+    bool BringToTop(HWND hWnd);
+    bool ClientOrigin(HWND hWnd, QPoint &origin);   // null: the screen
+    bool WindowRect(HWND hWnd, QRect &rect);
+    bool ClientSize(HWND hWnd, QSize &size);
+    bool IsVisible(HWND hWnd);
+    bool Invalidate(HWND hWnd);
+    HWND Foreground();
+    bool SetForegroundWindow(HWND hWnd);
+    HWND Desktop() const;
+    DWORD ThreadOf(HWND hWnd, DWORD *pProcessId);
+    bool AttachInput(DWORD nFrom, DWORD nTo, bool bAttach);
+    HDC ScreenDC();
+    bool ReleaseScreenDC(HDC hDC);
+    int DeviceCaps(HDC hDC, int nIndex);
+    int WindowsVersion() const;
+
+    // The foreign-window stand-ins (ForeignParentWindow).
+    ForeignParentWindow *MakeForeignParent(HWND hWnd);
+    void ForeignParentGone(ForeignParentWindow *pWindow, bool bParentedSomething);
+    void ChildParented(HWND hChild, HWND hParent);
+    void ChildUnparented(HWND hChild, HWND hParent);
+
+private:
+    struct Node
+    {
+        HWND hWnd = nullptr;
+        bool bForeign = true;
+        QString strId;
+        QString strClass;
+        QString strTitle;
+        HWND hParent = nullptr;
+        HWND hOwner = nullptr;
+        std::vector<HWND> children;     // top of the z-order first
+        LONG_PTR nStyle = 0;
+        QRect rcWindow;                 // foreign: relative to the parent's client origin
+        QMargins frame;                 // foreign: window rectangle less client rectangle
+        bool bVisible = true;           // foreign only
+        QPointer<QWidget> pWidget;      // plug-in only
+        DWORD nThreadId = 0;
+    };
+
+    BrowserWindows();
+    void LoadDefault();
+    bool ParseTree(const QByteArray &json, QString *pError);
+    HWND NewHandle();
+    Node *Find(HWND hWnd);
+    Node *PluginNode(HWND hWnd);
+    void Purge();
+    void RemoveNode(HWND hWnd);
+    std::vector<HWND> &SiblingsOf(const Node &node);
+    void Unlink(Node &node);
+    void LinkOnTop(Node &node, HWND hParent);
+    bool IsAncestorOrSelf(HWND hAncestor, HWND hWnd);
+    void Subtree(HWND hWnd, std::vector<HWND> &out);
+    bool UnderAny(HWND hWnd, const std::vector<HWND> &dying);
+    void DestroyNode(HWND hWnd);
+    void SyncForeignParents();
+    // Changes a foreign window under the lock, then brings the foreign parents up to date.
+    template <typename F>
+    bool ChangeForeign(HWND hWnd, F &&change);
+    static QWidget *WidgetWithHandle(HWND hWnd);
+
+    mutable std::recursive_mutex m_mutex;
+    std::map<HWND, Node> m_nodes;
+    std::vector<HWND> m_topLevel;       // the desktop's children, top of the z-order first
+    HWND m_hForeground = nullptr;
+    uintptr_t m_nNextHandle;
+    int m_nWindowsVersion = 0;          // 0: from the environment
+    int m_nScreenDpi = 0;               // 0: 96; -1: no screen context
+    uintptr_t m_nNextScreenDC;
+    std::vector<uintptr_t> m_screenDCs;
+    std::map<std::string, int> m_calls;
+    std::map<std::pair<DWORD, DWORD>, int> m_attachedInputs;
+    std::vector<QPointer<ForeignParentWindow>> m_foreignParents;
+    int m_nFreedWhileParenting = 0;
+};
