@@ -65,15 +65,17 @@ CDecodeChannel::CDecodeChannel(int nPort)
 {
     LOGN(QString("port %1").arg(nPort), "CDecodeChannel::CDecodeChannel");
     if (m_nOemMode == 1 || m_nOemMode == 2)
-        m_pRecordWorker = std::make_unique<CRecordWorker>(nPort);
+        m_pRecordWorker = CRecordWorker::Create(nPort);
 }
 
 CDecodeChannel::~CDecodeChannel()
 {
-    // A recording still running is ended; the worker finishes it before the channel goes.
+    // A recording still running is ended. The worker is given the close's budget to finish it; past that it
+    // finishes on its own thread, with nothing of the channel.
     if (m_bRecording.load())
         StopRecord();
-    m_pRecordWorker.reset();
+    if (m_pRecordWorker)
+        m_pRecordWorker->Close(CRecordWorker::kCloseBudget);
 }
 
 void CDecodeChannel::SetPlayWnd(HWND hWnd) { m_hPlayWnd = hWnd; }
@@ -406,8 +408,16 @@ void CDecodeChannel::FilterDecCallBack(int32_t nStatus, void *pData, void *pUser
 int CDecodeChannel::StartRecord(const char *pPath, int nRecordType)
 {
     LOGN(QString("StartRecord port:%1").arg(m_nPort), "CDecodeChannel::StartRecord");
-    // Nothing plays, or a recording runs (it goes on until its stop).
-    if (m_nPlayState == PLAY_STATE_STOPPED || m_bRecording.load())
+    if (m_nPlayState == PLAY_STATE_STOPPED) {
+        // Nothing plays. A recording left from before play stopped is ended rather than forgotten: with only its
+        // flag cleared it would run on unstoppable and its file never be finished.
+        if (m_bRecording.load())
+            StopRecord();
+        m_bRecording = false;
+        return 0;
+    }
+    // A recording runs: it goes on until its stop.
+    if (m_bRecording.load())
         return 0;
     const QString strPath = QString::fromLocal8Bit(pPath ? pPath : "");
     // The record folder may not exist yet: every missing level is made.

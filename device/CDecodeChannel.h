@@ -46,7 +46,8 @@ typedef void (*DecodeDrawCallBack)(int32_t nStatus, void *pData, HWND hWnd, void
 //
 // Recording: in OEM mode 0 the decode library's recorder writes the file. In OEM modes 1 and 2 a ".h264" or
 // ".h265" name is recorded by the channel itself into an MP4 file (device/CRecordWorker.h, with its own worker
-// thread); any other name goes to the library's recorder too.
+// thread); any other name goes to the library's recorder too. A recording begins with the blocks since the last
+// key frame the channel received: what was on screen when it was started.
 class CDecodeChannel
 {
 public:
@@ -104,8 +105,9 @@ public:
     static void FilterDecCallBack(int32_t nStatus, void *pData, void *pUser);
 
     // Recording, snapshots and conversion. Paths are in the local 8-bit encoding.
-    // Starts recording into pPath with the library's record type (0 blocks, 2 AVI); 0 while stopped, while a
-    // recording runs or its finishing does, or when the recording cannot start.
+    // Starts recording into pPath with the library's record type (0 blocks, 2 AVI); 0 while a recording runs or
+    // its finishing does, or when the recording cannot start. While stopped: 0, and a recording left running is
+    // ended (its file finished) and the recording flag cleared. Never waits for a conversion or a remux.
     int StartRecord(const char *pPath, int nRecordType);
     // Ends the recording; 1 (or the library's result) when it ended, 0 when none ran.
     int StopRecord();
@@ -139,5 +141,6 @@ private:
     enum RecordRoute : int { RECORD_NONE = 0, RECORD_LIBRARY = 1, RECORD_OWN = 2 };
     const int m_nOemMode;
     RecordRoute m_eRecordRoute = RECORD_NONE;
-    std::unique_ptr<CRecordWorker> m_pRecordWorker;
+    // Shared with its worker thread, which may finish a recording after the channel has gone.
+    std::shared_ptr<CRecordWorker> m_pRecordWorker;
 };

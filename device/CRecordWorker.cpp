@@ -1,5 +1,6 @@
 #include "device/CRecordWorker.h"
 
+#include "device/media/CAudioConvert.h"
 #include "device/media/CMp4Writer.h"
 #include "platform/korvex.h"
 #include "runtime/CDataCenter.h"
@@ -71,6 +72,24 @@ QString Stem(const QString &strPath)
     return info.absolutePath() + "/" + info.completeBaseName();
 }
 
+// The G.711 sound that goes beside a segment ("..._000001.h264" -> "..._000001.g711").
+QString SoundOfSegment(const QString &strSegment) { return strSegment.left(strSegment.size() - 5) + ".g711"; }
+
+// Every recorder's worker of the process, so that its end can be waited for after its channel has gone.
+struct WorkerCount
+{
+    std::mutex mutex;
+    std::condition_variable done;
+    int nRunning = 0;
+};
+
+WorkerCount &Workers()
+{
+    // Never destroyed: a worker may end while the process does.
+    static WorkerCount *pWorkers = new WorkerCount;
+    return *pWorkers;
+}
+
 int CodecOfBlock(uint8_t nBlockCodec)
 {
     if (nBlockCodec == StreamBlock::kCodecH265)
@@ -82,26 +101,67 @@ int CodecOfBlock(uint8_t nBlockCodec)
 
 } // namespace
 
+constexpr int64_t CRecordWorker::kRollOverBytes;
 constexpr std::chrono::milliseconds CRecordWorker::kConvertLimit;
 constexpr std::chrono::milliseconds CRecordWorker::kCloseBudget;
 
 CRecordWorker::CRecordWorker(int nPort)
     : m_nPort(nPort)
 {
-    m_thread = std::thread(&CRecordWorker::RecordThreadProc, this);
+}
+
+std::shared_ptr<CRecordWorker> CRecordWorker::Create(int nPort)
+{
+    std::shared_ptr<CRecordWorker> pWorker(new CRecordWorker(nPort));
+    {
+        std::lock_guard<std::mutex> lock(Workers().mutex);
+        ++Workers().nRunning;
+    }
+    pWorker->m_thread = std::thread(&CRecordWorker::RecordThreadProc, pWorker);
+    return pWorker;
 }
 
 CRecordWorker::~CRecordWorker()
 {
-    Stop();
-    {
-        std::lock_guard<std::mutex> lock(m_queueMutex);
-        m_stopAt = Clock::now();
-        m_bStopRequest = true;
+    // Reached once the thread has let go of its reference: joined by Close, or ended on its own after it (and
+    // then possibly on that very thread).
+    if (m_thread.joinable()) {
+        if (m_thread.get_id() == std::this_thread::get_id())
+            m_thread.detach();
+        else
+            m_thread.join();
     }
-    m_wake.notify_all();
-    if (m_thread.joinable())
-        m_thread.join();
+}
+
+bool CRecordWorker::Close(std::chrono::milliseconds wait)
+{
+    Stop();
+    bool bEnded = false;
+    {
+        std::unique_lock<std::mutex> lock(m_queueMutex);
+        m_bStopRequest = true;
+        m_bWake = true;
+        m_wake.notify_all();
+        bEnded = m_ended.wait_for(lock, wait, [this] { return m_bEnded; });
+    }
+    if (m_thread.joinable()) {
+        if (bEnded) {
+            m_thread.join();
+        } else {
+            // Still converting or remuxing: it finishes the files on its own, the channel does not wait.
+            LOGN(QString("port %1: the recording is finished after the channel").arg(m_nPort),
+                 "CDecodeChannel::~CDecodeChannel");
+            m_thread.detach();
+        }
+    }
+    return bEnded;
+}
+
+bool CRecordWorker::WaitForAll(std::chrono::milliseconds timeout)
+{
+    WorkerCount &workers = Workers();
+    std::unique_lock<std::mutex> lock(workers.mutex);
+    return workers.done.wait_for(lock, timeout, [&] { return workers.nRunning == 0; });
 }
 
 CRecordWorker::Route CRecordWorker::RouteOf(const QString &strPath)
@@ -156,22 +216,29 @@ int CRecordWorker::Start(const QString &strPath)
     const Route eRoute = RouteOf(strPath);
     if (eRoute == RouteNone)
         return 0;
-    // The file lock first: a remux under way keeps this start waiting, not the data thread.
-    std::lock_guard<std::mutex> file(m_fileMutex);
-    if (m_bRecording.load() || m_bJoining)
-        return 0;   // a recording runs, or the one before is still being finished
+    // A recording that runs, or one the worker is still joining, refuses the start at once: the page's thread
+    // never waits for a conversion or a remux.
+    if (m_bRecording.load() || m_bJoining.load())
+        return 0;
     // A name already taken (a recording of the same second) is never overwritten.
     const QString strMp4 = FreeName(strPath.left(strPath.size() - 5) + ".mp4");
+    const QString strTempFolder = TempFolder();
     std::unique_ptr<CMp4Writer> pWriter;
+    // Free: the worker holds it for long only while a joining runs, and none does.
+    std::unique_lock<std::mutex> file(m_fileMutex, std::defer_lock);
     if (eRoute == RouteH264) {
-        m_strTempFolder = TempFolder();
+        file.lock();
+        m_strAppDir = CDataCenter::GetInstance()->m_strAppDir;
+        m_strTempFolder = strTempFolder;
         QDir().mkpath(m_strTempFolder);
         m_strMp4Path = strMp4;
         m_strAccumulationPath = m_strTempFolder + "/" + QFileInfo(strMp4).completeBaseName() + ".h264";
+        m_nAccumulationFrameRate = 0;
+        m_nAccumulationFrames = 0;
+        m_bConverterHung = false;
         if (!OpenAccumulation())
             return 0;
         m_pPlaceholder.reset(OpenFile(m_strMp4Path, "ab"));
-        m_nAccumulationFrameRate = 0;
     } else {
         pWriter = std::make_unique<CMp4Writer>(Local(strMp4).constData());
     }
@@ -179,14 +246,20 @@ int CRecordWorker::Start(const QString &strPath)
     m_nVideoBlocks = 0;
     m_bSegmentStarted = false;
     m_parser.Reset();
+    m_strSegmentFolder = strTempFolder;
     m_strWriterPath = strMp4;
+    m_nWriterCodec = 0;
     m_nH265Bytes = 0;
     m_pWriter = std::move(pWriter);
     m_bAudioAnnounced = false;
     m_eRoute = eRoute;
-    // Set with the joining, so that the worker never sees a new recording as one that has stopped.
-    m_bJoining = eRoute == RouteH264;
+    // Recording before joining: a worker that sees the joining sees a recording that has not stopped.
     m_bRecording = true;
+    m_bJoining = eRoute == RouteH264;
+    // The recording begins with what the channel received since the last key frame: the picture on screen.
+    m_preRoll.ForEach([this](const uint8_t *pData, uint32_t nLength, const RealDataFrame &frame) {
+        TapBlocks(pData, nLength, frame);
+    });
     return 1;
 }
 
@@ -212,35 +285,32 @@ int CRecordWorker::Stop()
     return 1;
 }
 
-bool CRecordWorker::IsFinishing() const
-{
-    std::lock_guard<std::mutex> file(m_fileMutex);
-    return m_bJoining;
-}
-
 void CRecordWorker::Tap(const unsigned char *pData, uint32_t nLength, const RealDataFrame *pFrame)
 {
-    if (!pFrame || !pData)
+    if (!pFrame || !pData || nLength == 0)
         return;
     if (pFrame->nKind == ZDK_FRAME_AUDIO && pFrame->nSampleRate > 0) {
         m_nStreamAudioRate.store(static_cast<int>(pFrame->nSampleRate), std::memory_order_relaxed);
         m_nStreamAudioCodec.store(static_cast<int>(pFrame->nCodec), std::memory_order_relaxed);
     }
-    if (!m_bRecording.load(std::memory_order_relaxed))
-        return;
     if (pFrame->nKind != ZDK_FRAME_VIDEO && pFrame->nKind != ZDK_FRAME_AUDIO)
         return;
     std::lock_guard<std::mutex> tap(m_tapMutex);
-    if (!m_bRecording.load())
-        return;
+    m_preRoll.Add(pData, nLength, *pFrame);
+    if (m_bRecording.load(std::memory_order_relaxed))
+        TapBlocks(pData, nLength, *pFrame);
+}
+
+void CRecordWorker::TapBlocks(const unsigned char *pData, uint32_t nLength, const RealDataFrame &frame)
+{
     const uint8_t *p = pData;
     size_t nSize = nLength;
     StreamBlock::View block;
     while (m_parser.Next(p, nSize, block)) {
         if (m_eRoute == RouteH264)
-            TapH264(block, *pFrame);
+            TapH264(block, frame);
         else if (m_eRoute == RouteH265)
-            TapH265(block, *pFrame);
+            TapH265(block, frame);
     }
     // Each call brings whole blocks; nothing is carried into the next one.
     m_parser.Reset();
@@ -248,7 +318,27 @@ void CRecordWorker::Tap(const unsigned char *pData, uint32_t nLength, const Real
 
 void CRecordWorker::TapH264(const StreamBlock::View &block, const RealDataFrame &frame)
 {
-    // Audio bytes (or video of another codec) would corrupt the elementary stream.
+    if (block.IsAudio()) {
+        // The sound goes beside the segment's pictures, from the recording's first picture on; the worker
+        // encodes it into the MP4 file's AAC track.
+        const int nRate = StreamBlock::SampleRateOfCode(block.nRateCode);
+        if (!m_pSegment || nRate <= 0 || block.nPayload == 0)
+            return;
+        if (!m_pSegmentAudio) {
+            if (m_nSegmentAudioRate > 0)
+                return;     // its file could not be made
+            m_nSegmentAudioType = block.nCodec;
+            m_nSegmentAudioRate = nRate;
+            m_pSegmentAudio.reset(OpenFile(SoundOfSegment(m_strSegmentPath), "ab"));
+            if (!m_pSegmentAudio)
+                return;
+        } else if (block.nCodec != m_nSegmentAudioType || nRate != m_nSegmentAudioRate) {
+            return;     // one kind of sound a segment; the worker fills what is missing with silence
+        }
+        std::fwrite(block.pPayload, 1, block.nPayload, m_pSegmentAudio.get());
+        return;
+    }
+    // Video of another codec would corrupt the elementary stream.
     if (!block.IsVideo() || !CodecOfBlock(block.nCodec))
         return;
     const int nFrameRate = frame.nFrameRate > 0 ? static_cast<int>(frame.nFrameRate) : block.nFrameRate;
@@ -278,15 +368,20 @@ void CRecordWorker::TapH265(const StreamBlock::View &block, const RealDataFrame 
         info.nCodec = CodecOfBlock(block.nCodec);
         if (!info.nCodec)
             return;
-        if (block.IsKeyFrame() && m_nH265Bytes > kRollOverBytes) {
-            // Rolled over at a key frame, so that the new file begins decodable.
+        // Rolled over at a key frame, so that the new file begins decodable; a stream that changed its codec goes
+        // on in a new file too, as one file has one codec.
+        if (block.IsKeyFrame() &&
+            (m_nH265Bytes > kRollOverBytes || (m_nWriterCodec != 0 && info.nCodec != m_nWriterCodec))) {
             const QString strNext = FreeName(RollOverName(m_strWriterPath));
             m_pWriter.reset();
             m_nH265Bytes = 0;
+            m_nWriterCodec = 0;
             m_strWriterPath = strNext;
             m_pWriter = std::make_unique<CMp4Writer>(Local(strNext).constData());
             m_bAudioAnnounced = false;
         }
+        if (block.IsKeyFrame() && m_nWriterCodec == 0)
+            m_nWriterCodec = info.nCodec;
         // The audio stream is made with the file, at its first key frame: the writer learns the stream's
         // sound first, even when no audio block has come since the recording began.
         if (!m_bAudioAnnounced && m_pWriter) {
@@ -324,29 +419,46 @@ void CRecordWorker::OpenSegment(uint8_t nCodec, int nFrameRate)
 {
     // The port counted from 1, the local time and a running number: segments of one second stay apart.
     const char *pExt = nCodec == StreamBlock::kCodecH265 ? ".h265" : ".h264";
-    const QString strFolder = TempFolder();
     m_strSegmentPath = QString("%1/%2_%3_%4%5")
-                           .arg(strFolder)
+                           .arg(m_strSegmentFolder)
                            .arg(m_nPort + 1)
                            .arg(QDateTime::currentDateTime().toString("yyyyMMdd_hhmmss"))
                            .arg(++m_nSegmentNumber, 6, 10, QChar('0'))
                            .arg(pExt);
     m_pSegment.reset(OpenFile(m_strSegmentPath, "ab"));
-    if (!m_pSegment && QDir().mkpath(strFolder))
+    if (!m_pSegment && QDir().mkpath(m_strSegmentFolder))
         m_pSegment.reset(OpenFile(m_strSegmentPath, "ab"));
     m_nSegmentFrameRate = nFrameRate;
     m_nVideoBlocks = 0;
+    m_pSegmentAudio.reset();
+    m_nSegmentAudioType = 0;
+    m_nSegmentAudioRate = 0;
 }
 
 void CRecordWorker::QueueSegment()
 {
+    const int nFrames = m_nVideoBlocks;
     m_nVideoBlocks = 0;
-    if (!m_pSegment)
+    const bool bSound = m_pSegmentAudio != nullptr;
+    m_pSegmentAudio.reset();
+    if (!m_pSegment) {
+        if (bSound)
+            QFile::remove(SoundOfSegment(m_strSegmentPath));
         return;
+    }
     m_pSegment.reset();
+    Segment segment;
+    segment.strPath = m_strSegmentPath;
+    segment.nFrameRate = m_nSegmentFrameRate;
+    segment.nFrames = nFrames;
+    if (bSound) {
+        segment.strAudioPath = SoundOfSegment(m_strSegmentPath);
+        segment.nAudioType = m_nSegmentAudioType;
+        segment.nAudioRate = m_nSegmentAudioRate;
+    }
     {
         std::lock_guard<std::mutex> lock(m_queueMutex);
-        m_segments.push_back(Segment{m_strSegmentPath, m_nSegmentFrameRate});
+        m_segments.push_back(std::move(segment));
     }
     m_wake.notify_all();
 }
@@ -354,9 +466,22 @@ void CRecordWorker::QueueSegment()
 // ---------------------------------------------------------------------------------------------------------
 // The worker.
 
-int CRecordWorker::RecordThreadProc(CRecordWorker *pWorker)
+int CRecordWorker::RecordThreadProc(std::shared_ptr<CRecordWorker> pWorker)
 {
     pWorker->ConvertFile();
+    {
+        std::lock_guard<std::mutex> lock(pWorker->m_queueMutex);
+        pWorker->m_bEnded = true;
+    }
+    pWorker->m_ended.notify_all();
+    // The last reference once the channel has gone: the recorder goes with its thread.
+    pWorker.reset();
+    WorkerCount &workers = Workers();
+    {
+        std::lock_guard<std::mutex> lock(workers.mutex);
+        --workers.nRunning;
+    }
+    workers.done.notify_all();
     return 0;
 }
 
@@ -369,7 +494,7 @@ void CRecordWorker::ConvertFile()
             continue;
         }
         FinishIfStopped();
-        if (m_bStopRequest.load() && !IsFinishing())
+        if (m_bStopRequest.load() && !m_bJoining.load())
             return;
         std::unique_lock<std::mutex> lock(m_queueMutex);
         m_wake.wait_for(lock, kIdlePoll, [this] { return !m_segments.empty() || m_bWake || m_bStopRequest.load(); });
@@ -393,25 +518,33 @@ void CRecordWorker::JoinSegment(const Segment &segment)
     if (segment.strPath.endsWith(".h265")) {
         // The joined file is H.264: an H.265 segment is converted first.
         const QString strTarget = segment.strPath.left(segment.strPath.size() - 5) + ".h264";
-        const bool bConverted = Convert(segment.strPath, strTarget);
-        if (!bConverted) {
+        if (m_bConverterHung || !Convert(segment.strPath, strTarget)) {
             QFile::remove(strTarget);
             KeepUnconverted(segment.strPath);
             QFile::remove(segment.strPath);
+            if (!segment.strAudioPath.isEmpty())
+                QFile::remove(segment.strAudioPath);
             return;
         }
         QFile::remove(segment.strPath);
         strSource = strTarget;
     }
     std::lock_guard<std::mutex> file(m_fileMutex);
-    if (!m_bJoining || (!m_pAccumulation && !OpenAccumulation())) {
+    if (!m_bJoining.load() || (!m_pAccumulation && !OpenAccumulation())) {
         QFile::remove(strSource);
+        if (!segment.strAudioPath.isEmpty())
+            QFile::remove(segment.strAudioPath);
         return;
     }
     if (m_nAccumulationFrameRate <= 0)
         m_nAccumulationFrameRate = segment.nFrameRate;
     AppendFile(strSource, m_pAccumulation.get());
     QFile::remove(strSource);
+    // Its sound starts where its pictures start.
+    AppendSound(segment);
+    m_nAccumulationFrames += segment.nFrames;
+    if (!segment.strAudioPath.isEmpty())
+        QFile::remove(segment.strAudioPath);
     std::fflush(m_pAccumulation.get());
     if (std::ftell(m_pAccumulation.get()) < kRollOverBytes)
         return;
@@ -424,24 +557,70 @@ void CRecordWorker::JoinSegment(const Segment &segment)
         OpenAccumulation();
 }
 
-std::chrono::steady_clock::time_point CRecordWorker::ConvertDeadline(Clock::time_point started) const
+void CRecordWorker::AppendSound(const Segment &segment)
 {
-    Clock::time_point deadline = started + kConvertLimit;
-    if (m_bStopRequest.load())
-        deadline = std::min(deadline, m_stopAt + kCloseBudget);
-    return deadline;
+    if (segment.strAudioPath.isEmpty() || segment.nAudioRate <= 0 || m_nAccumulationFrameRate <= 0)
+        return;
+    if (!m_pSound) {
+        if (m_nSoundRate > 0)
+            return;     // its file could not be made
+        m_nSoundRate = segment.nAudioRate;
+        m_nSoundSamples = 0;
+        m_strSoundPath = Stem(m_strAccumulationPath) + ".pcm";
+        m_pSound.reset(OpenFile(m_strSoundPath, "wb"));
+        if (!m_pSound)
+            return;
+    }
+    // The sound keeps to the pictures: a stretch without any (or sound that began late) becomes silence.
+    const int64_t nStart = m_nAccumulationFrames * m_nSoundRate / m_nAccumulationFrameRate;
+    if (nStart - m_nSoundSamples > m_nSoundRate / 10)
+        WriteSilence(nStart - m_nSoundSamples);
+    FilePtr pIn(OpenFile(segment.strAudioPath, "rb"));
+    if (!pIn)
+        return;
+    const CAudioConvert convert;
+    unsigned char in[1024];
+    unsigned char pcm[2 * sizeof in];
+    for (;;) {
+        const size_t nRead = std::fread(in, 1, sizeof in, pIn.get());
+        if (nRead == 0)
+            return;
+        if (segment.nAudioRate != m_nSoundRate) {
+            // Sound of another rate than the file's: its time is kept, silent.
+            WriteSilence(static_cast<int64_t>(nRead) * m_nSoundRate / segment.nAudioRate);
+            continue;
+        }
+        const int nBytes = convert.ToPcm16(in, static_cast<int>(nRead), pcm, static_cast<int>(sizeof pcm),
+                                           segment.nAudioType);
+        if (nBytes <= 0) {
+            WriteSilence(static_cast<int64_t>(nRead));
+            continue;
+        }
+        std::fwrite(pcm, 1, static_cast<size_t>(nBytes), m_pSound.get());
+        m_nSoundSamples += nBytes / 2;
+    }
+}
+
+void CRecordWorker::WriteSilence(int64_t nSamples)
+{
+    static const int16_t kSilence[1024] = {};
+    while (nSamples > 0 && m_pSound) {
+        const size_t n = static_cast<size_t>(std::min<int64_t>(nSamples, 1024));
+        std::fwrite(kSilence, sizeof kSilence[0], n, m_pSound.get());
+        m_nSoundSamples += static_cast<int64_t>(n);
+        nSamples -= static_cast<int64_t>(n);
+    }
 }
 
 bool CRecordWorker::Convert(const QString &strSegment, const QString &strTarget)
 {
-    const Clock::time_point started = Clock::now();
-    if (ConvertDeadline(started) <= started)
-        return false;   // the channel closes and its time for conversions is spent
-    const QString strAppDir = CDataCenter::GetInstance()->m_strAppDir;
-    const QString strProgram = FfmpegProgram(strAppDir);
+    const Clock::time_point deadline = Clock::now() + kConvertLimit;
+    const QString strProgram = FfmpegProgram(m_strAppDir);
     const QByteArray program = strProgram.isEmpty() ? QByteArray("ffmpeg") : Local(strProgram);
-    const QByteArray dir = Local(strAppDir), segment = Local(strSegment), target = Local(strTarget);
-    const char *argv[] = {"ffmpeg", "-i", segment.constData(), "-vcodec", "h264", "-y", target.constData(), nullptr};
+    const QByteArray dir = Local(m_strAppDir), segment = Local(strSegment), target = Local(strTarget);
+    // No B-frames: the joined file is remuxed with each picture shown when it is decoded.
+    const char *argv[] = {"ffmpeg", "-i", segment.constData(), "-vcodec", "h264", "-bf", "0", "-y",
+                          target.constData(), nullptr};
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -480,10 +659,11 @@ bool CRecordWorker::Convert(const QString &strSegment, const QString &strTarget)
             break;
         if (nDone < 0 && errno != EINTR)
             return false;
-        if (Clock::now() >= ConvertDeadline(started)) {
+        if (Clock::now() >= deadline) {
             kill(-pid, SIGKILL);
             while (waitpid(pid, &nStatus, 0) < 0 && errno == EINTR) {
             }
+            m_bConverterHung = true;
             LOGW(QString("ffmpeg ended past its time: %1").arg(strSegment), "CDecodeChannel::ConvertFile");
             return false;
         }
@@ -499,7 +679,7 @@ void CRecordWorker::KeepUnconverted(const QString &strSegment)
 {
     // What cannot be converted is kept as it came, beside the recording.
     std::lock_guard<std::mutex> file(m_fileMutex);
-    if (!m_bJoining)
+    if (!m_bJoining.load())
         return;
     const QString strKept = Stem(m_strMp4Path) + ".h265";
     std::FILE *pKept = OpenFile(strKept, "ab");
@@ -513,7 +693,7 @@ void CRecordWorker::FinishIfStopped()
 {
     {
         std::lock_guard<std::mutex> file(m_fileMutex);
-        if (!m_bJoining || (m_bRecording.load() && !m_bStopRequest.load()))
+        if (!m_bJoining.load() || (m_bRecording.load() && !m_bStopRequest.load()))
             return;
     }
     // Stopped: no segment of this recording comes any more; those still queued are joined first.
@@ -531,12 +711,32 @@ bool CRecordWorker::OpenAccumulation()
     m_pAccumulation.reset(OpenFile(m_strAccumulationPath, "wb"));
     if (!m_pAccumulation && QDir().mkpath(m_strTempFolder))
         m_pAccumulation.reset(OpenFile(m_strAccumulationPath, "wb"));
+    m_nAccumulationFrames = 0;
     return m_pAccumulation != nullptr;
 }
 
 void CRecordWorker::CloseAndRemux()
 {
     m_pPlaceholder.reset();
+    // The sound of this file, if any came.
+    const bool bSound = m_pSound && m_nSoundSamples > 0;
+    m_pSound.reset();
+    const QString strSound = m_strSoundPath;
+    const int nSoundRate = m_nSoundRate;
+    m_strSoundPath.clear();
+    m_nSoundRate = 0;
+    m_nSoundSamples = 0;
+    const int nFrameRate = m_nAccumulationFrameRate;
+    m_nAccumulationFrames = 0;
+    struct SoundRemover
+    {
+        const QString &strPath;
+        ~SoundRemover()
+        {
+            if (!strPath.isEmpty())
+                QFile::remove(strPath);
+        }
+    } soundRemover{strSound};
     if (!m_pAccumulation)
         return;
     std::fflush(m_pAccumulation.get());
@@ -547,10 +747,16 @@ void CRecordWorker::CloseAndRemux()
         return;
     }
     const QByteArray mp4 = Local(m_strMp4Path);
+    const QByteArray pcm = Local(strSound);
+    CMp4Writer::RemuxAudio audio;
+    audio.szPcmPath = pcm.constData();
+    audio.nSampleRate = nSoundRate;
+    audio.nChannels = 1;
     int nRet = 0;
     {
         CMp4Writer remux(mp4.constData());
-        nRet = remux.RemuxFile(Local(m_strAccumulationPath).constData(), mp4.constData(), m_nAccumulationFrameRate);
+        nRet = remux.RemuxFile(Local(m_strAccumulationPath).constData(), mp4.constData(), nFrameRate,
+                               bSound ? &audio : nullptr);
     }
     if (nRet == AVERROR_EOF) {   // read to the end
         QFile::remove(m_strAccumulationPath);
@@ -570,7 +776,9 @@ void CRecordWorker::Finish()
     // The folder is shared by every channel of the process: it goes once no recording uses it.
     if (!m_strTempFolder.isEmpty() && QDir().rmdir(m_strTempFolder))
         LOGN(QString("Path=%1").arg(m_strTempFolder), "CDecodeChannel::ConvertFile");
-    m_bJoining = false;
     m_strAccumulationPath.clear();
     m_nAccumulationFrameRate = 0;
+    m_bConverterHung = false;
+    // Last: the start of the next recording may take everything above from here on.
+    m_bJoining = false;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "device/CPreRollCache.h"
 #include "platform/stream_block.h"
 
 #include <QString>
@@ -18,16 +19,23 @@ struct RealDataFrame;
 class CMp4Writer;
 
 // The recorder of a decode channel in OEM modes 1 and 2: it turns the live blocks that pass through the channel
-// into MP4 files. A ".h264" recording is written as raw segments into the temporary folder "<app dir>/Temp<session>",
-// which the worker thread converts (an H.265 segment goes through the ffmpeg program), joins and remuxes into the
-// MP4 file; a ".h265" recording goes straight into an MP4 writer. Both roll over into a new file past 10 MiB.
+// into MP4 files. A ".h264" recording is written as raw segments (video, and its sound beside it) into the
+// temporary folder "<app dir>/Temp<session>", which the worker thread converts (an H.265 segment goes through the
+// ffmpeg program), joins and remuxes into the MP4 file with an AAC track; a ".h265" recording goes straight into
+// an MP4 writer. Both roll over into a new file past 10 MiB. Every recording begins with the blocks since the
+// last key frame the channel received before its start.
 //
 // Threads: Tap runs on the device library's data thread, Start and Stop on the page's thread, the worker on its
-// own. The tap lock guards what the data thread and Start/Stop share (segment file, counters, MP4 writer); the
-// queue lock guards the segment queue; the file lock guards the joining (accumulation and placeholder files,
-// temporary folder, accumulation and MP4 paths). Start takes the file lock and then the tap lock; Stop and the
-// tap take the tap lock and then the queue lock; the worker never takes the tap lock and never holds the queue
-// and file locks together.
+// own. The tap lock guards what the data thread and Start/Stop share (pre-roll, segment files, counters, MP4
+// writer); the queue lock guards the segment queue; the file lock guards the joining (accumulation, sound and
+// placeholder files, temporary folder, accumulation and MP4 paths), which belongs to the worker while a joining
+// runs: Start never waits for it, it refuses at once. Start takes the file lock and then the tap lock; Stop and
+// the tap take the tap lock and then the queue lock; the worker never takes the tap lock and never holds the
+// queue and file locks together.
+//
+// Lifetime: the channel owns one reference and the worker thread another. Close ends the recording and waits a
+// bounded time; a worker still finishing then goes on alone (it never refers to its channel) and the object
+// goes with its thread's last reference.
 class CRecordWorker
 {
 public:
@@ -35,16 +43,23 @@ public:
 
     // Recordings are cut at this many bytes of joined H.264 or of H.265 payload.
     static constexpr int64_t kRollOverBytes = 10485760;
-    // A conversion child may run this long; once the channel closes, every child ends within kCloseBudget of it.
+    // A conversion child may run this long; one that does not end by then is ended with what it started, and the
+    // rest of that recording's H.265 segments are kept unconverted rather than waited for again.
     static constexpr std::chrono::milliseconds kConvertLimit{30000};
+    // What a channel's close waits for its worker.
     static constexpr std::chrono::milliseconds kCloseBudget{3000};
 
-    // Starts the worker thread of the channel of port nPort.
-    explicit CRecordWorker(int nPort);
-    // Ends a running recording, waits until the worker has finished it and ends the thread.
+    // The recorder of the channel of port nPort, with its worker thread started.
+    static std::shared_ptr<CRecordWorker> Create(int nPort);
     ~CRecordWorker();
     CRecordWorker(const CRecordWorker &) = delete;
     CRecordWorker &operator=(const CRecordWorker &) = delete;
+
+    // Ends a running recording and lets the worker end once everything recorded is in its files; waits for that
+    // at most wait. True when the worker has ended.
+    bool Close(std::chrono::milliseconds wait);
+    // Waits until the worker of every recorder of the process has ended; false when the time ran out.
+    static bool WaitForAll(std::chrono::milliseconds timeout);
 
     // The route a recorded name takes: ".h264" and ".h265" at its end, RouteNone for any other name.
     static Route RouteOf(const QString &strPath);
@@ -57,7 +72,7 @@ public:
     int Stop();
     bool IsRecording() const { return m_bRecording.load(); }
     // A ".h264" recording is still being joined (until the worker has finished its last file).
-    bool IsFinishing() const;
+    bool IsFinishing() const { return m_bJoining.load(); }
 
     // The recording tap: one live block (header included) with its record.
     void Tap(const unsigned char *pData, uint32_t nLength, const RealDataFrame *pFrame);
@@ -71,20 +86,28 @@ public:
     static QString FreeName(const QString &strPath);
 
 private:
-    // One closed segment waiting for the worker, with the frame rate of its video.
+    // One closed segment waiting for the worker: its video with the frame rate and count of its pictures, and the
+    // G.711 sound that came with them (none when the segment had no sound).
     struct Segment
     {
         QString strPath;
         int nFrameRate = 0;
+        int nFrames = 0;
+        QString strAudioPath;
+        int nAudioType = 0;     // the talk header's audio type (0x0E A-law, 0x0A mu-law)
+        int nAudioRate = 0;
     };
     struct FileCloser { void operator()(std::FILE *p) const { std::fclose(p); } };
     using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
+    explicit CRecordWorker(int nPort);
+
     // Thread procedure and worker loop.
-    static int RecordThreadProc(CRecordWorker *pWorker);
+    static int RecordThreadProc(std::shared_ptr<CRecordWorker> pWorker);
     void ConvertFile();
 
-    // Data thread (tap lock held).
+    // Data thread, or Start replaying the pre-roll (tap lock held).
+    void TapBlocks(const unsigned char *pData, uint32_t nLength, const RealDataFrame &frame);
     void TapH264(const StreamBlock::View &block, const RealDataFrame &frame);
     void TapH265(const StreamBlock::View &block, const RealDataFrame &frame);
     void OpenSegment(uint8_t nCodec, int nFrameRate);
@@ -98,43 +121,60 @@ private:
     void FinishIfStopped();
     // File lock held.
     bool OpenAccumulation();
+    void AppendSound(const Segment &segment);
+    void WriteSilence(int64_t nSamples);
     void CloseAndRemux();
     void Finish();
-    std::chrono::steady_clock::time_point ConvertDeadline(std::chrono::steady_clock::time_point started) const;
 
     const int m_nPort;
 
-    // Segment queue and the worker's wake-up (queue lock).
+    // Segment queue, the worker's wake-up and its end (queue lock).
     std::mutex m_queueMutex;
     std::condition_variable m_wake;
+    std::condition_variable m_ended;
     std::deque<Segment> m_segments;
     bool m_bWake = false;
+    bool m_bEnded = false;
     std::atomic<bool> m_bStopRequest{false};
-    std::chrono::steady_clock::time_point m_stopAt;     // set with the stop request, before it
 
-    // Joining (file lock). m_bRecording is set under the file lock and the tap lock together (with m_bJoining),
-    // cleared under the tap lock once the last segment is queued.
+    // Joining (file lock; the worker's alone while m_bJoining is set). m_bJoining is set by Start once the
+    // joining is prepared and cleared by the worker once it is finished; m_bRecording is set under the file lock
+    // and the tap lock together, cleared under the tap lock once the last segment is queued.
     mutable std::mutex m_fileMutex;
     std::atomic<bool> m_bRecording{false};
-    bool m_bJoining = false;
+    std::atomic<bool> m_bJoining{false};
+    QString m_strAppDir;
     QString m_strTempFolder;
     QString m_strAccumulationPath;
     QString m_strMp4Path;
     FilePtr m_pAccumulation;
     FilePtr m_pPlaceholder;
     int m_nAccumulationFrameRate = 0;
+    int64_t m_nAccumulationFrames = 0;  // pictures joined into the accumulation file
+    // The sound of the accumulation, 16-bit PCM from its first picture on.
+    QString m_strSoundPath;
+    FilePtr m_pSound;
+    int m_nSoundRate = 0;
+    int64_t m_nSoundSamples = 0;
+    bool m_bConverterHung = false;      // a conversion of this recording ran past its limit
 
     // Recording tap (tap lock).
     std::mutex m_tapMutex;
+    CPreRollCache m_preRoll;
     Route m_eRoute = RouteNone;
     StreamBlock::Parser m_parser;
+    QString m_strSegmentFolder;
     QString m_strSegmentPath;
     FilePtr m_pSegment;
     int m_nSegmentFrameRate = 0;
     int m_nVideoBlocks = 0;
     bool m_bSegmentStarted = false;
     uint64_t m_nSegmentNumber = 0;
+    FilePtr m_pSegmentAudio;
+    int m_nSegmentAudioType = 0;
+    int m_nSegmentAudioRate = 0;
     QString m_strWriterPath;
+    int m_nWriterCodec = 0;             // the codec of the writer's file, from its first key frame
     int64_t m_nH265Bytes = 0;
     std::unique_ptr<CMp4Writer> m_pWriter;
     bool m_bAudioAnnounced = false;     // the writer was told the stream's sound before its first picture

@@ -49,6 +49,7 @@ bool CAacEncoder::Open(int nSampleRate, int nChannels, int &nInputSamples, int &
     m_nChannels = nChannels;
     m_nFrameSize = pCtx->frame_size;
     m_nNextPts = 0;
+    m_bFlushed = false;
     m_pCodec = std::move(pCtx);
     m_pFrame = std::move(pFrame);
     m_pPacket = std::move(pPacket);
@@ -61,28 +62,43 @@ bool CAacEncoder::Open(int nSampleRate, int nChannels, int &nInputSamples, int &
 
 int CAacEncoder::Encode(const int16_t *pSamples, int nSamples, uint8_t *pOut, int nOutSize)
 {
-    if (!m_pCodec || !pSamples || nSamples < 0 || nSamples > m_nFrameSize * m_nChannels)
+    if (!m_pCodec || m_bFlushed || !pSamples || nSamples < 0 || nSamples > m_nFrameSize * m_nChannels)
         return -1;
     if (av_frame_make_writable(m_pFrame.get()) < 0)
         return -1;
     const int nFrames = nSamples / m_nChannels;
+    // A short block goes in as it is: the encoder then knows where the sound ends, and its last frame says so.
+    m_pFrame->nb_samples = nFrames;
     for (int nCh = 0; nCh < m_nChannels; ++nCh) {
         auto *pPlane = reinterpret_cast<float *>(m_pFrame->extended_data[nCh]);
         for (int i = 0; i < nFrames; ++i)
             pPlane[i] = static_cast<float>(pSamples[i * m_nChannels + nCh]) / 32768.0f;
-        std::fill(pPlane + nFrames, pPlane + m_nFrameSize, 0.0f);
     }
     m_pFrame->pts = m_nNextPts;
-    m_nNextPts += m_nFrameSize;
-    if (avcodec_send_frame(m_pCodec.get(), m_pFrame.get()) < 0)
+    m_nNextPts += nFrames;
+    const int nSend = nFrames > 0 ? avcodec_send_frame(m_pCodec.get(), m_pFrame.get()) : 0;
+    m_pFrame->nb_samples = m_nFrameSize;
+    if (nSend < 0)
         return -1;
+    return ReceiveFrame(pOut, nOutSize);
+}
+
+int CAacEncoder::Flush(uint8_t *pOut, int nOutSize)
+{
+    if (!m_pCodec)
+        return -1;
+    if (!m_bFlushed) {
+        m_bFlushed = true;
+        if (avcodec_send_frame(m_pCodec.get(), nullptr) < 0)
+            return -1;
+    }
     return ReceiveFrame(pOut, nOutSize);
 }
 
 int CAacEncoder::ReceiveFrame(uint8_t *pOut, int nOutSize)
 {
     const int nRet = avcodec_receive_packet(m_pCodec.get(), m_pPacket.get());
-    if (nRet == AVERROR(EAGAIN))
+    if (nRet == AVERROR(EAGAIN) || nRet == AVERROR_EOF)
         return 0;
     if (nRet < 0)
         return -1;
@@ -91,6 +107,8 @@ int CAacEncoder::ReceiveFrame(uint8_t *pOut, int nOutSize)
         nBytes = -1;
     else
         std::copy(m_pPacket->data, m_pPacket->data + nBytes, pOut);
+    m_nFramePts = m_pPacket->pts;
+    m_nFrameDuration = m_pPacket->duration > 0 ? m_pPacket->duration : m_nFrameSize;
     av_packet_unref(m_pPacket.get());
     return nBytes;
 }

@@ -15,6 +15,7 @@ extern "C" {
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 namespace {
 
@@ -78,6 +79,12 @@ void AppendUnit(std::vector<uint8_t> &vecOut, const uint8_t *pData, const NalUni
     vecOut.insert(vecOut.end(), kStart, kStart + 4);
     vecOut.insert(vecOut.end(), pData + unit.nStart + nSkip, pData + unit.nStart + unit.nLength);
 }
+
+struct FileCloser
+{
+    void operator()(std::FILE *p) const { std::fclose(p); }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 } // namespace
 
@@ -247,8 +254,10 @@ void CMp4Writer::AddAudioStream()
 
 void CMp4Writer::CloseOutput()
 {
-    if (m_pOutput && m_bHeaderWritten)
+    if (m_pOutput && m_bHeaderWritten) {
+        DrainAudio();
         av_write_trailer(m_pOutput.get());
+    }
     m_pOutput.reset();
     m_bHeaderWritten = false;
     m_pAudioCodec.reset();
@@ -270,7 +279,8 @@ int64_t CMp4Writer::VideoTimestamp(int nPacket) const
 
 int CMp4Writer::WriteVideo(const FrameInfo &frame)
 {
-    if (m_nVideoStream < 0)
+    // Pictures of another codec than the stream's would make the rest of the file undecodable.
+    if (m_nVideoStream < 0 || frame.nCodec != m_nVideoCodec)
         return 0;
     const bool bKey = frame.nSubType == 0;
     if (bKey) {
@@ -325,11 +335,7 @@ int CMp4Writer::WriteAudio(const FrameInfo &frame)
 {
     if (!m_pAac && OpenAudioEncoder(frame) < 0)
         return -1;
-    if (m_nAudioStream < 0 || !m_pAudioCodec)
-        return 0;
-    // Encoded frames only suit an AAC stream of the same rate and channels; anything else would play wrong.
-    if (m_pAudioCodec->codec_id != AV_CODEC_ID_AAC || m_pAac->SampleRate() != m_pAudioCodec->sample_rate
-        || m_pAac->Channels() != m_pAudioCodec->ch_layout.nb_channels)
+    if (!EncoderFitsStream())
         return 0;
     const int nBytes = m_pConvert->ToPcm16(frame.pData, frame.nLength, m_vecScratch.data(),
                                            static_cast<int>(m_vecScratch.size()), frame.nCodec);
@@ -354,11 +360,38 @@ int CMp4Writer::WriteAudio(const FrameInfo &frame)
     return 1;
 }
 
+bool CMp4Writer::EncoderFitsStream() const
+{
+    // Encoded frames only suit an AAC stream of the same rate and channels; anything else would play wrong.
+    return m_pAac && m_nAudioStream >= 0 && m_pAudioCodec && m_pAudioCodec->codec_id == AV_CODEC_ID_AAC
+           && m_pAac->SampleRate() == m_pAudioCodec->sample_rate
+           && m_pAac->Channels() == m_pAudioCodec->ch_layout.nb_channels;
+}
+
+void CMp4Writer::DrainAudio()
+{
+    if (!EncoderFitsStream())
+        return;
+    // The block still filling and the frames the encoder holds back: without them every file would lose the
+    // last fifth of a second of its sound.
+    const int nMax = static_cast<int>(m_vecAacOut.size());
+    int nOut = m_pAac->Encode(m_vecPcmBlock.data(), m_nPcmFill / 2, m_vecAacOut.data(), nMax);
+    m_nPcmFill = 0;
+    for (;;) {
+        if (nOut >= 1 && nOut <= kMaxAudioPacket)
+            WriteAudioPacket(m_vecAacOut.data(), nOut);
+        else if (nOut < 0)
+            return;
+        nOut = m_pAac->Flush(m_vecAacOut.data(), nMax);
+        if (nOut == 0)
+            return;
+    }
+}
+
 int CMp4Writer::WriteAudioPacket(const uint8_t *pData, int nLength)
 {
     if (m_nAudioStream < 0)
         return -1;
-    const int nChannels = m_pAac->Channels();
     AVPacket *pPkt = m_pPacket.get();
     av_packet_unref(pPkt);
     pPkt->data = const_cast<uint8_t *>(pData);
@@ -367,9 +400,10 @@ int CMp4Writer::WriteAudioPacket(const uint8_t *pData, int nLength)
     pPkt->stream_index = m_nAudioStream;
     const AVRational rate{1, m_pAac->SampleRate()};
     const AVRational tb = m_pOutput->streams[m_nAudioStream]->time_base;
-    const int64_t nTs = static_cast<int64_t>(m_nInputSamples) * m_nAudioPackets / nChannels;
-    pPkt->pts = pPkt->dts = av_rescale_q(nTs, rate, tb);
-    pPkt->duration = av_rescale_q(m_nInputSamples / nChannels, rate, tb);
+    // The encoder's own timing: its start-up delay plays before 0 (the muxer's edit list hides it), so that the
+    // sound starts with the first picture, and the last frame lasts only as long as the sound it holds.
+    pPkt->pts = pPkt->dts = av_rescale_q(m_pAac->FramePts(), rate, tb);
+    pPkt->duration = av_rescale_q(m_pAac->FrameDuration(), rate, tb);
     int nRet = av_interleaved_write_frame(m_pOutput.get(), pPkt);
     av_packet_unref(pPkt);
     if (nRet < 0) {
@@ -380,10 +414,11 @@ int CMp4Writer::WriteAudioPacket(const uint8_t *pData, int nLength)
     return 0;
 }
 
-int CMp4Writer::RemuxFile(const char *szInput, const char *szOutput, int nFrameRate)
+int CMp4Writer::RemuxFile(const char *szInput, const char *szOutput, int nFrameRate, const RemuxAudio *pAudio)
 {
     m_nRemuxDuration = 0;
     m_nRemuxPackets = 0;
+    m_nRemuxAudioSamples = 0;
     AVFormatContext *pRawIn = nullptr;
     int nRet = avformat_open_input(&pRawIn, szInput, nullptr, nullptr);
     if (nRet < 0)
@@ -403,23 +438,46 @@ int CMp4Writer::RemuxFile(const char *szInput, const char *szOutput, int nFrameR
         return -1;
     AVStream *pInStream = pIn->streams[nVideo];
 
+    // The output is this writer's own while the remux runs, so that its sound goes through the AAC path.
+    CloseOutput();
+    m_pAac.reset();
+    m_nAudioPackets = 0;
+    m_nPcmFill = 0;
     AVFormatContext *pRawOut = nullptr;
     avformat_alloc_output_context2(&pRawOut, nullptr, nullptr, szOutput);
     if (!pRawOut)
         return -1;
-    AvOutputPtr pOut(pRawOut);
-    AVStream *pOutStream = avformat_new_stream(pOut.get(), avcodec_find_encoder(pInStream->codecpar->codec_id));
-    if (!pOutStream || avcodec_parameters_copy(pOutStream->codecpar, pInStream->codecpar) < 0)
+    m_pOutput.reset(pRawOut);
+    AVFormatContext *pOut = pRawOut;
+    AVStream *pOutStream = avformat_new_stream(pOut, avcodec_find_encoder(pInStream->codecpar->codec_id));
+    if (!pOutStream || avcodec_parameters_copy(pOutStream->codecpar, pInStream->codecpar) < 0) {
+        CloseOutput();
         return -1;
+    }
     pOutStream->codecpar->codec_tag = 0;
-    if (!(pOut->oformat->flags & AVFMT_NOFILE) && avio_open(&pOut->pb, szOutput, AVIO_FLAG_WRITE) < 0)
+    FilePtr pPcm;
+    if (pAudio && pAudio->szPcmPath && pAudio->nSampleRate > 0)
+        pPcm.reset(std::fopen(pAudio->szPcmPath, "rb"));
+    if (pPcm) {
+        m_nSampleRate = pAudio->nSampleRate;
+        m_nChannels = std::max(1, pAudio->nChannels);
+        m_nBitsPerSample = 16;
+        AddAudioStream();
+    }
+    if (!(pOut->oformat->flags & AVFMT_NOFILE) && avio_open(&pOut->pb, szOutput, AVIO_FLAG_WRITE) < 0) {
+        CloseOutput();
         return -1;
-    if (avformat_write_header(pOut.get(), nullptr) < 0)
+    }
+    m_bHeaderWritten = avformat_write_header(pOut, nullptr) >= 0;
+    if (!m_bHeaderWritten) {
+        CloseOutput();
         return -1;
+    }
+    const bool bSound = pPcm && m_nAudioStream >= 0;
 
     AvPacketPtr pPkt(av_packet_alloc());
     if (!pPkt) {
-        av_write_trailer(pOut.get());
+        CloseOutput();
         return -1;
     }
     const AVRational inTb = pInStream->time_base;
@@ -452,10 +510,40 @@ int CMp4Writer::RemuxFile(const char *szInput, const char *szOutput, int nFrameR
         pPkt->stream_index = 0;
         pPkt->pos = -1;
         m_nRemuxDuration += pPkt->duration;
-        av_interleaved_write_frame(pOut.get(), pPkt.get());
+        const int64_t nEnd = nTs + pPkt->duration;
+        av_interleaved_write_frame(pOut, pPkt.get());
         av_packet_unref(pPkt.get());
         ++m_nRemuxPackets;
+        // The sound that plays with this picture, so that the file stays interleaved.
+        if (bSound)
+            RemuxAudioUntil(pPcm.get(), *pAudio, av_rescale_q(nEnd, outTb, AVRational{1, pAudio->nSampleRate}));
     }
-    av_write_trailer(pOut.get());
+    if (bSound)
+        RemuxAudioUntil(pPcm.get(), *pAudio, INT64_MAX);
+    CloseOutput();  // the sound drained, the trailer written
     return nRet;
+}
+
+void CMp4Writer::RemuxAudioUntil(std::FILE *pPcm, const RemuxAudio &audio, int64_t nUntilSamples)
+{
+    const int nChannels = std::max(1, audio.nChannels);
+    const size_t nSampleBytes = 2 * static_cast<size_t>(nChannels);
+    uint8_t chunk[4096];
+    while (m_nRemuxAudioSamples < nUntilSamples) {
+        const size_t nWant = static_cast<size_t>(
+            std::min<int64_t>(nUntilSamples - m_nRemuxAudioSamples, static_cast<int64_t>(sizeof chunk / nSampleBytes)));
+        const size_t nRead = std::fread(chunk, nSampleBytes, nWant, pPcm);
+        if (nRead == 0)
+            return;
+        FrameInfo frame;
+        frame.pData = chunk;
+        frame.nLength = static_cast<int>(nRead * nSampleBytes);
+        frame.nFrameType = kFrameAudio;
+        frame.nCodec = CAudioConvert::kPcm16;
+        frame.nChannels = nChannels;
+        frame.nBitsPerSample = 16;
+        frame.nSampleRate = audio.nSampleRate;
+        WriteAudio(frame);
+        m_nRemuxAudioSamples += static_cast<int64_t>(nRead);
+    }
 }

@@ -3,6 +3,7 @@
 #include "platform/AvPointers.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -48,15 +49,24 @@ public:
     CMp4Writer(const CMp4Writer &) = delete;
     CMp4Writer &operator=(const CMp4Writer &) = delete;
 
-    // Opens the file on the first key frame that carries its parameter sets, then writes one frame.
-    // 1 written, 0 nothing written, -1 the output or the audio encoder could not be opened, -2 the header
+    // Opens the file on the first key frame that carries its parameter sets, then writes one frame (a picture
+    // of another codec than the file's is not written). 1 written, 0 nothing written, -1 the output or the audio encoder could not be opened, -2 the header
     // could not be written or the key frame gave no video stream.
     int WriteFrame(const FrameInfo *pFrame);
 
+    // Sound to go beside the video of a remuxed file: a file of 16-bit little-endian PCM that begins with the
+    // first picture.
+    struct RemuxAudio
+    {
+        const char *szPcmPath = nullptr;
+        int nSampleRate = 0;
+        int nChannels = 1;
+    };
+
     // Copies the video stream of szInput into a new file szOutput. Returns the last read status. With
     // nFrameRate above 0 the frames are timed at that rate whatever the input says (a raw stream without
-    // timing reads as 25 frames a second).
-    int RemuxFile(const char *szInput, const char *szOutput, int nFrameRate = 0);
+    // timing reads as 25 frames a second). With pAudio its sound is encoded to AAC beside the video.
+    int RemuxFile(const char *szInput, const char *szOutput, int nFrameRate = 0, const RemuxAudio *pAudio = nullptr);
 
 private:
 
@@ -67,7 +77,11 @@ private:
     int WriteVideo(const FrameInfo &frame);
     int WriteAudio(const FrameInfo &frame);
     int OpenAudioEncoder(const FrameInfo &frame);
+    bool EncoderFitsStream() const;
     int WriteAudioPacket(const uint8_t *pData, int nLength);
+    void DrainAudio();
+    // Remux: the sound of the PCM file up to nUntilSamples (samples of one channel) from its start.
+    void RemuxAudioUntil(std::FILE *pPcm, const RemuxAudio &audio, int64_t nUntilSamples);
     int64_t VideoTimestamp(int nPacket) const;
 
     int m_nWidth = 0;
@@ -100,4 +114,5 @@ private:
     std::vector<uint8_t> m_vecScratch;
     AvPacketPtr m_pPacket;
     int m_nRemuxPackets = 0;
+    int64_t m_nRemuxAudioSamples = 0;   // samples of one channel read from the remux's PCM file
 };

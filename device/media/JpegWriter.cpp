@@ -1,6 +1,7 @@
 #include "device/media/JpegWriter.h"
 
 #include <algorithm>
+#include <cmath>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
@@ -34,21 +35,42 @@ void RemoveIfRegular(const char *pPath)
         std::remove(pPath);
 }
 
-// Rows of one plane for one pass of the compressor: n rows from row nFirst, each nPadded samples wide; rows and
-// columns past the picture repeat its last ones. Rows that need no padding are the picture's own.
+// The decoder's pictures are in video levels (luma 16-235, chroma 16-240 about 128); every JPEG viewer reads
+// full levels (JFIF), so a picture written as it is looks grey beside the same picture as a BMP. Each plane goes
+// through its table on the way.
+struct LevelTables
+{
+    uint8_t luma[256];
+    uint8_t chroma[256];
+    LevelTables()
+    {
+        for (int v = 0; v < 256; ++v) {
+            const double dLuma = (v - 16) * 255.0 / 219.0;
+            const double dChroma = (v - 128) * 255.0 / 224.0 + 128.0;
+            luma[v] = static_cast<uint8_t>(std::lround(std::min(255.0, std::max(0.0, dLuma))));
+            chroma[v] = static_cast<uint8_t>(std::lround(std::min(255.0, std::max(0.0, dChroma))));
+        }
+    }
+};
+
+const LevelTables &Levels()
+{
+    static const LevelTables tables;
+    return tables;
+}
+
+// Rows of one plane for one pass of the compressor, in full levels: n rows from row nFirst, each nPadded samples
+// wide; rows and columns past the picture repeat its last ones.
 void PlaneRows(const uint8_t *pPlane, size_t nWidth, size_t nHeight, size_t nPadded, size_t nFirst, int n,
-               uint8_t *pScratch, JSAMPROW *pRows)
+               const uint8_t *pTable, uint8_t *pScratch, JSAMPROW *pRows)
 {
     for (int i = 0; i < n; ++i) {
         const size_t r = std::min(nFirst + static_cast<size_t>(i), nHeight - 1);
         const uint8_t *pRow = pPlane + r * nWidth;
-        if (nPadded == nWidth) {
-            pRows[i] = const_cast<JSAMPROW>(pRow);  // libjpeg only reads its input
-            continue;
-        }
         uint8_t *pOut = pScratch + static_cast<size_t>(i) * nPadded;
-        std::memcpy(pOut, pRow, nWidth);
-        std::memset(pOut + nWidth, pRow[nWidth - 1], nPadded - nWidth);
+        for (size_t x = 0; x < nWidth; ++x)
+            pOut[x] = pTable[pRow[x]];
+        std::memset(pOut + nWidth, pOut[nWidth - 1], nPadded - nWidth);
         pRows[i] = pOut;
     }
 }
@@ -97,13 +119,14 @@ bool Compress(jpeg_compress_struct &cinfo, JpegError &error, std::FILE *pFile, i
     uint8_t *pCrScratch = pCbScratch + DCTSIZE * nChromaPadded;
     const uint8_t *pCb = pPicture + w * h;
     const uint8_t *pCr = pCb + cw * ch;
+    const LevelTables &levels = Levels();
     JSAMPROW luma[2 * DCTSIZE], cb[DCTSIZE], cr[DCTSIZE];
     JSAMPARRAY planes[3] = {luma, cb, cr};
     while (cinfo.next_scanline < cinfo.image_height) {
         const size_t r = cinfo.next_scanline;
-        PlaneRows(pPicture, w, h, std::max(nLumaPadded, w), r, 2 * DCTSIZE, pLumaScratch, luma);
-        PlaneRows(pCb, cw, ch, std::max(nChromaPadded, cw), r / 2, DCTSIZE, pCbScratch, cb);
-        PlaneRows(pCr, cw, ch, std::max(nChromaPadded, cw), r / 2, DCTSIZE, pCrScratch, cr);
+        PlaneRows(pPicture, w, h, std::max(nLumaPadded, w), r, 2 * DCTSIZE, levels.luma, pLumaScratch, luma);
+        PlaneRows(pCb, cw, ch, std::max(nChromaPadded, cw), r / 2, DCTSIZE, levels.chroma, pCbScratch, cb);
+        PlaneRows(pCr, cw, ch, std::max(nChromaPadded, cw), r / 2, DCTSIZE, levels.chroma, pCrScratch, cr);
         jpeg_write_raw_data(&cinfo, planes, 2 * DCTSIZE);
     }
     jpeg_finish_compress(&cinfo);

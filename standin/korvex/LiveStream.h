@@ -4,6 +4,8 @@
 #include "standin/korvex/MediaLibrary.h"
 #include "standin/korvex/SimStream.h"
 
+#include <chrono>
+
 // A channel's live stream: its loop played out in real time with fresh timestamps, video and audio blocks
 // to the V1 and V2 data callbacks. It begins with a key frame once the first data callback is set; later,
 // a block that no callback takes is dropped.

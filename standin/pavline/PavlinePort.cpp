@@ -31,6 +31,7 @@ constexpr auto kLateLimit = std::chrono::milliseconds(1000);   // later than thi
 constexpr auto kDropLate = std::chrono::milliseconds(100);     // this late with the next one due: dropped
 constexpr int64_t kJumpBackMs = 500;        // timestamps jumping this far back or ...
 constexpr int64_t kJumpAheadMs = 5000;      // ... this far ahead start the timeline anew
+constexpr size_t kMaxPreRoll = 8u * 1024u * 1024u;  // input kept for a recorder: one group of pictures
 
 bool ValidRegion(const RECT &r)
 {
@@ -109,6 +110,8 @@ int32_t PavlinePort::Close(std::unique_lock<std::mutex> &control, Source eSource
             m_pRecorder->Finish();
             m_pRecorder.reset();
         }
+        m_preRoll.clear();
+        m_bPreRoll = false;
     }
     m_sound.PortClosed(m_nPort);
     {
@@ -216,9 +219,27 @@ int32_t PavlinePort::Input(const uint8_t *pData, uint32_t nSize)
         Wake();
     }
     std::lock_guard<std::mutex> lock(m_recordMutex);
+    KeepPreRoll(pData, nSize);
     if (m_pRecorder)
         m_pRecorder->WriteBytes(pData, nSize);
     return KTN_ERR_NONE;
+}
+
+void PavlinePort::KeepPreRoll(const uint8_t *pData, uint32_t nSize)
+{
+    // A recording begins with what is on screen: the input since the last key frame that began an input.
+    if (nSize >= 4 && pData[0] == 0 && pData[1] == 0 && pData[2] == 1 && pData[3] == StreamBlock::kTypeKeyFrame) {
+        m_preRoll.clear();
+        m_bPreRoll = true;
+    }
+    if (!m_bPreRoll)
+        return;
+    if (m_preRoll.size() + nSize > kMaxPreRoll) {
+        m_preRoll.clear();
+        m_bPreRoll = false;
+        return;
+    }
+    m_preRoll.insert(m_preRoll.end(), pData, pData + nSize);
 }
 
 // ---------------------------------------------------------------------------------------------------------
@@ -585,6 +606,8 @@ int32_t PavlinePort::StartRecord(const std::string &strPath, int nType)
         return KTN_ERR_BUSY;
     int32_t nError = KTN_ERR_NONE;
     m_pRecorder = PortRecorder::Create(strPath, nType, nError);
+    if (m_pRecorder && !m_preRoll.empty())
+        m_pRecorder->WriteBytes(m_preRoll.data(), m_preRoll.size());
     return m_pRecorder ? KTN_ERR_NONE : nError;
 }
 

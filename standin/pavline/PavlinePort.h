@@ -137,6 +137,8 @@ private:
     // Returns whether the decode callback ran.
     bool Show(const AVFrame *pFrame, const RenderSettings &settings, const std::shared_ptr<NativeSurface> &pSurface,
               PictureRenderer &renderer, QImage &canvas);
+    // m_recordMutex held: keeps the input since its last key frame for a recorder started later.
+    void KeepPreRoll(const uint8_t *pData, uint32_t nSize);
     // m_mutex held: the picture is the one shown now.
     void Shown(AvFramePtr pFrame, int64_t nTimeMs, bool bIntoHistory, bool bCalledBack);
 
@@ -202,4 +204,6 @@ private:
 
     std::unique_ptr<MediaFileReader> m_pReader;     // guarded by m_readerMutex
     std::unique_ptr<PortRecorder> m_pRecorder;      // guarded by m_recordMutex
+    std::vector<uint8_t> m_preRoll;                 // guarded by m_recordMutex
+    bool m_bPreRoll = false;                        // a key frame began it and all since fits
 };

@@ -36,7 +36,7 @@ protected:
     {
         pChannel->StopPreview();
         pChannel->Close();
-        pChannel.reset();   // waits for the worker to finish the recording
+        pChannel.reset();   // the worker may finish the recording after it (WaitForRecordings)
     }
     QByteArray Name(const QString &strFile) const { return (RecordDir() + "/" + strFile).toLocal8Bit(); }
 };
@@ -86,6 +86,45 @@ TEST_F(CDecodeChannelRecordTest, WhichRecorderANameGoesTo)
     EXPECT_FALSE(QFileInfo::exists(TempFolder()));
 }
 
+TEST_F(CDecodeChannelRecordTest, StartWhileStoppedClearsTheFlagAndEndsARecordingLeftRunning)
+{
+    // Play stopped under a running recording: a start then answers 0 with the recording flag clear, and the
+    // recording is ended with its file whole rather than left running where no stop can reach it.
+    auto loop = PavlineTest::PatternLoop(StreamBlock::kCodecH264, 640, 360, 15);
+    ASSERT_TRUE(loop);
+    const struct
+    {
+        int nOemMode;
+        const char *pName;
+        int nRecordType;
+        const char *pFile;
+    } cases[] = {{0, "06_20240115_100000.avi", 2, "06_20240115_100000.avi"},
+                 {1, "07_20240115_100000.h264", 0, "07_20240115_100000.mp4"},
+                 {2, "08_20240115_100000.h265", 0, "08_20240115_100000.mp4"}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.pName);
+        SetOemMode(c.nOemMode);
+        auto pChannel = Playing(5);
+        ASSERT_EQ(pChannel->StartRecord(Name(c.pName).constData(), c.nRecordType), 1);
+        RecordTest::Feed(*pChannel, RecordTest::LiveBlocks(*loop, 30, kStartMs, true));
+        EXPECT_EQ(pChannel->StopPreview(), 1);
+        EXPECT_EQ(pChannel->StartRecord(Name("09_20240115_100000.h264").constData(), 0), 0);
+        EXPECT_FALSE(pChannel->IsRecording());
+        // A second start while stopped has nothing to end.
+        EXPECT_EQ(pChannel->StartRecord(Name("09_20240115_100000.h264").constData(), 0), 0);
+        pChannel->Close();
+        pChannel.reset();
+    }
+    ASSERT_TRUE(WaitForRecordings());
+    for (const auto &c : cases) {
+        const MediaReport report = RecordTest::Probe(RecordDir() + "/" + c.pFile);
+        EXPECT_EQ(report.nVideoPackets, 30) << c.pFile << " " << RecordTest::Describe(report);
+        EXPECT_EQ(report.nPictures, 30);
+        EXPECT_EQ(report.nAudioStreams, 1);
+    }
+    EXPECT_EQ(RecordFiles("*").size(), 3u) << RecordFiles("*").join(" ").toStdString();
+}
+
 TEST_F(CDecodeChannelRecordTest, PlaybackPaneRecordingGoesToTheLibraryRecorderInOwnModes)
 {
     // A playback pane's ".h265x" name in mode 1: the blocks come without a record, which the channel's own
@@ -126,15 +165,22 @@ TEST_F(CDecodeChannelRecordTest, PlaybackPaneRecordingGoesToTheLibraryRecorderIn
     EXPECT_TRUE(RecordFiles("*.mp4").isEmpty());
 }
 
-TEST_F(CDecodeChannelRecordTest, H264RecordingHoldsOnlyVideoFromItsFirstKeyFrame)
+TEST_F(CDecodeChannelRecordTest, H264RecordingHoldsItsPicturesFromTheFirstKeyFrameWithTheirSound)
 {
     SetOemMode(1);
     auto loop = PavlineTest::PatternLoop(StreamBlock::kCodecH264, 640, 360, 15);
     ASSERT_TRUE(loop);
-    // The recording starts 5 frames into a group of pictures, with audio after every second frame.
-    std::vector<LiveBlock> blocks = RecordTest::LiveBlocks(*loop, 15 * 8 + 5, kStartMs, 2);
-    blocks.erase(blocks.begin(), blocks.begin() + 7);   // 5 video blocks, 2 audio blocks
+    // A channel that received nothing before its start; the stream comes in 5 frames into a group of pictures.
+    std::vector<LiveBlock> blocks = RecordTest::LiveBlocks(*loop, 15 * 8 + 5, kStartMs, true);
+    size_t nVideo = 0, nAt = 0;
+    while (nVideo < 5)
+        nVideo += blocks[nAt++].frame.nKind == ZDK_FRAME_VIDEO ? 1 : 0;
+    blocks.erase(blocks.begin(), blocks.begin() + static_cast<long>(nAt));
     ASSERT_FALSE(blocks.front().frame.nKeyFrame);
+    size_t nKey = 0;
+    while (!blocks[nKey].frame.nKeyFrame)
+        ++nKey;
+    const int64_t nSound = RecordTest::SoundSamples(std::vector<LiveBlock>(blocks.begin() + static_cast<long>(nKey), blocks.end()));
     LogCapture log;
     auto pChannel = Playing(4);
     ASSERT_EQ(pChannel->StartRecord(Name("05_20240115_100000.h264").constData(), 0), 1);
@@ -143,17 +189,27 @@ TEST_F(CDecodeChannelRecordTest, H264RecordingHoldsOnlyVideoFromItsFirstKeyFrame
     RecordTest::Feed(*pChannel, blocks);
     EXPECT_EQ(pChannel->StopRecord(), 1);
     Close(pChannel);
+    ASSERT_TRUE(WaitForRecordings());
 
     const MediaReport mp4 = RecordTest::Probe(RecordDir() + "/05_20240115_100000.mp4");
-    // The 10 frames before the first key frame cannot be decoded and are not recorded.
-    EXPECT_EQ(mp4.nVideoPackets, 110) << RecordTest::Describe(mp4);
+    SCOPED_TRACE(RecordTest::Describe(mp4));
+    // The 10 frames before the first key frame cannot be decoded and are not recorded, nor their sound.
+    EXPECT_EQ(mp4.nVideoPackets, 110);
     EXPECT_EQ(mp4.strVideoCodec, "h264");
     EXPECT_TRUE(mp4.bFirstIsKey);
     EXPECT_EQ(mp4.nPictures, mp4.nVideoPackets);
     EXPECT_EQ(mp4.nDecodeErrors, 0);
-    EXPECT_EQ(mp4.nAudioStreams, 0);
+    EXPECT_TRUE(mp4.bPicturesInOrder);
     EXPECT_NEAR(mp4.dFrameRate, 15.0, 0.05);
+    EXPECT_NEAR(mp4.dVideoDuration, 110 / 15.0, 0.001);
     EXPECT_EQ(mp4.nWidth, 640);
+    // The sound from the key frame on, in AAC, all of it.
+    EXPECT_EQ(mp4.nAudioStreams, 1);
+    EXPECT_EQ(mp4.strAudioCodec, "aac");
+    EXPECT_EQ(mp4.nSampleRate, 8000);
+    EXPECT_EQ(mp4.nAudioDecodeErrors, 0);
+    EXPECT_GE(mp4.nAudioSamples, nSound);
+    EXPECT_LT(mp4.nAudioSamples, nSound + 1024);
     EXPECT_FALSE(QFileInfo::exists(TempFolder()));
     EXPECT_TRUE(log.WaitFor("Path=" + TempFolder()));
     EXPECT_TRUE(log.Contains("StartRecord port:4"));
@@ -166,7 +222,7 @@ TEST_F(CDecodeChannelRecordTest, StopBeforeAnyVideoLeavesTheEmptyPlaceholder)
     auto loop = PavlineTest::PatternLoop(StreamBlock::kCodecH264, 640, 360, 15);
     ASSERT_TRUE(loop);
     std::vector<LiveBlock> audioOnly;
-    for (LiveBlock &block : RecordTest::LiveBlocks(*loop, 10, kStartMs, 1))
+    for (LiveBlock &block : RecordTest::LiveBlocks(*loop, 10, kStartMs, true))
         if (block.frame.nKind == ZDK_FRAME_AUDIO)
             audioOnly.push_back(std::move(block));
     auto pChannel = Playing(0);
@@ -174,6 +230,7 @@ TEST_F(CDecodeChannelRecordTest, StopBeforeAnyVideoLeavesTheEmptyPlaceholder)
     RecordTest::Feed(*pChannel, audioOnly);
     EXPECT_EQ(pChannel->StopRecord(), 1);
     Close(pChannel);
+    ASSERT_TRUE(WaitForRecordings());
     EXPECT_EQ(RecordFiles("*"), QStringList{RecordDir() + "/01_20240115_100000.mp4"});
     EXPECT_EQ(QFileInfo(RecordDir() + "/01_20240115_100000.mp4").size(), 0);
     EXPECT_FALSE(QFileInfo::exists(TempFolder()));
@@ -190,40 +247,53 @@ class H265RouteTest : public CDecodeChannelRecordTest, public ::testing::WithPar
 {
 };
 
-TEST_P(H265RouteTest, AudioReachesTheWriterWithItsCodecAndRateAndKeyFramesAreTheBlocks)
+TEST_P(H265RouteTest, RecordingBeginsAtTheKeyFrameBeforeItsStartWithItsSoundAtItsCodecAndRate)
 {
     SetOemMode(2);
     const AudioCase c = GetParam();
     auto loop = PavlineTest::PatternLoop(StreamBlock::kCodecH265, 320, 180, 25);
     ASSERT_TRUE(loop);
-    // Two seconds of the stream play before the recording starts, at a key frame that comes before any sound of
-    // the recording: the writer makes its audio stream with the sound the stream has.
-    const std::vector<LiveBlock> blocks = RecordTest::LiveBlocks(*loop, 150, kStartMs, 1, c.nAudioType, c.nRateCode);
-    const auto recordFrom = blocks.begin() + 100;
-    ASSERT_TRUE(recordFrom->frame.nKeyFrame);
+    ASSERT_EQ(loop->frames.size() % 25, 0u);
+    // Over four seconds of the stream play before the recording starts, half a second after a key frame: the
+    // recording begins with that key frame and the sound since, and the writer makes its audio stream with the
+    // sound the stream has.
+    const std::vector<LiveBlock> blocks = RecordTest::LiveBlocks(*loop, 150, kStartMs, true, c.nAudioType, c.nRateCode);
+    auto videoBlock = [&](int nFrame) {
+        int nVideo = -1;
+        for (auto it = blocks.begin(); it != blocks.end(); ++it)
+            if (it->frame.nKind == ZDK_FRAME_VIDEO && ++nVideo == nFrame)
+                return it;
+        return blocks.end();
+    };
+    const auto key = videoBlock(100);
+    const auto recordFrom = videoBlock(112);
+    ASSERT_TRUE(key->frame.nKeyFrame);
+    const int64_t nSound = RecordTest::SoundSamples(std::vector<LiveBlock>(key, blocks.end()));
     auto pChannel = Playing(2);
     RecordTest::Feed(*pChannel, std::vector<LiveBlock>(blocks.begin(), recordFrom));
     ASSERT_EQ(pChannel->StartRecord(Name("03_20240115_100000.h265").constData(), 0), 1);
     RecordTest::Feed(*pChannel, std::vector<LiveBlock>(recordFrom, blocks.end()));
     EXPECT_EQ(pChannel->StopRecord(), 1);
     Close(pChannel);
+    ASSERT_TRUE(WaitForRecordings());
 
     const MediaReport mp4 = RecordTest::Probe(RecordDir() + "/03_20240115_100000.mp4");
-    ASSERT_EQ(mp4.nVideoPackets, 100) << RecordTest::Describe(mp4);
+    SCOPED_TRACE(RecordTest::Describe(mp4));
+    ASSERT_EQ(mp4.nVideoPackets, 50);
     EXPECT_EQ(mp4.strVideoCodec, "hevc");
-    EXPECT_EQ(mp4.nPictures, 100);
+    EXPECT_EQ(mp4.nPictures, 50);
     EXPECT_EQ(mp4.nDecodeErrors, 0);
+    EXPECT_TRUE(mp4.bPicturesInOrder);
     EXPECT_NEAR(mp4.dFrameRate, 25.0, 0.05);
-    for (int i = 0; i < 100; ++i)
-        EXPECT_EQ(mp4.keyFlags[static_cast<size_t>(i)], loop->frames[static_cast<size_t>(i) % loop->frames.size()].bKeyFrame)
+    for (int i = 0; i < 50; ++i)
+        EXPECT_EQ(mp4.keyFlags[static_cast<size_t>(i)], loop->frames[static_cast<size_t>(100 + i) % loop->frames.size()].bKeyFrame)
             << "packet " << i;
     EXPECT_EQ(mp4.nAudioStreams, 1);
     EXPECT_EQ(mp4.strAudioCodec, "aac");
     EXPECT_EQ(mp4.nSampleRate, c.nSampleRate);
-    // 100 blocks of 40 ms (8000 Hz) or 20 ms (16000 Hz) of audio, in AAC frames of 1024 samples.
-    const int nSamples = 100 * 320;
-    EXPECT_GE(mp4.nAudioPackets, nSamples / 1024 - 3);
-    EXPECT_LE(mp4.nAudioPackets, nSamples / 1024 + 1);
+    EXPECT_EQ(mp4.nAudioDecodeErrors, 0);
+    EXPECT_GE(mp4.nAudioSamples, nSound);
+    EXPECT_LT(mp4.nAudioSamples, nSound + 1024);
     EXPECT_EQ(RecordFiles("*").size(), 1);
 }
 
@@ -234,33 +304,70 @@ INSTANTIATE_TEST_SUITE_P(Audio, H265RouteTest,
 TEST_F(CDecodeChannelRecordTest, RecordingsOfOneSecondKeepTheirOwnFiles)
 {
     // The live page names recordings to the second: a second recording of the same second (and of the same
-    // channel) gets a name of its own instead of replacing the first.
+    // channel) gets a name of its own instead of replacing the first. Each after the first begins with the last
+    // group of pictures of the stream before it.
+    SetOemMode(1);
+    auto h264 = PavlineTest::PatternLoop(StreamBlock::kCodecH264, 640, 360, 15);
+    auto h265 = PavlineTest::PatternLoop(StreamBlock::kCodecH265, 320, 180, 25);
+    ASSERT_TRUE(h264 && h265);
+    for (const char *pExt : {".h264", ".h265"}) {
+        const VideoLoop &loop = QByteArray(pExt) == ".h264" ? *h264 : *h265;
+        auto pChannel = Playing(7);
+        for (int nFrames : {30, 45, 60}) {
+            const QByteArray name = Name(QString("08_20240115_100000") + pExt);
+            // The worker may still be finishing the one before.
+            ASSERT_TRUE(PavlineTest::WaitUntil([&] { return pChannel->StartRecord(name.constData(), 0) == 1; }, 60000));
+            RecordTest::Feed(*pChannel, RecordTest::LiveBlocks(loop, nFrames, kStartMs));
+            EXPECT_EQ(pChannel->StopRecord(), 1);
+        }
+        Close(pChannel);
+    }
+    ASSERT_TRUE(WaitForRecordings());
+    const QStringList files = RecordFiles("*");
+    const QString strBase = RecordDir() + "/08_20240115_100000";
+    ASSERT_EQ(files, (QStringList{strBase + ".mp4", strBase + "_1.mp4", strBase + "_2.mp4", strBase + "_3.mp4",
+                                  strBase + "_4.mp4", strBase + "_5.mp4"}));
+    // 30, 45 and 60 pictures; from the second on with the pictures since the last key frame before (one a second).
+    const int expected[] = {30, 15 + 45, 15 + 60, 30, 5 + 45, 20 + 60};
+    for (int i = 0; i < files.size(); ++i) {
+        const MediaReport mp4 = RecordTest::Probe(files[i]);
+        EXPECT_EQ(mp4.nVideoPackets, expected[i]) << files[i].toStdString() << " " << RecordTest::Describe(mp4);
+        EXPECT_EQ(mp4.nPictures, expected[i]);
+        EXPECT_EQ(mp4.nDecodeErrors, 0);
+        EXPECT_EQ(mp4.strVideoCodec, i < 3 ? "h264" : "hevc");
+    }
+}
+
+TEST_F(CDecodeChannelRecordTest, H265RecordingGoesOnInANewFileWhenTheStreamChangesItsCodec)
+{
+    // The device's stream changes from H.264 to H.265 during the recording: one file a codec, both whole.
     SetOemMode(1);
     auto h264 = PavlineTest::PatternLoop(StreamBlock::kCodecH264, 640, 360, 15);
     auto h265 = PavlineTest::PatternLoop(StreamBlock::kCodecH265, 320, 180, 25);
     ASSERT_TRUE(h264 && h265);
     auto pChannel = Playing(7);
-    for (const char *pExt : {".h264", ".h265"}) {
-        const VideoLoop &loop = QByteArray(pExt) == ".h264" ? *h264 : *h265;
-        for (int nFrames : {30, 45, 60}) {
-            const QByteArray name = Name(QString("08_20240115_100000") + pExt);
-            // The worker may still be finishing the one before.
-            ASSERT_TRUE(PavlineTest::WaitUntil([&] { return pChannel->StartRecord(name.constData(), 0) == 1; }, 10000));
-            RecordTest::Feed(*pChannel, RecordTest::LiveBlocks(loop, nFrames, kStartMs));
-            EXPECT_EQ(pChannel->StopRecord(), 1);
-        }
-    }
+    ASSERT_EQ(pChannel->StartRecord(Name("08_20240115_100000.h265").constData(), 0), 1);
+    RecordTest::Feed(*pChannel, RecordTest::LiveBlocks(*h264, 30, kStartMs, true));
+    RecordTest::Feed(*pChannel, RecordTest::LiveBlocks(*h265, 50, kStartMs + 2000, true));
+    EXPECT_EQ(pChannel->StopRecord(), 1);
     Close(pChannel);
+    ASSERT_TRUE(WaitForRecordings());
     const QStringList files = RecordFiles("*");
-    const QString strBase = RecordDir() + "/08_20240115_100000";
-    ASSERT_EQ(files, (QStringList{strBase + ".mp4", strBase + "_1.mp4", strBase + "_2.mp4", strBase + "_3.mp4",
-                                  strBase + "_4.mp4", strBase + "_5.mp4"}));
-    const int expected[] = {30, 45, 60, 30, 45, 60};
-    for (int i = 0; i < files.size(); ++i) {
+    ASSERT_EQ(files.size(), 2) << files.join(" ").toStdString();
+    EXPECT_EQ(files[0], RecordDir() + "/08_20240115_100000.mp4");
+    const struct
+    {
+        const char *pCodec;
+        int nPictures;
+    } expected[] = {{"h264", 30}, {"hevc", 50}};
+    for (int i = 0; i < 2; ++i) {
         const MediaReport mp4 = RecordTest::Probe(files[i]);
-        EXPECT_EQ(mp4.nVideoPackets, expected[i]) << files[i].toStdString() << " " << RecordTest::Describe(mp4);
-        EXPECT_EQ(mp4.nPictures, expected[i]);
-        EXPECT_EQ(mp4.strVideoCodec, i < 3 ? "h264" : "hevc");
+        SCOPED_TRACE(files[i].toStdString() + " " + RecordTest::Describe(mp4));
+        EXPECT_EQ(mp4.strVideoCodec, expected[i].pCodec);
+        EXPECT_EQ(mp4.nVideoPackets, expected[i].nPictures);
+        EXPECT_EQ(mp4.nPictures, expected[i].nPictures);
+        EXPECT_EQ(mp4.nDecodeErrors, 0);
+        EXPECT_EQ(mp4.nAudioStreams, 1);
     }
 }
 
@@ -275,6 +382,7 @@ TEST_F(CDecodeChannelRecordTest, ClosingTheChannelFinishesItsRecording)
         RecordTest::Feed(*pChannel, RecordTest::LiveBlocks(*loop, 45, kStartMs));
         // The page went without stopping the recording.
         pChannel.reset();
+        ASSERT_TRUE(WaitForRecordings());
         const MediaReport mp4 = RecordTest::Probe(RecordDir() + "/" + QString(pName).left(18) + ".mp4");
         EXPECT_EQ(mp4.nVideoPackets, 45) << pName << " " << RecordTest::Describe(mp4);
         EXPECT_EQ(mp4.nPictures, 45);
@@ -301,6 +409,7 @@ TEST_F(CDecodeChannelRecordTest, ChannelsRecordingTogetherShareTheTemporaryFolde
     RecordTest::Feed(*pSecond, std::vector<LiveBlock>(blocks.begin() + 30, blocks.end()));
     EXPECT_EQ(pSecond->StopRecord(), 1);
     Close(pSecond);
+    ASSERT_TRUE(WaitForRecordings());
     for (const char *pName : {"01_20240115_100000.mp4", "02_20240115_100000.mp4"}) {
         const MediaReport mp4 = RecordTest::Probe(RecordDir() + "/" + pName);
         EXPECT_EQ(mp4.nVideoPackets, 60) << pName << " " << RecordTest::Describe(mp4);

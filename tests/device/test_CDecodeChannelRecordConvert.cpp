@@ -1,6 +1,7 @@
-// H.265 segments of an H.264 recording go through the ffmpeg program: the real one converts them and the joined
-// file is remuxed at the source's frame rate; a stand-in that fails, hangs or writes garbage can neither hold the
-// channel's close nor lose the recording.
+// H.265 segments of an H.264 recording go through the ffmpeg program: the real one converts them (without
+// B-frames) and the joined file is remuxed at the source's frame rate with the stream's sound; a stand-in that
+// fails, hangs or writes garbage can neither hold the channel's close nor lose the recording, and neither a
+// conversion nor a remux under way holds up a start or a close on the page's thread.
 
 #include "device/CDecodeChannel.h"
 #include "device/CRecordWorker.h"
@@ -14,6 +15,8 @@
 #include <QFileInfo>
 
 #include <csignal>
+#include <sys/stat.h>
+#include <thread>
 #include <fstream>
 #include <memory>
 
@@ -36,11 +39,11 @@ protected:
         // H.265 without timing in its parameter sets: read raw, it would pass for 25 frames a second.
         m_loop = RecordTest::UntimedH265Loop(320, 180, kFrameRate, kFrames);
         ASSERT_TRUE(m_loop);
-        m_blocks = RecordTest::LiveBlocks(*m_loop, kFrames, kStartMs, 3);
+        m_blocks = RecordTest::LiveBlocks(*m_loop, kFrames, kStartMs, true);
     }
 
     // Records the H.265 stream under a ".h264" name (the codec table said H.264), stops, and closes the channel;
-    // returns how long the close took.
+    // returns how long the close took (the worker may go on after it).
     qint64 RecordAndClose(bool bStartAgainWhileFinishing = false)
     {
         auto pChannel = std::make_unique<CDecodeChannel>(0);
@@ -77,19 +80,30 @@ protected:
     std::vector<LiveBlock> m_blocks;
 };
 
-TEST_F(RecordConvertTest, RealFfmpegConvertsTheSegmentsAndTheRecordingKeepsTheSourceRate)
+TEST_F(RecordConvertTest, RealFfmpegConvertsTheSegmentsAndTheRecordingKeepsTheSourceRateAndSound)
 {
     ASSERT_FALSE(QFileInfo::exists(AppDir() + "/ffmpeg"));
     RecordAndClose();
+    ASSERT_TRUE(WaitForRecordings());
     const MediaReport mp4 = RecordTest::Probe(Path(".mp4"));
-    EXPECT_EQ(mp4.strVideoCodec, "h264") << RecordTest::Describe(mp4);
+    SCOPED_TRACE(RecordTest::Describe(mp4));
+    EXPECT_EQ(mp4.strVideoCodec, "h264");
     EXPECT_EQ(mp4.nVideoPackets, kFrames);
     EXPECT_EQ(mp4.nPictures, kFrames);
     EXPECT_EQ(mp4.nDecodeErrors, 0);
+    // No B-frames: each picture is shown when it is decoded, in order.
+    EXPECT_TRUE(mp4.bDtsRising);
+    EXPECT_TRUE(mp4.bPicturesInOrder);
     EXPECT_EQ(mp4.nWidth, 320);
     EXPECT_TRUE(mp4.bFirstIsKey);
     // ffmpeg read the segments at 25 frames a second; the recording plays at the device's 15.
     EXPECT_NEAR(mp4.dFrameRate, kFrameRate, 0.05);
+    EXPECT_NEAR(mp4.dVideoDuration, kFrames / double(kFrameRate), 0.001);
+    const int64_t nSound = RecordTest::SoundSamples(m_blocks);
+    EXPECT_EQ(mp4.strAudioCodec, "aac");
+    EXPECT_EQ(mp4.nAudioDecodeErrors, 0);
+    EXPECT_GE(mp4.nAudioSamples, nSound);
+    EXPECT_LT(mp4.nAudioSamples, nSound + 1024);
     EXPECT_EQ(RecordFiles("*"), QStringList{Path(".mp4")});
     EXPECT_FALSE(QFileInfo::exists(TempFolder()));
 }
@@ -101,6 +115,7 @@ TEST_F(RecordConvertTest, FfmpegStartsInTheApplicationDirectoryWithItsArguments)
     LogCapture log;
     const QString strCwd = QDir::currentPath();
     RecordAndClose();
+    ASSERT_TRUE(WaitForRecordings());
     EXPECT_EQ(QDir::currentPath(), strCwd) << "the process's own directory is never changed";
     QFile calls(AppDir() + "/calls.txt");
     ASSERT_TRUE(calls.open(QIODevice::ReadOnly));
@@ -109,14 +124,16 @@ TEST_F(RecordConvertTest, FfmpegStartsInTheApplicationDirectoryWithItsArguments)
     for (int i = 0; i < 6; i += 2) {
         EXPECT_EQ(lines[i], AppDir());
         const QStringList args = lines[i + 1].split(' ');
-        ASSERT_EQ(args.size(), 6);
+        ASSERT_EQ(args.size(), 8);
         EXPECT_EQ(args[0], "-i");
         EXPECT_TRUE(args[1].startsWith(TempFolder() + "/1_")) << args[1].toStdString();
         EXPECT_TRUE(args[1].endsWith(".h265"));
         EXPECT_EQ(args[2], "-vcodec");
         EXPECT_EQ(args[3], "h264");
-        EXPECT_EQ(args[4], "-y");
-        EXPECT_EQ(args[5], args[1].left(args[1].size() - 5) + ".h264");
+        EXPECT_EQ(args[4], "-bf");
+        EXPECT_EQ(args[5], "0");
+        EXPECT_EQ(args[6], "-y");
+        EXPECT_EQ(args[7], args[1].left(args[1].size() - 5) + ".h264");
     }
     // Three segments of one second, each with a name of its own.
     EXPECT_NE(lines[1], lines[3]);
@@ -127,12 +144,15 @@ TEST_F(RecordConvertTest, FfmpegStartsInTheApplicationDirectoryWithItsArguments)
     EXPECT_EQ(QFileInfo(Path(".mp4")).size(), 0);
 }
 
-TEST_F(RecordConvertTest, HangingFfmpegIsEndedWithWhatItStartedAndTheCloseIsBounded)
+TEST_F(RecordConvertTest, HangingFfmpegIsEndedWithWhatItStartedOnceAndTheCloseIsBounded)
 {
-    // The stand-in hangs in a child of its own, which must end with it.
+    // The stand-in hangs in a child of its own, which must end with it. The channel's close does not wait for
+    // it; the worker ends it at its time limit and keeps the rest of the recording's segments unconverted
+    // rather than waiting for another hang.
     FakeFfmpeg("sleep 600 &\necho $! >> sleepers.txt\nwait");
     const qint64 nCloseMs = RecordAndClose(true);
-    EXPECT_LT(nCloseMs, CRecordWorker::kCloseBudget.count() + 5000);
+    EXPECT_LT(nCloseMs, CRecordWorker::kCloseBudget.count() + 2000);
+    ASSERT_TRUE(WaitForRecordings());
     ExpectKeptWhole();
     std::ifstream sleepers((AppDir() + "/sleepers.txt").toStdString());
     int nPid = 0;
@@ -148,7 +168,76 @@ TEST_F(RecordConvertTest, HangingFfmpegIsEndedWithWhatItStartedAndTheCloseIsBoun
             EXPECT_EQ(strLine.substr(nParen + 2, 1), "Z") << strLine;
         }
     }
-    EXPECT_GE(nSleepers, 1);
+    EXPECT_EQ(nSleepers, 1);
+}
+
+TEST_F(RecordConvertTest, SlowConversionFinishesAfterTheChannelHasGoneWithNothingLost)
+{
+    // The stand-in waits for the test's word before it converts with the real ffmpeg: the worker is held in the
+    // conversion of the first segment for as long as the test likes.
+    FakeFfmpeg("until [ -e gate ]; do sleep 0.05; done\nexec ffmpeg \"$@\"");
+    const qint64 nCloseMs = RecordAndClose(true);
+    EXPECT_GE(nCloseMs, CRecordWorker::kCloseBudget.count() - 100) << "the worker was still converting";
+    EXPECT_LT(nCloseMs, CRecordWorker::kCloseBudget.count() + 2000);
+    {
+        QFile gate(AppDir() + "/gate");
+        ASSERT_TRUE(gate.open(QIODevice::WriteOnly));
+    }
+    ASSERT_TRUE(WaitForRecordings());
+    const MediaReport mp4 = RecordTest::Probe(Path(".mp4"));
+    SCOPED_TRACE(RecordTest::Describe(mp4));
+    EXPECT_EQ(mp4.nVideoPackets, kFrames);
+    EXPECT_EQ(mp4.nPictures, kFrames);
+    EXPECT_EQ(mp4.nDecodeErrors, 0);
+    EXPECT_TRUE(mp4.bPicturesInOrder);
+    const int64_t nSound = RecordTest::SoundSamples(m_blocks);
+    EXPECT_GE(mp4.nAudioSamples, nSound);
+    EXPECT_LT(mp4.nAudioSamples, nSound + 1024);
+    EXPECT_EQ(RecordFiles("*"), QStringList{Path(".mp4")});
+    EXPECT_FALSE(QFileInfo::exists(TempFolder()));
+}
+
+TEST_F(RecordConvertTest, RemuxUnderWayHoldsUpNeitherAStartNorTheClose)
+{
+    // An H.264 recording whose MP4 file cannot be opened for writing until the test reads it: a named pipe in
+    // its place holds the worker inside the remux, in the middle of the joining.
+    auto loop = PavlineTest::PatternLoop(StreamBlock::kCodecH264, 640, 360, 15);
+    ASSERT_TRUE(loop);
+    const std::vector<LiveBlock> blocks = RecordTest::LiveBlocks(*loop, kFrames, kStartMs, true);
+    auto pChannel = std::make_unique<CDecodeChannel>(0);
+    pChannel->Open(1);
+    pChannel->StartPreview();
+    ASSERT_EQ(pChannel->StartRecord(Name(".h264").constData(), 0), 1);
+    ASSERT_TRUE(QFile::remove(Path(".mp4")));
+    ASSERT_EQ(mkfifo(Name(".mp4").constData(), 0600), 0);
+    RecordTest::Feed(*pChannel, blocks);
+    EXPECT_EQ(pChannel->StopRecord(), 1);
+    // Every segment joined: only the joined video and its sound are left, and the worker goes into the remux.
+    const QStringList joined{"01_20240115_100000.h264", "01_20240115_100000.pcm"};
+    ASSERT_TRUE(WaitUntil([&] { return QDir(TempFolder()).entryList(QDir::Files, QDir::Name) == joined; }, 60000))
+        << QDir(TempFolder()).entryList(QDir::Files).join(" ").toStdString();
+    // The start answers at once that the recording before is still being finished.
+    EXPECT_EQ(pChannel->StartRecord(RecordDir().toLocal8Bit() + "/01_20240115_100001.h264", 0), 0);
+    EXPECT_FALSE(pChannel->IsRecording());
+    pChannel->StopPreview();
+    pChannel->Close();
+    QElapsedTimer timer;
+    timer.start();
+    pChannel.reset();
+    EXPECT_LT(timer.elapsed(), CRecordWorker::kCloseBudget.count() + 2000);
+    // The test reads the pipe: the remux goes on (and fails, as MP4 needs a file it can seek in), and the
+    // joined file is kept whole.
+    std::thread reader([this] {
+        QFile pipe(Path(".mp4"));
+        if (pipe.open(QIODevice::ReadOnly))
+            pipe.readAll();
+    });
+    ASSERT_TRUE(WaitForRecordings());
+    reader.join();
+    const MediaReport kept = RecordTest::Probe(Path(".h264"));
+    EXPECT_EQ(kept.nVideoPackets, kFrames) << RecordTest::Describe(kept);
+    EXPECT_EQ(kept.nPictures, kFrames);
+    EXPECT_FALSE(QFileInfo::exists(TempFolder()));
 }
 
 TEST_F(RecordConvertTest, GarbageFromFfmpegFailsTheRemuxAndTheJoinedFileIsKept)
@@ -156,6 +245,7 @@ TEST_F(RecordConvertTest, GarbageFromFfmpegFailsTheRemuxAndTheJoinedFileIsKept)
     FakeFfmpeg("for a; do t=\"$a\"; done\nprintf 'this is no video at all\\n' > \"$t\"");
     LogCapture log;
     RecordAndClose();
+    ASSERT_TRUE(WaitForRecordings());
     QFile joined(Path(".h264"));
     ASSERT_TRUE(joined.open(QIODevice::ReadOnly)) << "the joined file is kept under the requested name";
     EXPECT_EQ(joined.readAll(), QByteArray("this is no video at all\n").repeated(3));

@@ -1,5 +1,5 @@
-// Recordings past 10 MiB roll over into new files, each beginning at a key frame; about 25 MiB make three files
-// and the temporary folder is gone afterwards. The blocks are the simulated device's loops replayed at once.
+// Recordings past 10 MiB roll over into new files, each beginning at a key frame with the sound of its own
+// pictures; about 25 MiB make three files and the temporary folder is gone afterwards. The blocks are the simulated device's loops replayed at once.
 
 #include "device/CDecodeChannel.h"
 #include "device/CRecordWorker.h"
@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -28,24 +29,29 @@ struct RollCase
     const char *pName;
 };
 
-class RollOverTest : public RecordFixture, public ::testing::WithParamInterface<RollCase>
+class RecordRollOverTest : public RecordFixture, public ::testing::WithParamInterface<RollCase>
 {
 };
 
-TEST_P(RollOverTest, AboutTwentyFiveMiBMakeThreeFilesEachBeginningAtAKeyFrame)
+TEST_P(RecordRollOverTest, AboutTwentyFiveMiBMakeThreeFilesEachBeginningAtAKeyFrame)
 {
     const RollCase c = GetParam();
     SetOemMode(c.nOemMode);
-    auto loop = PavlineTest::PatternLoop(c.nCodec, c.nWidth, c.nHeight, c.nFrameRate);
+    // Pictures of noise: a stream that reaches 10 MiB in seconds, not in the half hour of the test pattern.
+    auto loop = RecordTest::EncodedLoop(c.nCodec, c.nWidth, c.nHeight, c.nFrameRate, 2 * c.nFrameRate, true);
     ASSERT_TRUE(loop);
-    size_t nLoopBytes = 0;
-    for (const EncodedFrame &frame : loop->frames)
-        nLoopBytes += frame.data.size();
+    // The bytes a loop counts towards the cut: the joined H.264, or the H.265 writer's payload, sound included.
+    const bool bWriter = c.nCodec == StreamBlock::kCodecH265;
+    const std::vector<LiveBlock> loopBlocks =
+        RecordTest::LiveBlocks(*loop, static_cast<int>(loop->frames.size()), kStartMs, true);
+    const size_t nLoopBytes = RecordTest::VideoPayload(loopBlocks) +
+                              (bWriter ? static_cast<size_t>(RecordTest::SoundSamples(loopBlocks)) : 0);
     // Whole loops, so that the count of frames per file can be checked against the loop; the last loop is cut
     // in its middle, so that the recording ends within a group of pictures.
     const int nFrames = static_cast<int>(kTarget / nLoopBytes * loop->frames.size() + loop->frames.size() / 2 + 3);
-    const std::vector<LiveBlock> blocks = RecordTest::LiveBlocks(*loop, nFrames, kStartMs, 4);
-    const size_t nPayload = RecordTest::VideoPayload(blocks);
+    const std::vector<LiveBlock> blocks = RecordTest::LiveBlocks(*loop, nFrames, kStartMs, true);
+    const size_t nPayload = RecordTest::VideoPayload(blocks) +
+                            (bWriter ? static_cast<size_t>(RecordTest::SoundSamples(blocks)) : 0);
     ASSERT_GT(nPayload, 2 * static_cast<size_t>(CRecordWorker::kRollOverBytes) + 1024 * 1024);
     ASSERT_LT(nPayload, 3 * static_cast<size_t>(CRecordWorker::kRollOverBytes));
 
@@ -59,6 +65,7 @@ TEST_P(RollOverTest, AboutTwentyFiveMiBMakeThreeFilesEachBeginningAtAKeyFrame)
     pChannel->StopPreview();
     pChannel->Close();
     pChannel.reset();
+    ASSERT_TRUE(WaitForRecordings());
 
     const QStringList files = RecordFiles("*");
     ASSERT_EQ(files.size(), 3) << files.join(" ").toStdString();
@@ -73,24 +80,29 @@ TEST_P(RollOverTest, AboutTwentyFiveMiBMakeThreeFilesEachBeginningAtAKeyFrame)
         const MediaReport mp4 = RecordTest::Probe(strFile, 3 * c.nFrameRate);
         EXPECT_TRUE(mp4.bFirstIsKey) << RecordTest::Describe(mp4);
         EXPECT_EQ(mp4.nDecodeErrors, 0);
-        EXPECT_EQ(mp4.nPictures, 3 * c.nFrameRate);
+        EXPECT_EQ(mp4.nPictures, std::min(mp4.nVideoPackets, 3 * c.nFrameRate));
         EXPECT_NEAR(mp4.dFrameRate, c.nFrameRate, 0.05);
         EXPECT_EQ(mp4.nWidth, c.nWidth);
+        // Each file has the sound of its own pictures.
+        EXPECT_EQ(mp4.strAudioCodec, "aac");
+        EXPECT_EQ(mp4.nAudioDecodeErrors, 0);
+        EXPECT_NEAR(mp4.dAudioDuration, mp4.dVideoDuration, 0.2);
         nPackets += mp4.nVideoPackets;
-        // Cut at 10 MiB: the first two hold a little more, the last the rest.
-        const qint64 nSize = QFileInfo(strFile).size();
+        // Cut at 10 MiB of pictures (with the writer, of pictures and sound): the first two hold a little more,
+        // the last the rest; the file is its packets and little else.
         if (strFile != files.last()) {
-            EXPECT_GT(nSize, 9 * 1024 * 1024);
+            EXPECT_GT(mp4.nVideoBytes, 9 * 1024 * 1024);
         }
-        EXPECT_LT(nSize, CRecordWorker::kRollOverBytes + 2 * 1024 * 1024);
+        EXPECT_LT(mp4.nVideoBytes, CRecordWorker::kRollOverBytes + static_cast<int64_t>(nLoopBytes));
+        EXPECT_LT(QFileInfo(strFile).size(), mp4.nVideoBytes + mp4.nAudioBytes + 1024 * 1024);
     }
     EXPECT_EQ(nPackets, nFrames);
     EXPECT_FALSE(QFileInfo::exists(TempFolder()));
 }
 
-INSTANTIATE_TEST_SUITE_P(Routes, RollOverTest,
+INSTANTIATE_TEST_SUITE_P(Routes, RecordRollOverTest,
                          ::testing::Values(RollCase{1, StreamBlock::kCodecH264, 640, 360, 15, "01_20240115_100000.h264"},
-                                           RollCase{1, StreamBlock::kCodecH265, 320, 180, 25, "01_20240115_100000.h265"}),
+                                           RollCase{1, StreamBlock::kCodecH265, 640, 360, 25, "01_20240115_100000.h265"}),
                          [](const ::testing::TestParamInfo<RollCase> &info) {
                              return info.param.nCodec == StreamBlock::kCodecH264 ? std::string("H264Segments")
                                                                                  : std::string("H265Writer");

@@ -3,13 +3,10 @@
 // ThreadSanitizer too.
 
 #include "device/CDecodeChannel.h"
-#include "device/CQZConnect.h"
 #include "tests/support/RecordFixture.h"
 
 #include <QDateTime>
-#include <QElapsedTimer>
 #include <QFileInfo>
-#include <QThread>
 
 #include <atomic>
 #include <memory>
@@ -17,7 +14,6 @@
 
 namespace {
 
-using RecordTest::LiveFeed;
 using RecordTest::MediaReport;
 
 using RecordStressTest = RecordFixture;
@@ -34,36 +30,29 @@ TEST_F(RecordStressTest, StartsAndStopsWhileBlocksArrive)
         const char *pExt;
     };
     const Setup setups[] = {{0, 0, ".h265"}, {1, 1, ".h264"}, {2, 1, ".h265"}};
-    std::vector<std::unique_ptr<CDecodeChannel>> channels;
-    std::vector<std::unique_ptr<LiveFeed>> lives;
-    std::vector<int> plays;
+    // The fixture owns the streams and channels: whatever ends the test, its teardown stops every stream before
+    // a channel goes.
+    std::vector<LiveChannel *> lives;
     for (const Setup &s : setups) {
-        channels.push_back(std::make_unique<CDecodeChannel>(s.nChannel));
-        ASSERT_EQ(channels.back()->Open(1), 1);
-        ASSERT_EQ(channels.back()->StartPreview(), 1);
-        lives.push_back(std::make_unique<LiveFeed>());
-        lives.back()->pChannel = channels.back().get();
-        plays.push_back(CQZConnect::GetInstance()->ConnectChanel_V2(lLogin, s.nChannel, s.nStream, &LiveFeed::OnFrame,
-                                                                    lives.back().get()));
-        ASSERT_GT(plays.back(), 0);
+        lives.push_back(&StartLive(lLogin, s.nChannel, s.nStream, s.nChannel));
+        ASSERT_GT(lives.back()->lPlay, 0);
     }
     // The streams run before the first start.
-    ASSERT_TRUE(PavlineTest::WaitUntil([&] {
-        for (const auto &pLive : lives)
-            if (pLive->nBlocks.load() < 5)
+    ASSERT_TRUE(WaitUntil([&] {
+        for (const LiveChannel *pLive : lives)
+            if (pLive->feed.nBlocks.load() < 5)
                 return false;
         return true;
-    }, 10000));
-    // Mostly short recordings (each stop meets blocks in flight), some long enough to hold key frames.
+    }, 60000));
+    // Mostly short recordings (each stop meets blocks in flight), some long enough to hold key frames; paced by
+    // the blocks of the first stream.
     std::mt19937 random(20240115);
-    std::uniform_int_distribution<int> pause(0, 100);
+    std::uniform_int_distribution<int> pause(0, 5);
     std::uniform_int_distribution<int> longOne(0, 7);
     int nStarts = 0, nRefused = 0;
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < 4000) {
-        for (size_t i = 0; i < channels.size(); ++i) {
-            CDecodeChannel &channel = *channels[i];
+    for (int nRound = 0; nRound < 30; ++nRound) {
+        for (size_t i = 0; i < lives.size(); ++i) {
+            CDecodeChannel &channel = *lives[i]->pChannel;
             if (channel.IsRecording()) {
                 EXPECT_EQ(channel.StopRecord(), 1);
                 continue;
@@ -78,19 +67,18 @@ TEST_F(RecordStressTest, StartsAndStopsWhileBlocksArrive)
             else
                 ++nRefused;     // the recording before is still being finished
         }
-        QThread::msleep(static_cast<unsigned long>(longOne(random) == 0 ? 1100 : pause(random)));
+        const int nUntil = lives[0]->feed.nBlocks.load() + (longOne(random) == 0 ? 60 : pause(random));
+        ASSERT_TRUE(WaitUntil([&] { return lives[0]->feed.nBlocks.load() >= nUntil; }, 60000));
     }
-    for (size_t i = 0; i < channels.size(); ++i) {
-        EXPECT_EQ(CQZConnect::GetInstance()->DisconnectChannel_V2(plays[i], &LiveFeed::OnFrame, lives[i].get()), 1);
-        EXPECT_GT(lives[i]->nBlocks.load(), 20);
-        channels[i]->StopPreview();
-        channels[i]->Close();
+    for (LiveChannel *pLive : lives) {
+        const int nBlocks = pLive->feed.nBlocks.load();
+        StopLive(*pLive);   // stops what still records; the workers finish
+        EXPECT_GT(nBlocks, 20);
     }
-    channels.clear();   // stops what still records and waits for the workers
+    ASSERT_TRUE(WaitForRecordings());
     EXPECT_GT(nStarts, 15);
 
-    // Every recording that saw a key frame is a whole file; the others left an empty placeholder (H.264) or
-    // nothing (H.265 writer).
+    // Every recording begins with a key frame (the one before its start) and is a whole file.
     int nFiles = 0;
     for (const QString &strFile : RecordFiles("*.mp4")) {
         if (QFileInfo(strFile).size() == 0)
@@ -101,6 +89,8 @@ TEST_F(RecordStressTest, StartsAndStopsWhileBlocksArrive)
         EXPECT_GT(mp4.nVideoPackets, 0);
         EXPECT_EQ(mp4.nPictures, mp4.nVideoPackets) << strFile.toStdString();
         EXPECT_EQ(mp4.nDecodeErrors, 0) << strFile.toStdString();
+        EXPECT_TRUE(mp4.bPicturesInOrder) << strFile.toStdString();
+        EXPECT_EQ(mp4.nAudioDecodeErrors, 0) << strFile.toStdString();
     }
     EXPECT_GE(nFiles, 3);
     EXPECT_EQ(RecordFiles("*").size(), RecordFiles("*.mp4").size()) << "nothing kept but MP4 files";

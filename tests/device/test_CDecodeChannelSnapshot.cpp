@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QImage>
 
+#include <cmath>
 #include <memory>
 
 namespace {
@@ -77,34 +78,58 @@ TEST_F(SnapshotTest, BmpLoadsWithQImageAndReplacesALongerFile)
     EXPECT_EQ(QFileInfo(strDeep).size(), nExpected);
 }
 
-TEST_F(SnapshotTest, JpegDecodedBackMatchesThePlanesShown)
+TEST_F(SnapshotTest, JpegAndBmpOfOnePausedPictureShowTheSameColours)
 {
     ShowPicture();
+    ASSERT_EQ(m_pChannel->SetPlayState(PLAY_STATE_PAUSE), PLAY_STATE_PAUSE);
     // The planes of the picture shown, as the library gives them.
     std::vector<uint8_t> planes(static_cast<size_t>(kWidth * kHeight * 3 / 2));
     int nWidth = 0, nHeight = 0;
     ASSERT_EQ(KTN_VIEW_CapturePicture(6, planes.data(), static_cast<uint32_t>(planes.size()), &nWidth, &nHeight,
                                       KTN_CAPTURE_I420), 1);
     ASSERT_EQ(nWidth, kWidth);
-    const QString strPath = TempPath("captures/07_20240115_100000.jpg");
-    ASSERT_TRUE(m_pChannel->CapturePicture(strPath.toLocal8Bit().constData(), 1));
-    const JpegTest::Decoded jpeg = JpegTest::Decode(strPath);
+    const QString strJpeg = TempPath("captures/07_20240115_100000.jpg");
+    const QString strBmp = TempPath("captures/07_20240115_100000.bmp");
+    ASSERT_TRUE(m_pChannel->CapturePicture(strJpeg.toLocal8Bit().constData(), 1));
+    ASSERT_TRUE(m_pChannel->CapturePicture(strBmp.toLocal8Bit().constData(), 0));
+
+    // The file holds the planes in full levels, within the error of quality 99.
+    const JpegTest::Decoded jpeg = JpegTest::Decode(strJpeg);
     ASSERT_TRUE(jpeg.bOk);
     EXPECT_EQ(jpeg.nWidth, kWidth);
     EXPECT_EQ(jpeg.nHeight, kHeight);
     EXPECT_TRUE(jpeg.bBaselineMarker);
     EXPECT_LE(jpeg.nMaxLumaQuant, 2);
     ASSERT_EQ(jpeg.i420.size(), planes.size());
+    const std::vector<uint8_t> full = JpegTest::FullLevels(planes, kWidth, kHeight);
     const size_t nLuma = static_cast<size_t>(kWidth * kHeight), nChroma = nLuma / 4;
     for (int nPlane = 0; nPlane < 3; ++nPlane) {
         const size_t nAt = nPlane == 0 ? 0 : nLuma + (nPlane - 1) * nChroma;
         const JpegTest::Difference d =
-            JpegTest::Compare(jpeg.i420.data() + nAt, planes.data() + nAt, nPlane == 0 ? nLuma : nChroma);
+            JpegTest::Compare(jpeg.i420.data() + nAt, full.data() + nAt, nPlane == 0 ? nLuma : nChroma);
         EXPECT_LT(d.dMean, 1.0) << "plane " << nPlane;
         EXPECT_LE(d.nMax, 16) << "plane " << nPlane;
     }
-    QImage image;
-    EXPECT_TRUE(image.load(strPath));
+
+    // Read as a viewer reads them, the two files of one picture differ by no more than JPEG's own error.
+    QImage jpegImage, bmpImage;
+    ASSERT_TRUE(jpegImage.load(strJpeg, "JPEG"));
+    ASSERT_TRUE(bmpImage.load(strBmp, "BMP"));
+    ASSERT_EQ(jpegImage.size(), bmpImage.size());
+    jpegImage = jpegImage.convertToFormat(QImage::Format_RGB32);
+    bmpImage = bmpImage.convertToFormat(QImage::Format_RGB32);
+    double dSum = 0;
+    int nMeanSigned = 0;
+    for (int y = 0; y < kHeight; ++y)
+        for (int x = 0; x < kWidth; ++x) {
+            const QRgb a = jpegImage.pixel(x, y), b = bmpImage.pixel(x, y);
+            for (int d : {qRed(a) - qRed(b), qGreen(a) - qGreen(b), qBlue(a) - qBlue(b)}) {
+                dSum += std::abs(d);
+                nMeanSigned += d;
+            }
+        }
+    const double nValues = 3.0 * kWidth * kHeight;
+    EXPECT_LT(dSum / nValues, 3.0) << "signed mean " << nMeanSigned / nValues;
 }
 
 TEST_F(SnapshotTest, FailuresGiveFalse)

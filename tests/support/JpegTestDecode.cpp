@@ -3,6 +3,7 @@
 #include <QFile>
 
 #include <algorithm>
+#include <cmath>
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
@@ -98,6 +99,16 @@ Difference Compare(const uint8_t *pA, const uint8_t *pB, size_t nSize)
     }
     d.dMean = nSize ? dSum / static_cast<double>(nSize) : 0;
     return d;
+}
+
+std::vector<uint8_t> FullLevels(const std::vector<uint8_t> &i420, int w, int h)
+{
+    std::vector<uint8_t> out(i420.size());
+    const size_t nLuma = static_cast<size_t>(w) * static_cast<size_t>(h);
+    auto clamp = [](double d) { return static_cast<uint8_t>(std::lround(std::max(0.0, std::min(255.0, d)))); };
+    for (size_t i = 0; i < i420.size(); ++i)
+        out[i] = i < nLuma ? clamp((i420[i] - 16.0) * 255.0 / 219.0) : clamp((i420[i] - 128.0) * 255.0 / 224.0 + 128.0);
+    return out;
 }
 
 std::vector<uint8_t> SyntheticI420(int w, int h)

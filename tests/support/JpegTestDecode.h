@@ -32,6 +32,9 @@ struct Difference
 };
 Difference Compare(const uint8_t *pA, const uint8_t *pB, size_t nSize);
 
+// The I420 picture of a decoder (video levels: luma 16-235, chroma 16-240) in the full levels of JPEG.
+std::vector<uint8_t> FullLevels(const std::vector<uint8_t> &i420, int nWidth, int nHeight);
+
 // A picture with gradients and edges in all three planes.
 std::vector<uint8_t> SyntheticI420(int nWidth, int nHeight);
 

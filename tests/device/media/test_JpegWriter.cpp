@@ -1,5 +1,5 @@
 // The JPEG writer: baseline, quality 99, from I420 of any size; the picture it writes decodes back to the planes
-// it was given; a picture larger than its buffer and a file that cannot be written give false, never an end of
+// it was given, in full levels (black 0 and white 255, as a viewer shows them); a picture larger than its buffer and a file that cannot be written give false, never an end of
 // the process.
 
 #include "device/media/JpegWriter.h"
@@ -43,18 +43,41 @@ TEST_P(JpegWriterTest, DecodesBackToThePlanesItWasGiven)
     // Quality 99 scales the standard tables to 1s and 2s.
     EXPECT_LE(jpeg.nMaxLumaQuant, 2);
     ASSERT_EQ(jpeg.i420.size(), picture.size());
+    const std::vector<uint8_t> full = JpegTest::FullLevels(picture, s.nWidth, s.nHeight);
     const size_t nLuma = static_cast<size_t>(s.nWidth) * static_cast<size_t>(s.nHeight);
     const size_t nChroma = (picture.size() - nLuma) / 2;
-    const JpegTest::Difference y = JpegTest::Compare(jpeg.i420.data(), picture.data(), nLuma);
-    const JpegTest::Difference cb = JpegTest::Compare(jpeg.i420.data() + nLuma, picture.data() + nLuma, nChroma);
+    const JpegTest::Difference y = JpegTest::Compare(jpeg.i420.data(), full.data(), nLuma);
+    const JpegTest::Difference cb = JpegTest::Compare(jpeg.i420.data() + nLuma, full.data() + nLuma, nChroma);
     const JpegTest::Difference cr =
-        JpegTest::Compare(jpeg.i420.data() + nLuma + nChroma, picture.data() + nLuma + nChroma, nChroma);
+        JpegTest::Compare(jpeg.i420.data() + nLuma + nChroma, full.data() + nLuma + nChroma, nChroma);
     EXPECT_LT(y.dMean, 1.0);
     EXPECT_LE(y.nMax, 16);
     EXPECT_LT(cb.dMean, 1.0);
     EXPECT_LE(cb.nMax, 8);
     EXPECT_LT(cr.dMean, 1.0);
     EXPECT_LE(cr.nMax, 16);
+}
+
+TEST(JpegWriterLevels, BlackAndWhiteOfTheDecoderAreBlackAndWhiteInTheFile)
+{
+    // Flat fields of video black (16), grey (126) and white (235) with neutral chroma: a viewer must show 0, 128
+    // and 255, not the washed-out 16 and 235.
+    QTemporaryDir dir;
+    constexpr int w = 48, h = 16;
+    std::vector<uint8_t> picture(static_cast<size_t>(w * h * 3 / 2), 128);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            picture[static_cast<size_t>(y * w + x)] = x < 16 ? 16 : (x < 32 ? 126 : 235);
+    const QString strPath = dir.filePath("levels.jpg");
+    ASSERT_TRUE(WriteJpegFile(strPath.toLocal8Bit().constData(), w, h, picture.data(), picture.size()));
+    const JpegTest::Decoded jpeg = JpegTest::Decode(strPath);
+    ASSERT_TRUE(jpeg.bOk);
+    const int expected[] = {0, 128, 255};
+    for (int nField = 0; nField < 3; ++nField) {
+        const int nLuma = jpeg.i420[static_cast<size_t>(8 * w + nField * 16 + 8)];
+        EXPECT_NEAR(nLuma, expected[nField], 1) << "field " << nField;
+    }
+    EXPECT_NEAR(jpeg.i420[static_cast<size_t>(w * h + 4 * (w / 2) + 4)], 128, 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, JpegWriterTest,
