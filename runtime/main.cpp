@@ -3,6 +3,7 @@
 // deleted object.
 
 #include "device/CQZConnect.h"
+#include "device/CRecordWorker.h"
 #include "requests/CPluginManage.h"
 #include "runtime/BuildVariant.h"
 #include "runtime/CDataCenter.h"
@@ -79,10 +80,13 @@ int main(int argc, char *argv[])
 
     // Nothing may use an object after it is gone, and the GUI thread keeps running route-1 calls while it waits:
     // first the link ends (it may be waiting for the logout of the host's disconnection), then the request
-    // thread, then the device library's threads, then the data centre goes, and last the log is flushed.
+    // thread, then the device library's threads, then the recordings that were still being finished when their
+    // channels closed, then the data centre goes, and last the log is flushed.
     pListen->Stop();
     pManage->StopThread();
     CQZConnect::GetInstance()->Cleanup();
+    if (!CRecordWorker::WaitForAll(std::chrono::seconds(30)))
+        LOGW("a recording was still being finished at the end", "main");
     pListen.reset();
     CDataCenter::ReleaseInstance();
     styleFile.close();

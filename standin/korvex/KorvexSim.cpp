@@ -64,7 +64,16 @@ int32_t KorvexSim::LastError() { return t_nLastError; }
 void KorvexSim::Record(const std::string &strLine)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_journal.push_back(strLine);
+    AddToJournal(strLine);
+}
+
+void KorvexSim::AddToJournal(std::string strLine)
+{
+    // At least the last kJournalLines calls are kept, so that a long-running process does not grow by its
+    // journal.
+    if (m_journal.size() >= 2 * kJournalLines)
+        m_journal.erase(m_journal.begin(), m_journal.end() - static_cast<std::ptrdiff_t>(kJournalLines - 1));
+    m_journal.push_back(std::move(strLine));
 }
 
 bool KorvexSim::Enter(const char *pName, const std::string &strArgs, bool bNeedInit)
@@ -74,7 +83,7 @@ bool KorvexSim::Enter(const char *pName, const std::string &strArgs, bool bNeedI
     bool bInitialised = false;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_journal.push_back(strArgs.empty() ? std::string(pName) : std::string(pName) + " " + strArgs);
+        AddToJournal(strArgs.empty() ? std::string(pName) : std::string(pName) + " " + strArgs);
         auto itLatency = m_latency.find(pName);
         if (itLatency == m_latency.end())
             itLatency = m_latency.find("");

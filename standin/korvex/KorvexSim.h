@@ -144,6 +144,9 @@ private:
     EventDispatcher m_events;
     std::vector<std::thread> m_graveyard;
 
+    static constexpr size_t kJournalLines = 20000;
+    // m_mutex held.
+    void AddToJournal(std::string strLine);
     std::vector<std::string> m_journal;
     std::map<std::string, std::deque<int32_t>> m_failNext;
     std::map<std::string, int> m_latency;

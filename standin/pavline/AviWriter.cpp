@@ -160,7 +160,8 @@ bool AviWriter::Write(const MediaUnit &unit)
     }
     m_waiting.push_back(unit);
     ++m_nWaitingVideo;
-    if (m_pProbe && m_nWidth <= 0 && m_pProbe->Send(unit))
+    MediaUnit probe = m_pProbe && m_nWidth <= 0 ? unit : MediaUnit();
+    if (m_pProbe && m_nWidth <= 0 && m_pProbe->Send(probe))
         if (AvFramePtr pFrame = m_pProbe->Receive()) {
             m_nWidth = pFrame->width;
             m_nHeight = pFrame->height;

@@ -78,6 +78,8 @@ void BlockFileReader::ToUnit(const StreamBlock::View &view, MediaUnit &unit)
         unit.nCodec = view.nCodec;
         unit.nSampleRate = StreamBlock::SampleRateOfCode(view.nRateCode);
     }
+    if (unit.IsVideo())
+        unit.data.reserve(view.nPayload + MediaUnit::kPadding);
     unit.data.assign(view.pPayload, view.pPayload + view.nPayload);
     unit.nSourceBytes = view.nBlockSize;
 }

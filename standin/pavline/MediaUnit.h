@@ -10,6 +10,9 @@ struct MediaUnit
     enum class Kind { Video, Audio };
     // Audio encodings: G.711 codes (the talk header's types) or 16-bit mono PCM already decoded.
     static constexpr uint8_t kAudioPcm16 = 0;
+    // Room kept after a video unit's bytes, so that the decoder can take them over without a copy (the
+    // decoder's input padding).
+    static constexpr size_t kPadding = 64;
 
     Kind eKind = Kind::Video;
     uint8_t nCodec = 0;         // video: 2 H.264, 3 H.265; audio: 0x0E A-law, 0x0A mu-law, kAudioPcm16

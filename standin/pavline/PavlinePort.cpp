@@ -17,7 +17,11 @@ extern "C" {
 
 #include <QImage>
 
+#include <pthread.h>
+
+#include <algorithm>
 #include <cmath>
+#include <string>
 
 namespace {
 
@@ -28,10 +32,12 @@ constexpr int kMaxPictureCache = 50;
 constexpr int kMaxSpeed = 4;
 constexpr int64_t kBacklogMs = 1000;        // a live port lets its delay grow this far before it cuts
 constexpr auto kLateLimit = std::chrono::milliseconds(1000);   // later than this: the timeline starts anew
-constexpr auto kDropLate = std::chrono::milliseconds(100);     // this late with the next one due: dropped
+constexpr auto kDropLate = std::chrono::milliseconds(100);     // this late with the next one due: dropped (live)
 constexpr int64_t kJumpBackMs = 500;        // timestamps jumping this far back or ...
 constexpr int64_t kJumpAheadMs = 5000;      // ... this far ahead start the timeline anew
 constexpr size_t kMaxPreRoll = 8u * 1024u * 1024u;  // input kept for a recorder: one group of pictures
+constexpr auto kLiveEarly = std::chrono::milliseconds(10);     // a live timeline moves up this much a picture
+constexpr auto kIdleLook = std::chrono::milliseconds(200);     // an idle stream port looks at unheard sound
 
 bool ValidRegion(const RECT &r)
 {
@@ -194,29 +200,46 @@ int32_t PavlinePort::Input(const uint8_t *pData, uint32_t nSize)
 {
     if (!pData || nSize == 0)
         return KTN_ERR_PARAM;
+    std::lock_guard<std::mutex> input(m_inputMutex);
+    uint64_t nGeneration = 0;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_eSource != Source::Stream)
             return KTN_ERR_ORDER;
         ++m_stats.nInputCalls;
-        if (m_nChunkBytes + m_nPendingBytes + nSize > m_nCapacity) {
+        if (m_nParserBytes + m_nPendingBytes + nSize > m_nCapacity) {
             ++m_stats.nInputRefused;
             return KTN_ERR_BUFFER_FULL;
         }
+        nGeneration = m_nFlushGeneration;
     }
-    // The copy is made outside the lock; only one data thread feeds a port, so the room found stays.
-    std::vector<uint8_t> chunk(pData, pData + nSize);
+    if (nGeneration != m_nParserGeneration) {
+        // A flush came since the last input: a block cut before it is not completed by this one.
+        m_parser.Reset();
+        m_nParserGeneration = nGeneration;
+    }
+    // The bytes' one copy, outside the port's lock: each whole block's payload into its unit.
+    m_parsed.clear();
+    m_parser.Feed(pData, nSize, [&](const StreamBlock::View &view) {
+        m_parsed.emplace_back();
+        BlockFileReader::ToUnit(view, m_parsed.back());
+    });
+    const bool bVideo = std::any_of(m_parsed.begin(), m_parsed.end(), [](const MediaUnit &u) { return u.IsVideo(); });
+    const bool bHeard = !bVideo && !m_parsed.empty() && m_sound.IsAudible(m_nPort);
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_eSource != Source::Stream)
             return KTN_ERR_ORDER;
-        if (m_nChunkBytes + m_nPendingBytes + nSize > m_nCapacity) {
-            ++m_stats.nInputRefused;
-            return KTN_ERR_BUFFER_FULL;
+        if (nGeneration == m_nFlushGeneration) {
+            m_nParserBytes = m_parser.PendingBytes();
+            for (MediaUnit &unit : m_parsed) {
+                m_nPendingBytes += unit.nSourceBytes;
+                m_pending.push_back(std::move(unit));
+            }
+            // Sound nobody hears waits for the next picture (or the idle thread's own look).
+            if (m_bIdle && (bVideo || bHeard))
+                Wake();
         }
-        m_nChunkBytes += nSize;
-        m_chunks.push_back(std::move(chunk));
-        Wake();
     }
     std::lock_guard<std::mutex> lock(m_recordMutex);
     KeepPreRoll(pData, nSize);
@@ -559,7 +582,7 @@ int32_t PavlinePort::GetColor(int &nBrightness, int &nContrast, int &nSaturation
 int32_t PavlinePort::SourceBytes(int &nBytes) const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    nBytes = static_cast<int>(m_nChunkBytes + m_nPendingBytes);
+    nBytes = static_cast<int>(m_nParserBytes + m_nPendingBytes);
     return m_eSource == Source::None ? KTN_ERR_ORDER : KTN_ERR_NONE;
 }
 
@@ -676,8 +699,7 @@ void PavlinePort::Wake()
 
 void PavlinePort::ClearQueues()
 {
-    m_chunks.clear();
-    m_nChunkBytes = 0;
+    m_nParserBytes = 0;
     m_pending.clear();
     m_nPendingBytes = 0;
     m_present.clear();
@@ -761,29 +783,44 @@ bool PavlinePort::CutBacklog()
     return true;
 }
 
+// What the port's thread keeps for itself while it runs.
+struct PavlinePort::Worker
+{
+    VideoDecoder decoder;
+    AudioDecoder audio;
+    PictureRenderer renderer;
+    QImage canvas;
+    std::vector<int16_t> pcm;
+    std::vector<AvFramePtr> frames;     // what one unit decoded to
+    uint64_t nGeneration = 0;
+    bool bFirst = true;
+    bool bNeedKey = true;
+};
+
 bool PavlinePort::Show(const AVFrame *pFrame, const RenderSettings &settings,
-                       const std::shared_ptr<NativeSurface> &pSurface, PictureRenderer &renderer, QImage &canvas)
+                       const std::shared_ptr<NativeSurface> &pSurface, Worker &w)
 {
     if (pSurface) {
         const QSize size = pSurface->Size();
-        if (canvas.size() != size || canvas.format() != QImage::Format_RGB32)
-            canvas = QImage(size, QImage::Format_RGB32);
-        renderer.Draw(pFrame, settings, canvas);
+        if (w.canvas.size() != size || !PictureRenderer::FitsTarget(w.canvas))
+            w.canvas = PictureRenderer::NewTarget(size);
+        w.renderer.Draw(pFrame, settings, w.canvas);
     }
     bool bCalled = false;
     {
         std::lock_guard<std::recursive_mutex> lock(m_callbackMutex);
         if (m_cbDecode) {
             // The overlay is drawn into this picture before it is shown.
-            HDC hDC = pSurface ? GdiObjects::CreateImageDC(&canvas) : nullptr;
+            HDC hDC = pSurface ? GdiObjects::CreateImageDC(&w.canvas) : nullptr;
             m_cbDecode(0, hDC, m_pDecodeUser);
             if (hDC)
                 GdiObjects::DeleteImageDC(hDC);
             bCalled = true;
         }
     }
+    // Handed over, not copied: the canvas comes back as an image the window no longer shows.
     if (pSurface)
-        pSurface->Present(canvas);
+        pSurface->Present(w.canvas);
     return bCalled;
 }
 
@@ -809,264 +846,280 @@ void PavlinePort::Shown(AvFramePtr pFrame, int64_t nTimeMs, bool bIntoHistory, b
 void PavlinePort::Run()
 {
     PavlineThreads::Scope scope(m_nPort);
-    StreamBlock::Parser parser;
-    VideoDecoder decoder;
-    AudioDecoder audioDecoder;
-    PictureRenderer renderer;
-    QImage canvas;
-    std::vector<int16_t> pcm;
-    uint64_t nGeneration = 0;
-    bool bFirst = true;
-    bool bNeedKey = true;
-
+    pthread_setname_np(pthread_self(), ("pavline " + std::to_string(m_nPort)).c_str());
+    Worker w;
     std::unique_lock<std::mutex> lk(m_mutex);
     while (!m_bStop) {
-        if (bFirst || nGeneration != m_nFlushGeneration) {
-            // A refresh, a seek or the start: nothing of before is decoded on.
-            bFirst = false;
-            nGeneration = m_nFlushGeneration;
-            parser.Reset();
-            decoder.Flush();
-            bNeedKey = true;
-        }
+        Restart(w);
         const Clock::time_point now = Clock::now();
-
-        // Received bytes become units.
-        if (m_eSource == Source::Stream && !m_chunks.empty()) {
-            std::vector<uint8_t> chunk = std::move(m_chunks.front());
-            m_chunks.pop_front();
-            m_nChunkBytes -= chunk.size();
-            lk.unlock();
-            std::vector<MediaUnit> units;
-            parser.Feed(chunk.data(), chunk.size(), [&](const StreamBlock::View &view) {
-                units.emplace_back();
-                BlockFileReader::ToUnit(view, units.back());
-            });
-            lk.lock();
-            if (nGeneration == m_nFlushGeneration)
-                for (MediaUnit &unit : units) {
-                    m_nPendingBytes += unit.nSourceBytes;
-                    m_pending.push_back(std::move(unit));
-                }
-            continue;
-        }
-
-        if (RealTime() && !m_bPaused && !m_bStepping && CutBacklog())
-            continue;
-
-        // A step back shows the picture before the one shown; the one shown waits at the front again.
-        if (m_nStepBack > 0) {
-            --m_nStepBack;
-            if (m_history.size() >= 2) {
-                Item current = std::move(m_history.back());
-                m_history.pop_back();
-                AvFramePtr pPrevious = RefAvFrame(m_history.back().pFrame.get());
-                const int64_t nPreviousMs = m_history.back().nTimeMs;
-                m_present.push_front(std::move(current));
-                ++m_nPresentPictures;
-                const RenderSettings settings = m_settings;
-                const std::shared_ptr<NativeSurface> pSurface = m_pSurface;
-                lk.unlock();
-                const bool bCalled = Show(pPrevious.get(), settings, pSurface, renderer, canvas);
-                lk.lock();
-                if (nGeneration == m_nFlushGeneration)
-                    Shown(std::move(pPrevious), nPreviousMs, false, bCalled);
-            }
-            continue;
-        }
-
         Clock::time_point wake = Clock::time_point::max();
-        if (!m_present.empty()) {
-            Item &front = m_present.front();
-            if (!front.pFrame) {
-                // Sound goes out when it reaches the front; a still port holds it, other speeds drop it.
-                if (!m_bPaused || m_bShowOne) {
-                    MediaUnit audio = std::move(front.audio);
-                    m_present.pop_front();
-                    const bool bHeard = m_nSpeed == 0 && !m_bStepping && !m_bPaused;
-                    lk.unlock();
-                    if (bHeard && m_sound.IsAudible(m_nPort) && audioDecoder.Decode(audio, pcm) && !pcm.empty())
-                        m_sound.Play(m_nPort, pcm.data(), pcm.size(), audio.nSampleRate);
-                    lk.lock();
-                    ++m_stats.nAudioUnits;
-                    continue;
-                }
-            } else {
-                bool bShow = false;
-                if (m_bShowOne) {
-                    m_bShowOne = false;
-                    bShow = true;
-                } else if (m_bStepping) {
-                    if (m_nStepForward > 0) {
-                        --m_nStepForward;
-                        bShow = true;
-                    }
-                } else if (!m_bPaused) {
-                    const int64_t nMs = front.nTimeMs;
-                    if (m_bAnchored && m_bHaveCurrent &&
-                        (nMs < m_nCurrentMs - kJumpBackMs || nMs > m_nCurrentMs + kJumpAheadMs))
-                        m_bAnchored = false;    // the timestamps jumped: a new timeline
-                    Clock::time_point due = Due(nMs, now);
-                    if (now - due > kLateLimit) {
-                        Anchor(nMs, now);
-                        due = now;
-                    }
-                    if (due <= now) {
-                        const size_t nNext = NextPicture();
-                        if (nNext > 0 && now - due > kDropLate && Due(m_present[nNext].nTimeMs, now) <= now) {
-                            m_present.pop_front();
-                            --m_nPresentPictures;
-                            ++m_stats.nPicturesDropped;
-                            continue;
-                        }
-                        bShow = true;
-                    } else {
-                        wake = due;
-                    }
-                }
-                if (bShow) {
-                    Item item = std::move(front);
-                    m_present.pop_front();
-                    --m_nPresentPictures;
-                    const RenderSettings settings = m_settings;
-                    const std::shared_ptr<NativeSurface> pSurface = m_pSurface;
-                    m_bRedraw = false;
-                    lk.unlock();
-                    const bool bCalled = Show(item.pFrame.get(), settings, pSurface, renderer, canvas);
-                    lk.lock();
-                    if (nGeneration == m_nFlushGeneration)
-                        Shown(std::move(item.pFrame), item.nTimeMs, true, bCalled);
-                    continue;
-                }
-            }
-        }
-
-        // Decoding ahead, up to the picture cache.
-        if (!m_pending.empty() && m_nPresentPictures < m_nPictureCache) {
-            MediaUnit unit = std::move(m_pending.front());
-            m_pending.pop_front();
-            m_nPendingBytes -= unit.nSourceBytes;
-            if (unit.IsAudio()) {
-                Item item;
-                item.audio = std::move(unit);
-                m_present.push_back(std::move(item));
-                continue;
-            }
-            if (bNeedKey && !unit.bKeyFrame) {
-                ++m_stats.nUnitsSkipped;
-                continue;
-            }
-            bNeedKey = false;
-            lk.unlock();
-            const bool bSent = decoder.Send(unit);
-            std::vector<AvFramePtr> frames;
-            while (AvFramePtr pFrame = decoder.Receive())
-                frames.push_back(std::move(pFrame));
-            lk.lock();
-            if (!bSent)
-                ++m_stats.nDecodeErrors;
-            if (nGeneration == m_nFlushGeneration)
-                for (AvFramePtr &pFrame : frames) {
-                    ++m_stats.nPicturesDecoded;
-                    m_nWidth = pFrame->width;
-                    m_nHeight = pFrame->height;
-                    Item item;
-                    item.nTimeMs = pFrame->pts;
-                    item.pFrame = std::move(pFrame);
-                    m_present.push_back(std::move(item));
-                    ++m_nPresentPictures;
-                }
+        if ((RealTime() && !m_bPaused && !m_bStepping && CutBacklog()) || StepBack(lk, w) ||
+            TakeFront(lk, w, now, wake) || DecodeAhead(lk, w) || ReadFile(lk) || FinishFile(lk, w) || Redraw(lk, w))
             continue;
-        }
-
-        // A file is read ahead of the decoder; what is read goes to the recorder too.
-        if (m_eSource == Source::File && !m_bSourceEnded && m_pending.size() < kFileReadAhead) {
-            lk.unlock();
-            MediaUnit unit;
-            MediaFileReader::Result eResult = MediaFileReader::Result::End;
-            uint64_t nReadGeneration = 0;
-            {
-                std::lock_guard<std::mutex> readerLock(m_readerMutex);
-                {
-                    std::lock_guard<std::mutex> lock(m_mutex);
-                    nReadGeneration = m_nFlushGeneration;
-                }
-                if (m_pReader)
-                    eResult = m_pReader->Next(unit);
-            }
-            if (eResult == MediaFileReader::Result::Unit) {
-                std::lock_guard<std::mutex> recordLock(m_recordMutex);
-                if (m_pRecorder)
-                    m_pRecorder->WriteUnit(unit);
-            }
-            lk.lock();
-            if (nReadGeneration == m_nFlushGeneration) {
-                if (eResult == MediaFileReader::Result::Unit) {
-                    m_nPendingBytes += unit.nSourceBytes;
-                    m_pending.push_back(std::move(unit));
-                } else {
-                    m_bSourceEnded = true;
-                }
-            }
-            continue;
-        }
-
-        // The end of a file: the pictures the decoder still holds, then the file-end callback once.
-        if (m_eSource == Source::File && m_bSourceEnded && m_pending.empty()) {
-            if (!m_bDecoderDrained) {
-                lk.unlock();
-                decoder.SendEnd();
-                std::vector<AvFramePtr> frames;
-                while (AvFramePtr pFrame = decoder.Receive())
-                    frames.push_back(std::move(pFrame));
-                lk.lock();
-                if (nGeneration == m_nFlushGeneration) {
-                    m_bDecoderDrained = true;
-                    for (AvFramePtr &pFrame : frames) {
-                        ++m_stats.nPicturesDecoded;
-                        Item item;
-                        item.nTimeMs = pFrame->pts;
-                        item.pFrame = std::move(pFrame);
-                        m_present.push_back(std::move(item));
-                        ++m_nPresentPictures;
-                    }
-                }
-                continue;
-            }
-            if (m_present.empty() && !m_bEndReported) {
-                m_bEndReported = true;
-                ++m_stats.nFileEndCallbacks;
-                lk.unlock();
-                {
-                    std::lock_guard<std::recursive_mutex> lock(m_callbackMutex);
-                    if (m_cbFileEnd)
-                        m_cbFileEnd(m_nPort, m_pFileEndUser);
-                }
-                lk.lock();
-                continue;
-            }
-        }
-
-        // New settings on a port that shows nothing new: the last picture again.
-        if (m_bRedraw) {
-            m_bRedraw = false;
-            if (m_pLastFrame) {
-                AvFramePtr pFrame = RefAvFrame(m_pLastFrame.get());
-                const RenderSettings settings = m_settings;
-                const std::shared_ptr<NativeSurface> pSurface = m_pSurface;
-                lk.unlock();
-                const bool bCalled = Show(pFrame.get(), settings, pSurface, renderer, canvas);
-                lk.lock();
-                if (bCalled)
-                    ++m_stats.nDecodeCallbacks;
-            }
-            continue;
-        }
-
-        if (wake == Clock::time_point::max())
-            m_cv.wait(lk, [this] { return m_bStop || m_bWake; });
-        else
-            m_cv.wait_until(lk, wake, [this] { return m_bStop || m_bWake; });
-        m_bWake = false;
+        Sleep(lk, wake);
     }
+}
+
+void PavlinePort::Restart(Worker &w)
+{
+    if (!w.bFirst && w.nGeneration == m_nFlushGeneration)
+        return;
+    w.bFirst = false;
+    w.nGeneration = m_nFlushGeneration;
+    w.decoder.Flush();
+    w.bNeedKey = true;
+}
+
+void PavlinePort::ShowItem(std::unique_lock<std::mutex> &lk, Worker &w, AvFramePtr pFrame, int64_t nTimeMs,
+                           bool bIntoHistory)
+{
+    const RenderSettings settings = m_settings;
+    const std::shared_ptr<NativeSurface> pSurface = m_pSurface;
+    lk.unlock();
+    const bool bCalled = Show(pFrame.get(), settings, pSurface, w);
+    lk.lock();
+    if (w.nGeneration == m_nFlushGeneration)
+        Shown(std::move(pFrame), nTimeMs, bIntoHistory, bCalled);
+}
+
+bool PavlinePort::StepBack(std::unique_lock<std::mutex> &lk, Worker &w)
+{
+    // A step back shows the picture before the one shown; the one shown waits at the front again.
+    if (m_nStepBack <= 0)
+        return false;
+    --m_nStepBack;
+    if (m_history.size() >= 2) {
+        Item current = std::move(m_history.back());
+        m_history.pop_back();
+        AvFramePtr pPrevious = RefAvFrame(m_history.back().pFrame.get());
+        const int64_t nPreviousMs = m_history.back().nTimeMs;
+        m_present.push_front(std::move(current));
+        ++m_nPresentPictures;
+        m_bRedraw = false;
+        ShowItem(lk, w, std::move(pPrevious), nPreviousMs, false);
+    }
+    return true;
+}
+
+bool PavlinePort::PlayFrontSound(std::unique_lock<std::mutex> &lk, Worker &w)
+{
+    // Sound goes out when it reaches the front; a still port holds it, other speeds drop it.
+    if (m_bPaused && !m_bShowOne)
+        return false;
+    MediaUnit audio = std::move(m_present.front().audio);
+    m_present.pop_front();
+    const bool bHeard = m_nSpeed == 0 && !m_bStepping && !m_bPaused;
+    lk.unlock();
+    if (bHeard && m_sound.IsAudible(m_nPort) && w.audio.Decode(audio, w.pcm) && !w.pcm.empty())
+        m_sound.Play(m_nPort, w.pcm.data(), w.pcm.size(), audio.nSampleRate);
+    lk.lock();
+    ++m_stats.nAudioUnits;
+    return true;
+}
+
+bool PavlinePort::TakeFront(std::unique_lock<std::mutex> &lk, Worker &w, Clock::time_point now,
+                            Clock::time_point &wake)
+{
+    if (m_present.empty())
+        return false;
+    Item &front = m_present.front();
+    if (!front.pFrame)
+        return PlayFrontSound(lk, w);
+    bool bShow = false;
+    if (m_bShowOne) {
+        m_bShowOne = false;
+        bShow = true;
+    } else if (m_bStepping) {
+        if (m_nStepForward > 0) {
+            --m_nStepForward;
+            bShow = true;
+        }
+    } else if (!m_bPaused) {
+        const int64_t nMs = front.nTimeMs;
+        if (m_bAnchored && m_bHaveCurrent && (nMs < m_nCurrentMs - kJumpBackMs || nMs > m_nCurrentMs + kJumpAheadMs))
+            m_bAnchored = false;    // the timestamps jumped: a new timeline
+        Clock::time_point due = Due(nMs, now);
+        if (now - due > kLateLimit) {
+            Anchor(nMs, now);
+            due = now;
+        } else if (RealTime() && m_nSpeed == 0 && due > now) {
+            // A live picture ahead of its timeline (the timeline began with a picture that came late, or a burst
+            // arrived): the timeline moves towards it by up to kLiveEarly a picture, so the delay shrinks and
+            // pictures that arrive in time are shown without another wait.
+            const Clock::duration shift = std::min<Clock::duration>(due - now, kLiveEarly);
+            m_anchorWall -= shift;
+            due -= shift;
+        }
+        if (due > now) {
+            wake = due;
+            return false;
+        }
+        // A live port drops a picture that came too late to matter; a file or playback shows every one.
+        const size_t nNext = RealTime() ? NextPicture() : 0;
+        if (nNext > 0 && now - due > kDropLate && Due(m_present[nNext].nTimeMs, now) <= now) {
+            m_present.pop_front();
+            --m_nPresentPictures;
+            ++m_stats.nPicturesDropped;
+            return true;
+        }
+        bShow = true;
+    }
+    if (!bShow)
+        return false;
+    Item item = std::move(front);
+    m_present.pop_front();
+    --m_nPresentPictures;
+    m_bRedraw = false;
+    ShowItem(lk, w, std::move(item.pFrame), item.nTimeMs, true);
+    return true;
+}
+
+void PavlinePort::Queue(std::vector<AvFramePtr> &frames)
+{
+    for (AvFramePtr &pFrame : frames) {
+        ++m_stats.nPicturesDecoded;
+        m_nWidth = pFrame->width;
+        m_nHeight = pFrame->height;
+        Item item;
+        item.nTimeMs = pFrame->pts;
+        item.pFrame = std::move(pFrame);
+        m_present.push_back(std::move(item));
+        ++m_nPresentPictures;
+    }
+}
+
+bool PavlinePort::DecodeAhead(std::unique_lock<std::mutex> &lk, Worker &w)
+{
+    if (m_pending.empty() || m_nPresentPictures >= m_nPictureCache)
+        return false;
+    MediaUnit unit = std::move(m_pending.front());
+    m_pending.pop_front();
+    m_nPendingBytes -= unit.nSourceBytes;
+    if (unit.IsAudio()) {
+        Item item;
+        item.audio = std::move(unit);
+        m_present.push_back(std::move(item));
+        return true;
+    }
+    if (w.bNeedKey && !unit.bKeyFrame) {
+        ++m_stats.nUnitsSkipped;
+        return true;
+    }
+    w.bNeedKey = false;
+    lk.unlock();
+    const bool bSent = w.decoder.Send(unit);
+    w.frames.clear();
+    while (AvFramePtr pFrame = w.decoder.Receive())
+        w.frames.push_back(std::move(pFrame));
+    lk.lock();
+    if (!bSent)
+        ++m_stats.nDecodeErrors;
+    if (w.nGeneration == m_nFlushGeneration)
+        Queue(w.frames);
+    return true;
+}
+
+bool PavlinePort::ReadFile(std::unique_lock<std::mutex> &lk)
+{
+    // A file is read ahead of the decoder; what is read goes to the recorder too.
+    if (m_eSource != Source::File || m_bSourceEnded || m_pending.size() >= kFileReadAhead)
+        return false;
+    lk.unlock();
+    MediaUnit unit;
+    MediaFileReader::Result eResult = MediaFileReader::Result::End;
+    uint64_t nReadGeneration = 0;
+    {
+        std::lock_guard<std::mutex> readerLock(m_readerMutex);
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            nReadGeneration = m_nFlushGeneration;
+        }
+        if (m_pReader)
+            eResult = m_pReader->Next(unit);
+    }
+    if (eResult == MediaFileReader::Result::Unit) {
+        std::lock_guard<std::mutex> recordLock(m_recordMutex);
+        if (m_pRecorder)
+            m_pRecorder->WriteUnit(unit);
+    }
+    lk.lock();
+    if (nReadGeneration == m_nFlushGeneration) {
+        if (eResult == MediaFileReader::Result::Unit) {
+            m_nPendingBytes += unit.nSourceBytes;
+            m_pending.push_back(std::move(unit));
+        } else {
+            m_bSourceEnded = true;
+        }
+    }
+    return true;
+}
+
+bool PavlinePort::FinishFile(std::unique_lock<std::mutex> &lk, Worker &w)
+{
+    // The end of a file: the pictures the decoder still holds, then the file-end callback once.
+    if (m_eSource != Source::File || !m_bSourceEnded || !m_pending.empty())
+        return false;
+    if (!m_bDecoderDrained) {
+        lk.unlock();
+        w.decoder.SendEnd();
+        w.frames.clear();
+        while (AvFramePtr pFrame = w.decoder.Receive())
+            w.frames.push_back(std::move(pFrame));
+        lk.lock();
+        if (w.nGeneration == m_nFlushGeneration) {
+            m_bDecoderDrained = true;
+            Queue(w.frames);
+        }
+        return true;
+    }
+    if (!m_present.empty() || m_bEndReported)
+        return false;
+    m_bEndReported = true;
+    ++m_stats.nFileEndCallbacks;
+    lk.unlock();
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_callbackMutex);
+        if (m_cbFileEnd)
+            m_cbFileEnd(m_nPort, m_pFileEndUser);
+    }
+    lk.lock();
+    return true;
+}
+
+bool PavlinePort::Redraw(std::unique_lock<std::mutex> &lk, Worker &w)
+{
+    // New settings on a port that shows nothing new: the last picture again.
+    if (!m_bRedraw)
+        return false;
+    m_bRedraw = false;
+    if (m_pLastFrame) {
+        AvFramePtr pFrame = RefAvFrame(m_pLastFrame.get());
+        const RenderSettings settings = m_settings;
+        const std::shared_ptr<NativeSurface> pSurface = m_pSurface;
+        lk.unlock();
+        const bool bCalled = Show(pFrame.get(), settings, pSurface, w);
+        lk.lock();
+        if (bCalled)
+            ++m_stats.nDecodeCallbacks;
+    }
+    return true;
+}
+
+void PavlinePort::Sleep(std::unique_lock<std::mutex> &lk, Clock::time_point wake)
+{
+    const auto woken = [this] { return m_bStop || m_bWake; };
+    if (wake != Clock::time_point::max()) {
+        m_cv.wait_until(lk, wake, woken);
+    } else {
+        // Waiting for input: arriving pictures and heard sound wake the thread; sound nobody hears is looked
+        // at now and then.
+        m_bIdle = true;
+        if (m_eSource == Source::Stream)
+            m_cv.wait_for(lk, kIdleLook, woken);
+        else
+            m_cv.wait(lk, woken);
+        m_bIdle = false;
+    }
+    m_bWake = false;
+    ++m_stats.nWakes;
 }

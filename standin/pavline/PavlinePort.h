@@ -2,6 +2,7 @@
 
 #include "platform/pavline.h"
 #include "platform/AvPointers.h"
+#include "platform/stream_block.h"
 #include "standin/pavline/MediaUnit.h"
 #include "standin/pavline/PictureRenderer.h"
 
@@ -41,14 +42,17 @@ struct PortStats
     int64_t nDecodeCallbacks = 0;
     int64_t nFileEndCallbacks = 0;
     int64_t nAudioUnits = 0;        // audio units that reached the front of the port (heard or not)
+    int64_t nWakes = 0;             // times the port's thread woke from a wait
     int64_t nLastShownMs = 0;
     RenderSettings settings;
 };
 
 // One port of the decode library. Control calls come from any thread and are serialised; KTN_VIEW_InputData
-// only queues bytes and never waits for the port's thread. While the port plays, its thread parses the queued
-// blocks (or reads the file), decodes ahead up to the picture cache, shows each picture when its time has
-// come, plays sound and calls the callbacks.
+// cuts the bytes into units on the caller's thread (their one copy), queues them and never waits for the
+// port's thread. While the port plays, its thread (which also reads a file port's file) decodes ahead up to the
+// picture cache, shows each picture when its time has come, plays sound and calls the callbacks. Input wakes the
+// thread only when it waits for input and a picture (or sound that is heard) arrives, so a live port wakes about
+// once per picture.
 class PavlinePort
 {
 public:
@@ -131,12 +135,30 @@ private:
     bool CutBacklog();
     size_t NextPicture() const;
 
-    // The port's thread.
+    // The port's thread: one step per phase, each with m_mutex held (in lk) and returning whether it did
+    // something, so that the loop starts over; the lock is let go around decoding, drawing and callbacks.
+    struct Worker;
     void Run();
+    // A refresh, a seek or the start: nothing of before is decoded on.
+    void Restart(Worker &w);
+    bool StepBack(std::unique_lock<std::mutex> &lk, Worker &w);
+    // The unit at the front: sound out, or the picture shown or dropped when its time has come; else the time
+    // it is due goes to wake.
+    bool TakeFront(std::unique_lock<std::mutex> &lk, Worker &w, Clock::time_point now, Clock::time_point &wake);
+    bool PlayFrontSound(std::unique_lock<std::mutex> &lk, Worker &w);
+    bool DecodeAhead(std::unique_lock<std::mutex> &lk, Worker &w);
+    bool ReadFile(std::unique_lock<std::mutex> &lk);
+    bool FinishFile(std::unique_lock<std::mutex> &lk, Worker &w);
+    bool Redraw(std::unique_lock<std::mutex> &lk, Worker &w);
+    void Sleep(std::unique_lock<std::mutex> &lk, Clock::time_point wake);
+    // Shows the item (the lock let go meanwhile) and records it as shown unless a flush came in between.
+    void ShowItem(std::unique_lock<std::mutex> &lk, Worker &w, AvFramePtr pFrame, int64_t nTimeMs, bool bIntoHistory);
+    // Decoded pictures into the queue.
+    void Queue(std::vector<AvFramePtr> &frames);
     // Draws the picture into the window and calls the decode callback; m_mutex not held.
     // Returns whether the decode callback ran.
     bool Show(const AVFrame *pFrame, const RenderSettings &settings, const std::shared_ptr<NativeSurface> &pSurface,
-              PictureRenderer &renderer, QImage &canvas);
+              Worker &w);
     // m_recordMutex held: keeps the input since its last key frame for a recorder started later.
     void KeepPreRoll(const uint8_t *pData, uint32_t nSize);
     // m_mutex held: the picture is the one shown now.
@@ -149,6 +171,12 @@ private:
     std::recursive_mutex m_callbackMutex;   // held while a callback runs
     std::mutex m_readerMutex;               // the file reader
     std::mutex m_recordMutex;               // the recorder
+    std::mutex m_inputMutex;                // the input's parser, held through KTN_VIEW_InputData
+
+    // Guarded by m_inputMutex.
+    StreamBlock::Parser m_parser;
+    uint64_t m_nParserGeneration = 0;       // the flush generation the parser's kept bytes belong to
+    std::vector<MediaUnit> m_parsed;
 
     mutable std::mutex m_mutex;             // everything below, shared with the thread
     std::condition_variable m_cv;
@@ -158,8 +186,8 @@ private:
 
     Source m_eSource = Source::None;
     uint32_t m_nCapacity = 0;
-    std::deque<std::vector<uint8_t>> m_chunks;
-    size_t m_nChunkBytes = 0;
+    size_t m_nParserBytes = 0;              // bytes of a block cut between two inputs, kept by the parser
+    bool m_bIdle = false;                   // the thread waits for input
     std::deque<MediaUnit> m_pending;
     size_t m_nPendingBytes = 0;
     std::deque<Item> m_present;

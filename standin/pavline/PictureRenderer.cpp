@@ -27,6 +27,11 @@ void PutLe32(uint8_t *p, uint32_t n)
         p[i] = static_cast<uint8_t>((n >> (8 * i)) & 0xFF);
 }
 
+// libswscale's converters read and write rows in whole steps of 16 pixels; buffers of our own have that room
+// in each row, and a little more after the last.
+constexpr size_t kSlack = 64;
+int RoundUp16(int n) { return (n + 15) & ~15; }
+
 int ScalingFlags(int nScaling)
 {
     switch (nScaling) {
@@ -43,6 +48,7 @@ PictureRenderer::PictureRenderer() = default;
 PictureRenderer::~PictureRenderer()
 {
     sws_freeContext(m_pConvert);
+    sws_freeContext(m_pResize);
     sws_freeContext(m_pScale);
 }
 
@@ -98,10 +104,10 @@ bool PictureRenderer::Source(const AVFrame *pFrame, Planes &planes)
     return true;
 }
 
-PictureRenderer::Planes PictureRenderer::Prepare(const Planes &source, const RenderSettings &s, bool bUseRegion)
+PictureRenderer::Planes PictureRenderer::Crop(const Planes &source, const RenderSettings &s)
 {
     Planes out = source;
-    if (bUseRegion && s.bRegion) {
+    if (s.bRegion) {
         const int W = source.nWidth, H = source.nHeight;
         int x0 = static_cast<int>(static_cast<int64_t>(s.region.left) * W / KTN_DISPLAY_REGION_SCALE) & ~1;
         int y0 = static_cast<int>(static_cast<int64_t>(s.region.top) * H / KTN_DISPLAY_REGION_SCALE) & ~1;
@@ -118,22 +124,29 @@ PictureRenderer::Planes PictureRenderer::Prepare(const Planes &source, const Ren
         out.nWidth = x1 - x0;
         out.nHeight = y1 - y0;
     }
+    return out;
+}
+
+PictureRenderer::Planes PictureRenderer::Coloured(const Planes &planes, const RenderSettings &s)
+{
     m_colour.Set(s.nBrightness, s.nContrast, s.nSaturation, s.nHue);
     if (m_colour.IsNeutral())
-        return out;
+        return planes;
+    Planes out = planes;
     const int nCw = (out.nWidth + 1) / 2, nCh = (out.nHeight + 1) / 2;
-    const size_t nLuma = static_cast<size_t>(out.nWidth) * static_cast<size_t>(out.nHeight);
-    const size_t nChroma = static_cast<size_t>(nCw) * static_cast<size_t>(nCh);
-    m_adjusted.resize(nLuma + 2 * nChroma);
+    const int nStrideY = RoundUp16(out.nWidth), nStrideC = RoundUp16(nCw);
+    const size_t nLuma = static_cast<size_t>(nStrideY) * static_cast<size_t>(out.nHeight);
+    const size_t nChroma = static_cast<size_t>(nStrideC) * static_cast<size_t>(nCh);
+    m_adjusted.resize(nLuma + 2 * nChroma + kSlack);
     uint8_t *pY = m_adjusted.data(), *pU = pY + nLuma, *pV = pU + nChroma;
-    m_colour.Apply(out.p[0], out.stride[0], out.p[1], out.stride[1], out.p[2], out.stride[2], pY, out.nWidth, pU, nCw,
-                   pV, nCw, out.nWidth, out.nHeight);
+    m_colour.Apply(out.p[0], out.stride[0], out.p[1], out.stride[1], out.p[2], out.stride[2], pY, nStrideY, pU,
+                   nStrideC, pV, nStrideC, out.nWidth, out.nHeight);
     out.p[0] = pY;
     out.p[1] = pU;
     out.p[2] = pV;
-    out.stride[0] = out.nWidth;
-    out.stride[1] = nCw;
-    out.stride[2] = nCw;
+    out.stride[0] = nStrideY;
+    out.stride[1] = nStrideC;
+    out.stride[2] = nStrideC;
     return out;
 }
 
@@ -158,12 +171,26 @@ SwsContext *PictureRenderer::Scaler(int nSrcW, int nSrcH, bool bFullRange, int n
     return m_pScale;
 }
 
+PictureRenderer::Planes PictureRenderer::SkipLines(const Planes &planes, int nDstHeight)
+{
+    // The fast scaler reads two source lines per target line whatever the ratio; lines it would pass over are
+    // left out before it rather than filtered by it, so each picture costs what the tile needs.
+    const int k = nDstHeight > 0 ? planes.nHeight / nDstHeight : 1;
+    if (k < 2)
+        return planes;
+    Planes out = planes;
+    for (int i = 0; i < 3; ++i)
+        out.stride[i] = planes.stride[i] * k;
+    out.nHeight = planes.nHeight / k;
+    return out;
+}
+
 bool PictureRenderer::Draw(const AVFrame *pFrame, const RenderSettings &settings, QImage &target)
 {
     Planes source;
     if (target.isNull() || !Source(pFrame, source))
         return false;
-    const Planes planes = Prepare(source, settings, true);
+    const Planes planes = Crop(source, settings);
     const int nTw = target.width(), nTh = target.height();
     int nDx = 0, nDy = 0, nDw = nTw, nDh = nTh;
     Planes shown = planes;
@@ -184,15 +211,67 @@ bool PictureRenderer::Draw(const AVFrame *pFrame, const RenderSettings &settings
     }
     if (nDw <= 0 || nDh <= 0)
         return false;
-    SwsContext *pScale = Scaler(shown.nWidth, shown.nHeight, shown.bFullRange, nDw, nDh, AV_PIX_FMT_BGRA,
-                                settings.nScaling);
-    if (!pScale)
+
+    // Scaled once, from the decoder's planes to the target's size, still as 4:2:0; the colour tables then work
+    // on the small planes, and the conversion to RGB runs at the target's size without scaling.
+    Planes small = shown;
+    if (shown.nWidth != nDw || shown.nHeight != nDh) {
+        const Planes from = settings.nScaling == KTN_SCALING_FAST ? SkipLines(shown, nDh) : shown;
+        if (!m_pSmall || m_pSmall->width != nDw || m_pSmall->height != nDh) {
+            m_pSmall = NewAvFrame();
+            m_pSmall->format = AV_PIX_FMT_YUV420P;
+            m_pSmall->width = nDw;
+            m_pSmall->height = nDh;
+            if (av_frame_get_buffer(m_pSmall.get(), 32) < 0) {
+                m_pSmall.reset();
+                return false;
+            }
+        }
+        m_pResize = sws_getCachedContext(m_pResize, from.nWidth, from.nHeight, AV_PIX_FMT_YUV420P, nDw, nDh,
+                                         AV_PIX_FMT_YUV420P, ScalingFlags(settings.nScaling), nullptr, nullptr,
+                                         nullptr);
+        if (!m_pResize)
+            return false;
+        sws_scale(m_pResize, from.p, from.stride, 0, from.nHeight, m_pSmall->data, m_pSmall->linesize);
+        for (int i = 0; i < 3; ++i) {
+            small.p[i] = m_pSmall->data[i];
+            small.stride[i] = m_pSmall->linesize[i];
+        }
+        small.nWidth = nDw;
+        small.nHeight = nDh;
+    }
+    small = Coloured(small, settings);
+    SwsContext *pConvert = Scaler(nDw, nDh, small.bFullRange, nDw, nDh, AV_PIX_FMT_BGRA, KTN_SCALING_FAST);
+    if (!pConvert)
         return false;
-    uint8_t *pDst[4] = {target.bits() + static_cast<std::ptrdiff_t>(nDy) * target.bytesPerLine() + nDx * 4, nullptr,
-                        nullptr, nullptr};
-    int nDstStride[4] = {target.bytesPerLine(), 0, 0, 0};
-    sws_scale(pScale, shown.p, shown.stride, 0, shown.nHeight, pDst, nDstStride);
+    // The converter writes whole steps of 16 pixels a row: straight into an image with that room, else into
+    // one of its own and copied.
+    const bool bDirect = nDx == 0 && nDy == 0 && nDw == nTw && FitsTarget(target);
+    if (!bDirect && (m_scratch.width() < nDw || m_scratch.height() < nDh))
+        m_scratch = NewTarget(QSize(nDw, nDh));
+    QImage &out = bDirect ? target : m_scratch;
+    uint8_t *pDst[4] = {out.bits(), nullptr, nullptr, nullptr};
+    int nDstStride[4] = {static_cast<int>(out.bytesPerLine()), 0, 0, 0};
+    sws_scale(pConvert, small.p, small.stride, 0, nDh, pDst, nDstStride);
+    if (!bDirect)
+        for (int r = 0; r < nDh; ++r)
+            std::memcpy(target.scanLine(nDy + r) + nDx * 4, m_scratch.constScanLine(r), static_cast<size_t>(nDw) * 4);
     return true;
+}
+
+QImage PictureRenderer::NewTarget(const QSize &size)
+{
+    const int w = std::max(1, size.width()), h = std::max(1, size.height());
+    const qsizetype nStride = static_cast<qsizetype>(RoundUp16(w)) * 4;
+    auto *pBytes = new uchar[static_cast<size_t>(nStride) * static_cast<size_t>(h) + kSlack];
+    return QImage(pBytes, w, h, nStride, QImage::Format_RGB32, [](void *p) { delete[] static_cast<uchar *>(p); },
+                  pBytes);
+}
+
+bool PictureRenderer::FitsTarget(const QImage &image)
+{
+    return image.format() == QImage::Format_RGB32 &&
+           image.bytesPerLine() >= static_cast<qsizetype>(RoundUp16(image.width())) * 4;
 }
 
 bool PictureRenderer::Capture(const AVFrame *pFrame, const RenderSettings &settings, int nType, uint8_t *pBuffer,
@@ -203,7 +282,7 @@ bool PictureRenderer::Capture(const AVFrame *pFrame, const RenderSettings &setti
         nError = KTN_ERR_NO_PICTURE;
         return false;
     }
-    const Planes planes = Prepare(source, settings, false);
+    const Planes planes = Coloured(source, settings);
     const int W = planes.nWidth, H = planes.nHeight;
     if (nType == KTN_CAPTURE_I420) {
         if (nBufferSize < I420Size(W, H)) {
@@ -252,14 +331,15 @@ bool PictureRenderer::Capture(const AVFrame *pFrame, const RenderSettings &setti
         nError = KTN_ERR_FAILED;
         return false;
     }
-    m_rows.resize(static_cast<size_t>(nStride) * static_cast<size_t>(H));
+    const size_t nRowStride = static_cast<size_t>(RoundUp16(W)) * 3;
+    m_rows.resize(nRowStride * static_cast<size_t>(H) + kSlack);
     uint8_t *pDst[4] = {m_rows.data(), nullptr, nullptr, nullptr};
-    int nDstStride[4] = {static_cast<int>(nStride), 0, 0, 0};
+    int nDstStride[4] = {static_cast<int>(nRowStride), 0, 0, 0};
     sws_scale(pScale, planes.p, planes.stride, 0, H, pDst, nDstStride);
     // A BMP keeps its rows bottom-up.
     for (int r = 0; r < H; ++r)
         std::memcpy(pPixels + static_cast<std::ptrdiff_t>(H - 1 - r) * nStride,
-                    m_rows.data() + static_cast<std::ptrdiff_t>(r) * nStride, static_cast<size_t>(W) * 3);
+                    m_rows.data() + static_cast<std::ptrdiff_t>(r) * nRowStride, static_cast<size_t>(W) * 3);
     nWidth = W;
     nHeight = H;
     return true;

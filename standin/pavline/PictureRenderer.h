@@ -4,10 +4,10 @@
 #include "platform/AvPointers.h"
 #include "standin/pavline/ColourTables.h"
 
+#include <QImage>
+
 #include <cstdint>
 #include <vector>
-
-class QImage;
 
 // What a port applies to each picture it shows.
 struct RenderSettings
@@ -34,6 +34,10 @@ public:
 
     // Fills the image (QImage::Format_RGB32) with the picture. False for a picture it cannot convert.
     bool Draw(const AVFrame *pFrame, const RenderSettings &settings, QImage &target);
+    // An image of that size that Draw fills without a copy (its rows have room for the converter's steps), and
+    // whether an image is one.
+    static QImage NewTarget(const QSize &size);
+    static bool FitsTarget(const QImage &image);
 
     // The whole picture, colour applied: type 0 a BMP file image, 1 I420. nError gets a KTN_ERR_* on failure.
     bool Capture(const AVFrame *pFrame, const RenderSettings &settings, int nType, uint8_t *pBuffer,
@@ -55,8 +59,12 @@ private:
     };
     // The picture as 8-bit 4:2:0 planes (converted when it is in another format).
     bool Source(const AVFrame *pFrame, Planes &planes);
-    // The planes cut to the region (even offsets) and with the colour applied.
-    Planes Prepare(const Planes &source, const RenderSettings &settings, bool bUseRegion);
+    // The planes cut to the region (even offsets).
+    Planes Crop(const Planes &source, const RenderSettings &settings);
+    // The planes with the colour applied (the same planes when the colour is neutral).
+    Planes Coloured(const Planes &planes, const RenderSettings &settings);
+    // Every k-th line only, k the whole number of source lines per target line.
+    static Planes SkipLines(const Planes &planes, int nDstHeight);
     SwsContext *Scaler(int nSrcW, int nSrcH, bool bFullRange, int nDstW, int nDstH, int nDstFormat, int nScaling);
 
     ColourTables m_colour;
@@ -64,6 +72,9 @@ private:
     SwsContext *m_pConvert = nullptr;
     std::vector<uint8_t> m_adjusted;    // the colour-adjusted planes
     std::vector<uint8_t> m_rows;        // a capture's rows top-down
+    AvFramePtr m_pSmall;                // the picture at the target's size, still YUV 4:2:0
+    QImage m_scratch;                   // the converted picture, for a target it cannot be written into
+    SwsContext *m_pResize = nullptr;
     SwsContext *m_pScale = nullptr;
     bool m_bScaleFullRange = false;
 };

@@ -2,6 +2,10 @@
 
 #include "platform/stream_block.h"
 
+#include <cstdint>
+#include <memory>
+#include <vector>
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/frame.h>
@@ -38,25 +42,50 @@ bool VideoDecoder::Open(uint8_t nCodec)
     return true;
 }
 
-bool VideoDecoder::Send(const MediaUnit &unit)
+namespace {
+
+static_assert(MediaUnit::kPadding >= AV_INPUT_BUFFER_PADDING_SIZE, "the decoder reads past the unit's bytes");
+
+void FreeUnitBytes(void *pOpaque, uint8_t *) { delete static_cast<std::vector<uint8_t> *>(pOpaque); }
+
+// A reference-counted buffer over the unit's bytes, the padding zeroed; null when none can be made.
+AVBufferRef *TakeBytes(MediaUnit &unit)
+{
+    auto pBytes = std::make_unique<std::vector<uint8_t>>(std::move(unit.data));
+    unit.data.clear();
+    const size_t nSize = pBytes->size();
+    // Within the room the parser reserved: no new allocation, no copy.
+    pBytes->resize(nSize + MediaUnit::kPadding, 0);
+    AVBufferRef *pBuffer = av_buffer_create(pBytes->data(), static_cast<int>(pBytes->size()), &FreeUnitBytes,
+                                            pBytes.get(), 0);
+    if (pBuffer)
+        pBytes.release();
+    return pBuffer;
+}
+
+} // namespace
+
+bool VideoDecoder::Send(MediaUnit &unit)
 {
     if (m_bDraining)
         Flush();
     if ((!m_pContext || unit.nCodec != m_nCodec) && !Open(unit.nCodec))
         return false;
-    if (!m_pPacket || unit.data.empty())
+    if (!m_pPacket || unit.data.empty() || unit.data.size() > static_cast<size_t>(INT32_MAX) - MediaUnit::kPadding)
         return false;
     av_packet_unref(m_pPacket.get());
-    // The packet points at the unit's bytes; the decoder copies what it keeps (the packet is not refcounted).
-    m_pPacket->data = const_cast<uint8_t *>(unit.data.data());
-    m_pPacket->size = static_cast<int>(unit.data.size());
+    const int nSize = static_cast<int>(unit.data.size());
+    m_pPacket->buf = TakeBytes(unit);
+    if (!m_pPacket->buf)
+        return false;
+    m_pPacket->data = m_pPacket->buf->data;
+    m_pPacket->size = nSize;
     m_pPacket->pts = unit.nTimeMs;
     m_pPacket->dts = AV_NOPTS_VALUE;
     if (unit.bKeyFrame)
         m_pPacket->flags |= AV_PKT_FLAG_KEY;
-    int nRet = avcodec_send_packet(m_pContext.get(), m_pPacket.get());
-    m_pPacket->data = nullptr;
-    m_pPacket->size = 0;
+    const int nRet = avcodec_send_packet(m_pContext.get(), m_pPacket.get());
+    av_packet_unref(m_pPacket.get());
     return nRet >= 0 || nRet == AVERROR(EAGAIN);
 }
 
@@ -72,9 +101,14 @@ AvFramePtr VideoDecoder::Receive()
 {
     if (!m_pContext)
         return nullptr;
-    AvFramePtr pFrame = NewAvFrame();
-    if (!pFrame || avcodec_receive_frame(m_pContext.get(), pFrame.get()) < 0)
+    // A frame that came back empty is kept for the next call rather than made anew.
+    AvFramePtr pFrame = m_pSpare ? std::move(m_pSpare) : NewAvFrame();
+    if (!pFrame)
         return nullptr;
+    if (avcodec_receive_frame(m_pContext.get(), pFrame.get()) < 0) {
+        m_pSpare = std::move(pFrame);
+        return nullptr;
+    }
     if (pFrame->best_effort_timestamp != AV_NOPTS_VALUE)
         pFrame->pts = pFrame->best_effort_timestamp;
     return pFrame;

@@ -15,8 +15,9 @@ public:
     VideoDecoder(const VideoDecoder &) = delete;
     VideoDecoder &operator=(const VideoDecoder &) = delete;
 
-    // False when no decoder opens for the unit's codec or the decoder refuses the unit (a damaged unit).
-    bool Send(const MediaUnit &unit);
+    // False when no decoder opens for the unit's codec or the decoder refuses the unit (a damaged unit). The
+    // unit's bytes are handed to the decoder as they are (unit.data is left empty).
+    bool Send(MediaUnit &unit);
     // Signals the end of the units: the pictures still inside come out.
     void SendEnd();
     // The next decoded picture, or null.
@@ -32,6 +33,7 @@ private:
 
     AvCodecContextPtr m_pContext;
     AvPacketPtr m_pPacket;
+    AvFramePtr m_pSpare;
     uint8_t m_nCodec = 0;
     bool m_bDraining = false;
 };

@@ -98,7 +98,7 @@ int NativeSurface::Count()
 NativeSurface::NativeSurface(HWND hWnd, const QSize &size)
     : m_hWnd(hWnd)
     , m_size(size)
-    , m_shown(BlankImage(size))
+    , m_front(BlankImage(size))
 {
 }
 
@@ -130,15 +130,21 @@ bool NativeSurface::HasWidget() const
 
 void NativeSurface::Present(QImage &image)
 {
+    QSize size = Size();
+    if (image.size() != size || image.format() != QImage::Format_RGB32) {
+        // The widget changed its size after the picture was drawn.
+        QImage scaled = BlankImage(size);
+        QPainter painter(&scaled);
+        painter.drawImage(scaled.rect(), image);
+        painter.end();
+        image = std::move(scaled);
+    }
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (image.size() == m_shown.size() && image.format() == m_shown.format()) {
-            std::swap(m_shown, image);
-        } else {
-            // The widget changed its size after the picture was drawn.
-            QPainter painter(&m_shown);
-            painter.drawImage(m_shown.rect(), image);
-        }
+        // The image given back is one the painter no longer reads: an earlier picture never painted, or the
+        // front that the last paint replaced.
+        m_pending.swap(image);
+        m_bPending = true;
         m_bShowing = true;
     }
     RequestRepaint();
@@ -149,15 +155,35 @@ void NativeSurface::Clear()
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_bShowing = false;
-        m_shown.fill(Qt::black);
+        m_bPending = false;
     }
     RequestRepaint();
+}
+
+QImage &NativeSurface::DrawTarget()
+{
+    if (!m_bPending && OnGuiThread()) {
+        // The painter's own thread: nobody reads the front meanwhile.
+        if (!m_bShowing)
+            m_front.fill(Qt::black);
+        return m_front;
+    }
+    if (!m_bPending) {
+        // Another thread draws over what is shown: onto a copy, which becomes the newest picture.
+        m_pending = m_bShowing ? m_front.copy() : BlankImage(m_size);
+        m_bPending = true;
+    } else if (!m_bShowing) {
+        m_pending.fill(Qt::black);
+    }
+    return m_pending;
 }
 
 QImage NativeSurface::Shown() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return m_bShowing ? m_shown.copy() : QImage();
+    if (!m_bShowing)
+        return QImage();
+    return (m_bPending ? m_pending : m_front).copy();
 }
 
 bool NativeSurface::IsShowing() const
@@ -171,9 +197,7 @@ void NativeSurface::RequestRepaint()
     if (m_bRepaintPending.exchange(true))
         return;
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_pPainter)
-        QCoreApplication::postEvent(m_pPainter, new QEvent(static_cast<QEvent::Type>(SurfacePainter::RepaintEventType())));
-    else
+    if (!m_pPainter || !SurfacePainter::Schedule(m_pPainter))
         m_bRepaintPending = false;
 }
 
@@ -185,9 +209,11 @@ void NativeSurface::Resize(const QSize &size)
     QImage resized = BlankImage(size);
     if (m_bShowing) {
         QPainter painter(&resized);
-        painter.drawImage(resized.rect(), m_shown);
+        painter.drawImage(resized.rect(), m_bPending ? m_pending : m_front);
     }
-    m_shown = std::move(resized);
+    m_front = std::move(resized);
+    m_pending = QImage();
+    m_bPending = false;
     m_size = size;
     ++m_nSizeGeneration;
 }
@@ -229,10 +255,21 @@ void NativeSurface::WidgetGone()
 
 bool NativeSurface::Paint(QWidget *pWidget)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (!m_bShowing)
-        return false;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_bShowing)
+            return false;
+        if (m_bPending) {
+            m_front.swap(m_pending);
+            m_bPending = false;
+        }
+    }
+    // Only this thread changes the front, so it is painted without the lock.
     QPainter painter(pWidget);
-    painter.drawImage(QRect(QPoint(0, 0), pWidget->size()), m_shown);
+    const QRect rect(QPoint(0, 0), pWidget->size());
+    if (m_front.size() == rect.size())
+        painter.drawImage(QPoint(0, 0), m_front);
+    else
+        painter.drawImage(rect, m_front);
     return true;
 }

@@ -13,10 +13,11 @@
 class QWidget;
 class SurfacePainter;
 
-// The drawing surface of a native window: an image of the widget's size that the decode library and the
+// The drawing surface of a native window: images of the widget's size that the decode library and the
 // drawing contexts draw into, and that the widget shows in its paint event (through an event filter). Only the
-// GUI thread touches the widget; other threads draw into the image under the surface's lock and ask for a
-// repaint through a posted event.
+// GUI thread touches the widget. Pictures are handed over, not copied: a producer draws into an image of its
+// own and swaps it in as the pending picture under a short lock; the paint event swaps the pending picture to
+// the front under the same lock and blits the front without it, so no decode thread waits for a paint.
 class NativeSurface
 {
 public:
@@ -45,14 +46,14 @@ public:
     void Present(QImage &image);
     // Nothing is shown any more: the widget paints itself again.
     void Clear();
-    // Calls draw(QImage &) with the shown picture under the lock (the drawing contexts of GetWindowDC), then
+    // Calls draw(QImage &) with the newest picture under the lock (the drawing contexts of GetWindowDC), then
     // asks for a repaint.
     template <typename F>
     void DrawOnShown(F &&draw)
     {
         {
             std::lock_guard<std::mutex> lock(m_mutex);
-            draw(m_shown);
+            draw(DrawTarget());
             m_bShowing = true;
         }
         RequestRepaint();
@@ -65,6 +66,8 @@ private:
     friend class SurfacePainter;
     explicit NativeSurface(HWND hWnd, const QSize &size);
     void RequestRepaint();
+    // m_mutex held: the newest picture, as an image the calling thread may draw into.
+    QImage &DrawTarget();
     // GUI thread, from the painter.
     void Resize(const QSize &size);
     void ChangeHandle(HWND hWnd);
@@ -76,7 +79,12 @@ private:
     HWND m_hWnd;
     QSize m_size;
     uint64_t m_nSizeGeneration = 0;
-    QImage m_shown;
+    // The front is what the widget paints: the GUI thread replaces or draws into it only under the lock, and
+    // reads it without the lock; other threads only read it, under the lock. The pending picture is the newest
+    // one not painted yet (m_bPending), else a spare image that the next Present hands back to its producer.
+    QImage m_front;
+    QImage m_pending;
+    bool m_bPending = false;
     bool m_bShowing = false;
     SurfacePainter *m_pPainter = nullptr;  // lives on the GUI thread; null once the widget is gone
     std::atomic<bool> m_bRepaintPending{false};

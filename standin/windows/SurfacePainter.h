@@ -10,22 +10,32 @@ class QWidget;
 // The GUI-thread side of a native surface: an event filter on the widget that paints the surface in the
 // widget's paint event, follows its size and handle, and turns repaint requests of other threads into
 // QWidget::update. A child of the widget, so it goes with it.
+//
+// Repaint requests of all surfaces are gathered and handed to the GUI thread together, at most once per
+// kRepaintIntervalMs: many decode threads then wake the GUI thread once, and it repaints every surface that
+// has a new picture in one pass.
 class SurfacePainter : public QObject
 {
 public:
+    static constexpr int kRepaintIntervalMs = 10;
+
     SurfacePainter(QWidget *pWidget, std::shared_ptr<NativeSurface> pSurface);
     ~SurfacePainter() override;
 
     const std::shared_ptr<NativeSurface> &Surface() const { return m_pSurface; }
 
-    // The event type a repaint request is posted with.
-    static int RepaintEventType();
+    // Any thread, with the surface's lock held (so the painter lives): the widget is repainted soon. False when
+    // no GUI thread takes requests (no application).
+    static bool Schedule(SurfacePainter *pPainter);
 
 protected:
     bool eventFilter(QObject *pWatched, QEvent *pEvent) override;
-    bool event(QEvent *pEvent) override;
 
 private:
+    friend class RepaintScheduler;
+    // GUI thread: the scheduled repaint.
+    void Repaint();
+
     QWidget *m_pWidget;
     std::shared_ptr<NativeSurface> m_pSurface;
 };

@@ -11,7 +11,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <thread>
+#include <utility>
 #include <vector>
 
 // The writer is woken only when it said it was idle; a wake lost here would leave lines waiting for good.
@@ -56,8 +58,16 @@ namespace {
 QList<QByteArray> ReadLines(const QString &strFolder)
 {
     QList<QByteArray> lines;
-    // Oldest file first: names carry the time, and a counter within one second.
-    QFileInfoList files = QDir(strFolder).entryInfoList(QDir::Files, QDir::Time | QDir::Reversed);
+    // Oldest file first, by name: names carry the time to the second, then a counter within that second. The
+    // files' modification times cannot order them: several are written within the clock's resolution.
+    QFileInfoList files = QDir(strFolder).entryInfoList(QDir::Files);
+    const QRegularExpression name("^(.*_\\d{14})(?:_(\\d+))?\\.log$");
+    auto key = [&](const QFileInfo &info) {
+        const QRegularExpressionMatch match = name.match(info.fileName());
+        return std::make_pair(match.captured(1), match.captured(2).toInt());
+    };
+    std::sort(files.begin(), files.end(),
+              [&](const QFileInfo &a, const QFileInfo &b) { return key(a) < key(b); });
     for (const QFileInfo &info : files) {
         QFile file(info.absoluteFilePath());
         file.open(QIODevice::ReadOnly);

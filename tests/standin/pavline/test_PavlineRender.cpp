@@ -216,6 +216,23 @@ TEST_F(PavlineRenderTest, DecodeCallbackDrawsOverEveryPicture)
     EXPECT_EQ(calls.nCalls.load(), nAfterStop);
 }
 
+TEST_F(PavlineRenderTest, ALiveStreamWakesItsPortAboutOncePerPicture)
+{
+    // The device's sub stream: a picture every 67 ms and a block of sound every 40 ms, nobody listening.
+    CDecodeChannel channel(kPort);
+    StartLive(channel);
+    const PortStats before = PavlineControl::Stats(kPort);
+    ASSERT_TRUE(PavlineControl::WaitForShown(kPort, before.nPicturesShown + 30, 10000));
+    const PortStats after = PavlineControl::Stats(kPort);
+    const int64_t nShown = after.nPicturesShown - before.nPicturesShown;
+    // Neither each block of sound nor the picture's due time wakes the thread again: about one wake a picture,
+    // with room for a few more on a busy machine.
+    EXPECT_LE(after.nWakes - before.nWakes, nShown * 3 / 2 + 5) << nShown << " pictures";
+    // The sound went through all the same.
+    EXPECT_GT(after.nAudioUnits, before.nAudioUnits);
+    StopLive(channel);
+}
+
 TEST_F(PavlineRenderTest, CaptureGivesBmpAndI420OfTheStreamSize)
 {
     CDecodeChannel channel(kPort);

@@ -18,6 +18,7 @@
 
 #include <memory>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -203,6 +204,86 @@ TEST(NativeSurface, OtherThreadsDrawAndAskForARepaint)
     EXPECT_TRUE(WaitUntil([&] { return counter.nPaints > 0; }));
     pWidget->removeEventFilter(&counter);
     EXPECT_EQ(Grab(pWidget.get()).pixelColor(80, 60), QColor(0, 255, 0));
+}
+
+TEST(NativeSurface, RepaintsOfManySurfacesAreGatheredAndNoneIsLost)
+{
+    constexpr int kCount = 12;
+    std::vector<std::unique_ptr<QWidget>> widgets;
+    std::vector<std::shared_ptr<NativeSurface>> surfaces;
+    std::vector<std::unique_ptr<PaintCounter>> counters;
+    for (int i = 0; i < kCount; ++i) {
+        widgets.push_back(NativeWidget(40, 30));
+        surfaces.push_back(NativeSurface::Attach(widgets.back().get()));
+        ASSERT_TRUE(surfaces.back());
+    }
+    QCoreApplication::processEvents();
+    for (int i = 0; i < kCount; ++i) {
+        counters.push_back(std::make_unique<PaintCounter>());
+        widgets[static_cast<size_t>(i)]->installEventFilter(counters.back().get());
+    }
+    const auto colourOf = [](int i) { return QColor(20 * i, 100, 250 - 20 * i); };
+    // A decode thread hands each surface a picture; the GUI thread has not run meanwhile.
+    std::thread([&] {
+        for (int i = 0; i < kCount; ++i) {
+            QImage picture(40, 30, QImage::Format_RGB32);
+            picture.fill(colourOf(i));
+            surfaces[static_cast<size_t>(i)]->Present(picture);
+        }
+    }).join();
+    // Every other window goes before its repaint comes.
+    for (int i = 1; i < kCount; i += 2)
+        widgets[static_cast<size_t>(i)].reset();
+    EXPECT_TRUE(WaitUntil([&] {
+        for (int i = 0; i < kCount; i += 2)
+            if (counters[static_cast<size_t>(i)]->nPaints == 0)
+                return false;
+        return true;
+    }, 2000));
+    for (int i = 0; i < kCount; i += 2) {
+        QWidget *pWidget = widgets[static_cast<size_t>(i)].get();
+        pWidget->removeEventFilter(counters[static_cast<size_t>(i)].get());
+        EXPECT_EQ(Grab(pWidget).pixelColor(20, 15), colourOf(i)) << i;
+    }
+    for (int i = 1; i < kCount; i += 2)
+        EXPECT_FALSE(surfaces[static_cast<size_t>(i)]->HasWidget());
+}
+
+TEST(NativeSurface, ALineDrawnOffTheGuiThreadLandsOnTheNewestPicture)
+{
+    auto pWidget = NativeWidget(100, 60);
+    const HWND hWnd = HandleOf(pWidget.get());
+    std::shared_ptr<NativeSurface> pSurface = NativeSurface::Attach(pWidget.get());
+    ASSERT_TRUE(pSurface);
+    QCoreApplication::processEvents();
+    const auto drawLine = [hWnd](int y, COLORREF crColor) {
+        std::thread([=] {
+            HDC hDC = GetWindowDC(hWnd);
+            HPEN hPen = CreatePen(PS_SOLID, 1, crColor);
+            SelectObject(hDC, hPen);
+            MoveToEx(hDC, 0, y, nullptr);
+            LineTo(hDC, 100, y);
+            SelectObject(hDC, GdiObjects::StockBlackPen());
+            DeleteObject(hPen);
+            ReleaseDC(hWnd, hDC);
+        }).join();
+    };
+    // A picture handed over and not painted yet gets the line; so does the one on the window afterwards.
+    std::thread([&] {
+        QImage picture(100, 60, QImage::Format_RGB32);
+        picture.fill(QColor(200, 0, 0));
+        pSurface->Present(picture);
+    }).join();
+    drawLine(10, RGB(0, 255, 0));
+    QImage image = Grab(pWidget.get());
+    EXPECT_EQ(image.pixelColor(50, 10), QColor(0, 255, 0));
+    EXPECT_EQ(image.pixelColor(50, 30), QColor(200, 0, 0));
+    drawLine(40, RGB(0, 0, 255));
+    image = Grab(pWidget.get());
+    EXPECT_EQ(image.pixelColor(50, 10), QColor(0, 255, 0));
+    EXPECT_EQ(image.pixelColor(50, 40), QColor(0, 0, 255));
+    EXPECT_EQ(image.pixelColor(50, 30), QColor(200, 0, 0));
+    EXPECT_EQ(pSurface->Shown().pixelColor(50, 40), QColor(0, 0, 255));
 }
 
 } // namespace
