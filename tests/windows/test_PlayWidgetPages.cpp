@@ -285,6 +285,104 @@ TEST_F(PlayWidgetPagesTest, EachFamilyReachesItsPageAndBringsItsResultBack)
     }
 }
 
+struct RefusedCase
+{
+    const char *pName;
+    std::function<double()> call;
+    double dExpected;
+};
+
+// A channel, window or pane outside its range (or a page index naming none) is refused with the answer for
+// "no such one", whatever page is shown, and reaches no port.
+TEST_F(PlayWidgetPagesTest, IndexesOutOfRangeAreRefused)
+{
+    PlayWidget *w = Window();
+    ASSERT_TRUE(ShowWindow());
+    const unsigned char block[16] = {0, 0, 1, 0xFC};
+    bool bFlag = false, bRecord = true, bZoom = true, bSound = true;
+    int nA = -7, nB = -7, nC = -7, nD = -7;
+    const QByteArray file = LocalFile("refused.h264", 10);
+    const std::vector<RefusedCase> cases = {
+        {"PreviewPlay channel 64", [&] { return w->PreviewPlay(1, 64, 0); }, -1},
+        {"PreviewPlay channel -1", [&] { return w->PreviewPlay(1, -1, -1); }, -1},
+        {"PreviewPlay window 64", [&] { return w->PreviewPlay(1, 3, 64); }, -2},
+        {"PreviewPlay window -2", [&] { return w->PreviewPlay(1, 3, -2); }, -2},
+        {"PreviewStop", [&] { return w->PreviewStop(64); }, -1},
+        {"Record", [&] { return w->Record(-1, true, bFlag); }, -1},
+        {"IsRecording", [&] { return w->IsRecording(64); }, 0},
+        {"GetStreamType", [&] { return w->GetStreamType(1000); }, 0},
+        {"PlayNormal", [&] { return w->PlayNormal(64); }, -1},
+        {"PlayOriginal", [&] { return w->PlayOriginal(-1); }, -1},
+        {"PlayProportion", [&] { return w->PlayProportion(64, 2); }, -1},
+        {"GetPlayOriginalState", [&] { return w->GetPlayOriginalState(64); }, -1},
+        {"GetColor", [&] { return w->GetColor(64, nA, nB, nC, nD); }, -1},
+        {"SetColor without a channel in the current window", [&] { return w->SetColor(0, 10); }, -1},
+        {"PTZElectOpen channel", [&] { return w->PTZElectOpen(64, -1); }, 0},
+        {"PTZElectOpen window", [&] { return w->PTZElectOpen(3, 64); }, 0},
+        {"PTZElectPresent", [&] { return w->PTZElectPresent(64, 7, 1); }, 0},
+        {"PTZElectRedu", [&] { return w->PTZElectRedu(-1); }, 0},
+        {"PTZElectZoomIn", [&] { return w->PTZElectZoomIn(64, 10); }, 0},
+        {"PTZElectZoomOut", [&] { return w->PTZElectZoomOut(64, 10); }, 0},
+        {"PTZElectronicMove", [&] { return w->PTZElectronicMove(64, 0, 10); }, 0},
+        {"ScaleSwitch without a channel", [&] { w->ScaleSwitch(0, 1); return 0; }, 0},
+        {"Snapshot live", [&] { return w->Snapshot(64, false); }, -1},
+        {"Snapshot configuration", [&] { return w->Snapshot(-1, true); }, -1},
+        {"OpenSound 0", [&] { return w->OpenSound(0, 64, true); }, -1},
+        {"IsSoundOpen 0", [&] { return w->IsSoundOpen(0, -1); }, 0},
+        {"IsDigitalZoom 0", [&] { return w->IsDigitalZoom(0, 64); }, 0},
+        {"GetWndChannel 0", [&] { return w->GetWndChannel(0, 64); }, -1},
+        {"GetWndIndexByChannel 0", [&] { return w->GetWndIndexByChannel(0, 64); }, -1},
+        {"GetPlayState 0", [&] { return w->GetPlayState(0, -1); }, -1},
+        {"PreviewInputData 64", [&] { return w->PreviewInputData(64, block, sizeof block, nullptr); }, -1},
+        {"PreviewInputData -1", [&] { return w->PreviewInputData(-1, block, sizeof block, nullptr); }, -1},
+
+        {"PlaybackStart pane 4", [&] { return w->PlaybackStart(0, 0, 4); }, -1},
+        {"PlaybackStart pane -2", [&] { return w->PlaybackStart(0, 0, -2); }, -1},
+        {"PlaybackStop", [&] { return w->PlaybackStop(4); }, -1},
+        {"PlaybackControl", [&] { return w->PlaybackControl(-1, PLAY_STATE_PAUSE); }, -1},
+        {"SetPlayPos", [&] { return w->SetPlayPos(4, 0.5); }, 0},
+        {"GetPlayPos", [&] { return w->GetPlayPos(4); }, 0},
+        {"GetPlaybackSeekTime", [&] { return w->GetPlaybackSeekTime(-1, 500); }, 0},
+        {"SetPlaybackTime", [&] { return w->SetPlaybackTime(4, "2023-11-13 00:00:00", "2023-11-15 00:00:00"); }, 0},
+        {"PlaybackRecord", [&] { return w->PlaybackRecord(4, 0, true); }, 0},
+        {"IsPlaybackRecording", [&] { return w->IsPlaybackRecording(4); }, 0},
+        {"GetPlaybackWndStatus", [&] { return w->GetPlaybackWndStatus(-1, bRecord, bZoom, bSound); }, 0},
+        {"GetPlaybackBufferValue leaves the counters", [&] { w->GetPlaybackBufferValue(4, nA, nB); return nA + nB; }, -14},
+        {"IsPlaybackBufferEmpty", [&] { return w->IsPlaybackBufferEmpty(4); }, 0},
+        {"BeginLocalPlay", [&] { return w->BeginLocalPlay(4, file.constData(), nullptr, nullptr); }, 0},
+        {"OpenSound 1", [&] { return w->OpenSound(1, 4, true); }, -1},
+        {"IsSoundOpen 1", [&] { return w->IsSoundOpen(1, 4); }, 0},
+        {"IsDigitalZoom 1", [&] { return w->IsDigitalZoom(1, -1); }, 0},
+        {"GetWndChannel 1", [&] { return w->GetWndChannel(1, 4); }, -1},
+        {"GetPlayState 1", [&] { return w->GetPlayState(1, 4); }, -1},
+        {"PlaybackInputData", [&] { return w->PlaybackInputData(4, block, sizeof block); }, 0},
+        {"SetPlaybackWndChannel", [&] { w->SetPlaybackWndChannel(2, 4); return w->GetWndIndexByChannel(1, 2); }, -1},
+        {"Snapshot playback", [&] { w->SetPageIndex(PAGE_PLAYBACK); return w->Snapshot(4, false); }, -1},
+
+        {"GetWndChannel page 2", [&] { return w->GetWndChannel(2, 0); }, -1},
+        {"GetWndIndexByChannel page -1", [&] { return w->GetWndIndexByChannel(-1, 0); }, -1},
+        {"OpenSound page 3", [&] { return w->OpenSound(3, 0, true); }, -1},
+        {"IsDigitalZoom page 5", [&] { return w->IsDigitalZoom(5, 0); }, 0},
+        {"GetCurWndChannel kind 4", [&] { return w->GetCurWndChannel(4); }, -1},
+        {"GetPlayState kind -1", [&] { return w->GetPlayState(-1, 0); }, 0},
+    };
+    for (int nPage : {PAGE_REALPLAY, PAGE_PLAYBACK, PAGE_COLORSET}) {
+        for (const RefusedCase &c : cases) {
+            SCOPED_TRACE(std::string(c.pName) + ", page " + std::to_string(nPage));
+            w->SetPageIndex(nPage);
+            PavlineControl::ClearJournal();
+            // The live page's answers about the current page hold only while it is shown.
+            const double dExpected = nPage != PAGE_REALPLAY && std::string(c.pName) == "GetPlayOriginalState" ? 0
+                                                                                                           : c.dExpected;
+            EXPECT_EQ(c.call(), dExpected);
+            EXPECT_TRUE(PavlineControl::Journal().empty());
+        }
+    }
+    EXPECT_FALSE(bRecord || bZoom || bSound);
+    for (int nPort : {3, 64, 65, 66, 67, 128, 129, 130, 131})
+        EXPECT_FALSE(PavlineControl::Stats(nPort).bOpen) << nPort;
+}
+
 // Each playback state of a pane, as the host is told it.
 TEST_F(PlayWidgetPagesTest, PlayStatesInTheHostsCodes)
 {
