@@ -2,7 +2,9 @@
 
 #include "device/CQZConnect.h"
 #include "device/VoiceCustom.h"
+#include "requests/BrowseChooser.h"
 #include "requests/CGetSystemStatus.h"
+#include "requests/WebMessage.h"
 #include "runtime/ResultCodes.h"
 #include "runtime/FixedText.h"
 #include "runtime/JsonText.h"
@@ -47,6 +49,8 @@ CPluginManage::CPluginManage(const QString &strWndHandle, int nSessionId, QObjec
     m_pThread = std::make_unique<QThread>();
     // Its timer can be stopped only on the request thread: the sampler is deleted there as the thread ends.
     connect(m_pThread.get(), &QThread::finished, m_pSystemStatus, &QObject::deleteLater);
+    // The choosers still open end with the thread they belong to, on it, and none of them answers any more.
+    connect(m_pThread.get(), &QThread::finished, this, [this] { BrowseChooser::CloseAll(this); }, Qt::DirectConnection);
     moveToThread(m_pThread.get());
     m_pThread->start(QThread::InheritPriority);
 }
@@ -111,6 +115,9 @@ void CPluginManage::sendWebSocketMsg(const QString &strMsg, quint8 nLogFlag)
 const std::map<int, CPluginManage::Handler> &CPluginManage::HandlerTable()
 {
     static const std::map<int, Handler> table = {
+        {14, &CPluginManage::onMainMsgAlarmType},
+        {15, &CPluginManage::onMainMsgQueryAlarmType},
+        {18, &CPluginManage::onMainMsgClientConfig},
     };
     return table;
 }
@@ -134,12 +141,7 @@ void CPluginManage::onRecvWebsocketMsg(QString msg)
             (this->*(it->second))(request);
             return;
         }
-        Json::Value reply;
-        reply["Msg"] = request["MainType"];
-        reply["SubMsg"] = request["SubType"];
-        reply["MsgID"] = request["MsgID"];
-        reply["Ret"] = RET_UNSUPPORTED;
-        sendWebSocketMsg(QString::fromStdString(JsonText::Write(reply)), 1);
+        sendWebSocketMsg(WebMessage::Unsupported(request).ToQString(), 1);
     } catch (...) {
         LOGE("can not analyze json", strTag);
     }
@@ -171,9 +173,5 @@ void CPluginManage::DisconnectFunction(int32_t lLoginID, const char *pchDVRIP, i
     CPluginManage *pManage = static_cast<CPluginManage *>(pUser);
     if (!pManage)
         return;
-    Json::Value event;
-    event["MainEvent"] = 5;
-    event["SubEvent"] = 0;
-    event["Ret"] = RET_SUCCESS;
-    pManage->sendWebSocketMsg(QString::fromStdString(JsonText::Write(event)), 1);
+    pManage->sendWebSocketMsg(WebMessage::Event(5, 0).SetRet(RET_SUCCESS).ToQString(), 1);
 }

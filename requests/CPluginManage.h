@@ -56,6 +56,10 @@ public:
     // 0 or less), or no CPU figure (-1).
     static QString SystemStatusEvent(int nLoginHandle, int nAppCpuStatus, int nSystemCpuStatus, int nAppMemory);
 
+    // Dotted version texts (CPluginManageVersion.cpp): true when strNew is newer; the version a text names.
+    static bool CompareVersion(const QString &strNew, const QString &strCur);
+    static QString GetVersionFromText(const QString &strText);
+
 signals:
     void returnToMainThreadSyncSig(std::function<void(void)> fn);
     void returnToMainThreadAsyncSig(std::function<void(void)> fn);
@@ -72,6 +76,11 @@ private:
     static const std::map<int, Handler> &HandlerTable();
 
     void onMainMsgLogout(const Json::Value &request);
+
+    // Client configuration and alarm types (CPluginManageConfig.cpp); request thread.
+    void onMainMsgClientConfig(const Json::Value &request);
+    void onMainMsgAlarmType(const Json::Value &request);
+    void onMainMsgQueryAlarmType(const Json::Value &request);
 
     int m_nSessionId;
     QString m_strWndHandle;

@@ -19,6 +19,12 @@ void LocalInfoFile::Load(LocalInfo &info, const QString &strAppDir)
     // The plug-in window reaches this through its own loader; the log keeps that name.
     const QString strTag = "PlayWidget::LoadLocalInfo";
     LOGN("LoadLocalInfo begin", strTag);
+    Read(info, strAppDir);
+    LOGN("Load cfg finish", strTag);
+}
+
+void LocalInfoFile::Read(LocalInfo &info, const QString &strAppDir)
+{
     std::memset(&info, 0, sizeof info);
 
     QSettings settings(strAppDir + "/ClientCfg.ini", QSettings::IniFormat);
@@ -53,5 +59,4 @@ void LocalInfoFile::Load(LocalInfo &info, const QString &strAppDir)
     info.RecordType = nRecordType;
     info.ImageType = nImageType;
     info.VideoType = nVideoType;
-    LOGN("Load cfg finish", strTag);
 }

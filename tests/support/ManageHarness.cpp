@@ -11,7 +11,7 @@ ManageHarness::ManageHarness(int nSessionId, const QString &strWndHandle)
 {
     MainThreadObject::RegisterMetaTypes();
     m_pManage = std::make_unique<CPluginManage>(strWndHandle, nSessionId);
-    QObject::connect(m_pManage.get(), &CPluginManage::sendWebSocketMsgSig, [this](const QString &strMsg) {
+    m_collector = QObject::connect(m_pManage.get(), &CPluginManage::sendWebSocketMsgSig, [this](const QString &strMsg) {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_messages << strMsg;
     });
@@ -19,7 +19,9 @@ ManageHarness::ManageHarness(int nSessionId, const QString &strWndHandle)
 
 ManageHarness::~ManageHarness()
 {
-    m_pManage->StopThread();
+    // Nothing the handler sends while it ends is kept: the list goes before it.
+    QObject::disconnect(m_collector);
+    m_pManage.reset();
 }
 
 void ManageHarness::Send(const QString &strRequest)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QMetaObject>
 #include <QString>
 #include <QStringList>
 
@@ -30,6 +31,7 @@ public:
 
 private:
     std::unique_ptr<CPluginManage> m_pManage;
+    QMetaObject::Connection m_collector;
     mutable std::mutex m_mutex;
     QStringList m_messages;
 };

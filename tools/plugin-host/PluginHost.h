@@ -3,70 +3,80 @@
 #include "runtime/HostLinkFrame.h"
 
 #include <QByteArray>
-#include <QElapsedTimer>
+#include <QList>
 #include <QObject>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QStringList>
-#include <QTimer>
 
 #include <memory>
 
 class QLocalServer;
 class QLocalSocket;
-class QSocketNotifier;
-class QFile;
 
-// A stand-in for the browser's plug-in host: a local server that starts the plug-in program, sends request
-// lines to it as frames, prints every message it receives as one line on stdout, and closes the link.
+// The browser's plug-in host as the plug-in sees it: a local server, the plug-in program started with the
+// server's name, and the one link the program opens to it. Messages go both ways as HostLinkFrame frames.
+// Everything happens on the thread that owns the object, driven by its event loop; the tool (main.cpp) and the
+// end-to-end tests (tests/support/HostedPlugin) both build on it.
 class PluginHost : public QObject
 {
     Q_OBJECT
 public:
     struct Options
     {
-        QString strServerName;      // empty: a unique name of our own
-        QString strRequestFile;     // "-" or empty: standard input
+        QString strServerName;   // empty: a name of our own, unique in this process
         QString strProgram;
-        QStringList args;           // "{server}" is replaced by the server name
-        int nIdleMs = 1500;         // after the last request: close once no message came for this long
-        bool bKeepOpen = false;     // never close the link; wait for the program to end
-        int nTimeoutMs = 120000;    // the whole run; the program is killed past it
+        QStringList args;        // "{server}" stands for the server name
+        QString strWorkingDir;   // empty: ours
+        QProcessEnvironment env; // empty: ours
+        QString strOutputFile;   // the program's standard output and error go there; empty: to our standard error
     };
 
     explicit PluginHost(const Options &options, QObject *parent = nullptr);
+    // Kills a program that is still running.
     ~PluginHost() override;
 
-    // Starts the server and the program; the application's exit code becomes the program's exit status.
+    // Listens and starts the program; false (with a note on standard error) when either fails.
     bool Start();
+
+    QString ServerName() const { return m_options.strServerName; }
+    bool IsLinked() const { return m_pSocket != nullptr; }
+    bool IsLinkClosed() const { return m_bLinkClosed; }
+    bool HasFinished() const { return m_bFinished; }
+    // Valid once HasFinished(): the exit code of a normal exit; Crashed() when it did not exit normally.
+    int ExitCode() const { return m_nExitCode; }
+    bool Crashed() const { return m_bCrashed; }
+    qint64 ProgramPid() const { return m_process.processId(); }
+
+    // Sends one message as a frame; messages sent before the program has connected go when it does.
+    void Send(const QByteArray &utf8Text);
+    // Closes the link as the browser's host does when the page goes; the program then ends on its own.
+    void CloseLink();
+    void Kill();
+
+signals:
+    void linkedSig();
+    // One message received from the program, as it came (its final line feed included).
+    void messageSig(QByteArray payload);
+    void linkClosedSig();
+    void finishedSig(int nExitCode, bool bCrashed);
 
 private slots:
     void onNewConnection();
     void onSocketReadyRead();
-    void onStdinReadable();
-    void onIdleCheck();
     void onProgramFinished(int nExitCode, QProcess::ExitStatus status);
-    void onTimeout();
 
 private:
-    void SendLine(const QByteArray &line);
-    void HandleCommand(const QByteArray &line);
-    void RequestsDone();
-    void CloseLink();
-    void SendPending();
+    void Write(const QByteArray &utf8Text);
 
     Options m_options;
     std::unique_ptr<QLocalServer> m_pServer;
     QLocalSocket *m_pSocket = nullptr;
     QProcess m_process;
     HostLinkFrame m_frame;
-    QList<QByteArray> m_pendingLines;
-    std::unique_ptr<QFile> m_pRequestFile;
-    std::unique_ptr<QSocketNotifier> m_pStdinNotifier;
-    QByteArray m_stdinBuffer;
-    QTimer m_idleTimer;
-    QTimer m_pauseTimer;
-    QElapsedTimer m_sinceLastMessage;
-    bool m_bRequestsDone = false;
+    QList<QByteArray> m_unsent;
     bool m_bLinkClosed = false;
-    bool m_bPaused = false;
+    bool m_bFinished = false;
+    int m_nExitCode = -1;
+    bool m_bCrashed = false;
 };

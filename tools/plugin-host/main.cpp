@@ -1,5 +1,6 @@
 // plugin-host: drives the plug-in program as the browser's host does, for tests and demonstrations.
 
+#include "tools/plugin-host/HostScript.h"
 #include "tools/plugin-host/PluginHost.h"
 
 #include <QCoreApplication>
@@ -25,6 +26,7 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     PluginHost::Options options;
+    HostScript::Options script;
     int i = 1;
     for (; i < argc; ++i) {
         const char *pArg = argv[i];
@@ -41,13 +43,13 @@ int main(int argc, char *argv[])
         } else if (!std::strcmp(pArg, "--server")) {
             options.strServerName = next();
         } else if (!std::strcmp(pArg, "--requests")) {
-            options.strRequestFile = next();
+            script.strRequestFile = next();
         } else if (!std::strcmp(pArg, "--idle-ms")) {
-            options.nIdleMs = next().toInt();
+            script.nIdleMs = next().toInt();
         } else if (!std::strcmp(pArg, "--timeout-ms")) {
-            options.nTimeoutMs = next().toInt();
+            script.nTimeoutMs = next().toInt();
         } else if (!std::strcmp(pArg, "--keep-open")) {
-            options.bKeepOpen = true;
+            script.bKeepOpen = true;
         } else {
             Usage();
             return 2;
@@ -62,7 +64,8 @@ int main(int argc, char *argv[])
         options.args << QString::fromLocal8Bit(argv[i]);
 
     PluginHost host(options);
-    if (!host.Start())
+    HostScript runner(&host, script);
+    if (!runner.Start() || !host.Start())
         return 2;
     return app.exec();
 }

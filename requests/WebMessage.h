@@ -1,0 +1,37 @@
+#pragma once
+
+#include <json/value.h>
+
+#include <QString>
+
+#include <string>
+
+// A reply or an event as the page receives it. The envelope ("Msg", "SubMsg", "MsgID", "Ret"; "MainEvent",
+// "SubEvent") is written only here; handlers add their own keys with operator[].
+class WebMessage
+{
+public:
+    // The reply to a request: "Msg" and "SubMsg" are its "MainType" and "SubType" read as ints (a missing one
+    // reads 0, a non-numeric one throws), "MsgID" is copied (null when absent).
+    static WebMessage Reply(const Json::Value &request);
+    // A reply with "Msg" and "SubMsg" given by the handler, "MsgID" copied from the request.
+    static WebMessage Reply(int nMsg, int nSubMsg, const Json::Value &request);
+    // The answer to a "MainType" without a handler: "Msg" and "SubMsg" copied as they stand in the request,
+    // "Ret" 1020.
+    static WebMessage Unsupported(const Json::Value &request);
+    // An event sent without a request.
+    static WebMessage Event(int nMainEvent, int nSubEvent);
+
+    WebMessage &SetRet(int nRet);
+    Json::Value &operator[](const char *pKey) { return m_value[pKey]; }
+    const Json::Value &Value() const { return m_value; }
+
+    // The text on the link: compact, keys in ascending byte order, a line feed at the end.
+    std::string Text() const;
+    QString ToQString() const { return QString::fromStdString(Text()); }
+
+private:
+    explicit WebMessage(Json::Value value) : m_value(std::move(value)) {}
+
+    Json::Value m_value;
+};
