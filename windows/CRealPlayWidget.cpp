@@ -111,10 +111,6 @@ CRealPlayWidget::~CRealPlayWidget()
         pChannel->StopPreview();
         pChannel->Close();
     }
-    // The channel registered its own filter with the port, and the port keeps it past the channel; the next
-    // channel on port 0 must not find a callback into this one.
-    if (m_pDecodeChannels[0])
-        KTN_VIEW_SetDecCallBack(DECODE_PORT_LIVE, nullptr, nullptr);
 }
 
 CDecodeChannel *CRealPlayWidget::GetDecodeChannel(int nChannel)
