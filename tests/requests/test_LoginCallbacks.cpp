@@ -7,6 +7,7 @@
 #include "standin/windows/BrowserControl.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/ManageHarness.h"
+#include "windows/PlayWidget.h"
 
 #include <gtest/gtest.h>
 
@@ -193,4 +194,26 @@ TEST(LoginCallbacks, TheLoginReportsTheScreenScale)
             << harness.Messages()[0].toStdString();
     }
     BrowserControl::Reset();
+}
+
+TEST(PageEvents, TheWindowsSignalsReachThePageAsEvents)
+{
+    ManageHarness harness;
+    harness.Send(LoginRequest(kBuiltInByAddress));
+    ASSERT_TRUE(harness.WaitForMessages(1));
+    // A live tile chosen in the window: its state (no channel in it), then its electronic PTZ state.
+    PlayWidget::GetInstance()->onCurWndIndexChange(3);
+    ASSERT_TRUE(harness.WaitForMessages(3));
+    // The live page asks for the electronic PTZ page.
+    emit PlayWidget::GetInstance()->changePTZELectPage();
+    ASSERT_TRUE(harness.WaitForMessages(4));
+    harness.Sync();
+    const QStringList messages = harness.Messages();
+    ASSERT_EQ(messages.size(), 4);
+    EXPECT_EQ(messages[1].toStdString(),
+              "{\"Data\":{\"Audio\":0,\"Channel\":-1,\"DigitalZoom\":false,\"PlayStatus\":-1,\"RageState\":-1,"
+              "\"Wnd\":3,\"nBrightness\":0,\"nContrast\":0,\"nHue\":0,\"nSaturation\":0},\"MainEvent\":0,"
+              "\"SubEvent\":0}\n");
+    EXPECT_EQ(messages[2].toStdString(), "{\"MainEvent\":0,\"SubEvent\":6,\"nShowElect\":0}\n");
+    EXPECT_EQ(messages[3].toStdString(), "{\"MainEvent\":0,\"SubEvent\":6,\"nShowElect\":2}\n");
 }
