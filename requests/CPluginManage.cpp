@@ -119,6 +119,7 @@ const std::map<int, CPluginManage::Handler> &CPluginManage::HandlerTable()
     static const std::map<int, Handler> table = {
         {2, &CPluginManage::onMainMsgChangePage},
         {3, &CPluginManage::onMainMsgChangeSplit},
+        {4, &CPluginManage::onMainMsgPreview},
         {8, &CPluginManage::onMainMsgLogin},
         {9, &CPluginManage::onMainMsgLogout},
         {11, &CPluginManage::onMainMsgSetCurWnd},

@@ -81,11 +81,17 @@ public:
     static QString AlarmEventName(int32_t nCode);
     static QString AlarmStatusText(int32_t nStatus);
 
-    // The live data callbacks (CPluginManagePreview.cpp), on the device library's threads. The user value of
-    // the V2 callback is the channel; that of the colour page's stream the CPluginManage.
+    // The live data callbacks (CPluginManagePreview.cpp), on the device library's threads: each hands its block
+    // to the page's decode channel without a lock or a thread change. The user value of the live and the
+    // snapshot stream (CaptureDataCallBack) is the channel; that of the colour page's stream the CPluginManage.
     static int32_t RealDataCallBackV2(int32_t lRealHandle, const RealDataFrame *pFrame, void *pUser);
     static int32_t RealDataCallBack(int32_t lHandle, int32_t nDataType, const unsigned char *pBuffer,
                                     uint32_t nBufSize, void *pUser);
+    static int32_t CaptureDataCallBack(int32_t lHandle, int32_t nDataType, const unsigned char *pBuffer,
+                                       uint32_t nBufSize, void *pUser);
+    // The live channels the 32-bit deliverable's memory budget allows (0 or less: none), from the available
+    // memory and the working set in MiB.
+    static int PreviewSupportNum(int nAvailMiB, int nAppMiB, int nStreamType);
 
     // Page family (CPluginManagePage.cpp), request thread. The session id is passed and not used.
     void SendWndStatus(int nChannel, int nCurChannel, int nSessionId);
@@ -143,6 +149,19 @@ private:
     void StopDownload();
     // The page change back to the live page: reopens the channels of the restore table.
     void ReopenSavedChannels();
+
+    // Live preview (CPluginManagePreview.cpp); request thread.
+    void onMainMsgPreview(const Json::Value &request);
+    void PreviewOpen(const Json::Value &request);
+    void PreviewOpenRange(const Json::Value &request, int nCount, int nStream);
+    void PreviewClose(const Json::Value &request);
+    void PreviewRecord(const Json::Value &request);
+    // The channels the memory budget allows, its lines logged (32-bit deliverable).
+    int PreviewBudget(int nStreamType, bool bRange);
+    // Stops the channel's live stream when it runs and clears its handle; starts it (the handle, -1 for none).
+    void StopLiveStream(int nChannel);
+    int StartLiveStream(int nChannel, int nStreamType);
+    int CurrentLiveChannel();
 
     // Client configuration and alarm types (CPluginManageConfig.cpp); request thread.
     void onMainMsgClientConfig(const Json::Value &request);
