@@ -120,6 +120,7 @@ const std::map<int, CPluginManage::Handler> &CPluginManage::HandlerTable()
         {2, &CPluginManage::onMainMsgChangePage},
         {3, &CPluginManage::onMainMsgChangeSplit},
         {4, &CPluginManage::onMainMsgPreview},
+        {6, &CPluginManage::onMainMsgColorPreview},
         {8, &CPluginManage::onMainMsgLogin},
         {9, &CPluginManage::onMainMsgLogout},
         {11, &CPluginManage::onMainMsgSetCurWnd},
@@ -127,7 +128,12 @@ const std::map<int, CPluginManage::Handler> &CPluginManage::HandlerTable()
         {14, &CPluginManage::onMainMsgAlarmType},
         {15, &CPluginManage::onMainMsgQueryAlarmType},
         {18, &CPluginManage::onMainMsgClientConfig},
+        {19, &CPluginManage::onMainMsgCapturePicture},
+        {24, &CPluginManage::onMainMsgElectPTZ},
         {28, &CPluginManage::onMainMsgReLogin},
+        {29, &CPluginManage::onMainMsgScaleSwitch},
+        {32, &CPluginManage::onMainMsgConsultAesKey},
+        {34, &CPluginManage::onMainMsgSmartRule},
     };
     return table;
 }

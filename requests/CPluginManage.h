@@ -13,6 +13,7 @@
 #include <QString>
 #include <QThread>
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -22,6 +23,7 @@
 class CGetSystemStatus;
 class CTalk;
 struct RealDataFrame;
+struct SmartRuleInfo;
 
 // The request handler of the process: lives on the request thread, dispatches each request of the page on its
 // "MainType", and sends replies and events back through the host link.
@@ -93,6 +95,13 @@ public:
     // memory and the working set in MiB.
     static int PreviewSupportNum(int nAvailMiB, int nAppMiB, int nStreamType);
 
+    // Snapshot, colour preview, PTZ, scale, smart rule and key (CPluginManageView.cpp). The overlay block of a
+    // smart-rule request, its counts held to what the block holds; a fresh key text.
+    static void FillSmartRule(const Json::Value &request, SmartRuleInfo &info);
+    static QString MakeKeyText();
+    // Whether the login is the colour page's second login (any thread).
+    bool IsColorLogin(int32_t lLoginID) const;
+
     // Page family (CPluginManagePage.cpp), request thread. The session id is passed and not used.
     void SendWndStatus(int nChannel, int nCurChannel, int nSessionId);
     void SendShowElect(int nChannel, int nSessionId);
@@ -163,6 +172,14 @@ private:
     int StartLiveStream(int nChannel, int nStreamType);
     int CurrentLiveChannel();
 
+    // Snapshot, colour preview, PTZ, scale, smart rule and key (CPluginManageView.cpp); request thread.
+    void onMainMsgCapturePicture(const Json::Value &request);
+    void onMainMsgColorPreview(const Json::Value &request);
+    void onMainMsgElectPTZ(const Json::Value &request);
+    void onMainMsgScaleSwitch(const Json::Value &request);
+    void onMainMsgSmartRule(const Json::Value &request);
+    void onMainMsgConsultAesKey(const Json::Value &request);
+
     // Client configuration and alarm types (CPluginManageConfig.cpp); request thread.
     void onMainMsgClientConfig(const Json::Value &request);
     void onMainMsgAlarmType(const Json::Value &request);
@@ -188,6 +205,14 @@ private:
         bool m_bMessCallBack = false;
     };
     LoginMembers m_login;
+
+    // Colour page: its second login, written on the request thread, read by the disconnect callback on the
+    // device library's threads.
+    struct ViewMembers
+    {
+        std::atomic<int32_t> m_nColorLoginID{0};
+    };
+    ViewMembers m_view;
 
     // Page family; request thread only. Per live channel the last picture size reported and whether it was
     // large (electronic PTZ); cleared so that the next picture is reported again.
