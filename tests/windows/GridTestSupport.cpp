@@ -10,7 +10,6 @@
 #include <QWidget>
 #include <QWindow>
 
-
 namespace GridTest {
 
 namespace {
