@@ -119,7 +119,9 @@ const std::map<int, CPluginManage::Handler> &CPluginManage::HandlerTable()
     static const std::map<int, Handler> table = {
         {2, &CPluginManage::onMainMsgChangePage},
         {3, &CPluginManage::onMainMsgChangeSplit},
+        {4, &CPluginManage::onMainMsgPreview},
         {5, &CPluginManage::onMainMsgPlayback},
+        {6, &CPluginManage::onMainMsgColorPreview},
         {8, &CPluginManage::onMainMsgLogin},
         {9, &CPluginManage::onMainMsgLogout},
         {11, &CPluginManage::onMainMsgSetCurWnd},
@@ -127,7 +129,12 @@ const std::map<int, CPluginManage::Handler> &CPluginManage::HandlerTable()
         {14, &CPluginManage::onMainMsgAlarmType},
         {15, &CPluginManage::onMainMsgQueryAlarmType},
         {18, &CPluginManage::onMainMsgClientConfig},
+        {19, &CPluginManage::onMainMsgCapturePicture},
+        {24, &CPluginManage::onMainMsgElectPTZ},
         {28, &CPluginManage::onMainMsgReLogin},
+        {29, &CPluginManage::onMainMsgScaleSwitch},
+        {32, &CPluginManage::onMainMsgConsultAesKey},
+        {34, &CPluginManage::onMainMsgSmartRule},
     };
     return table;
 }

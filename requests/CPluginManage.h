@@ -13,6 +13,7 @@
 #include <QString>
 #include <QThread>
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -25,6 +26,7 @@ class QTimerEvent;
 struct LocalInfo;
 class WebMessage;
 struct RealDataFrame;
+struct SmartRuleInfo;
 
 // The request handler of the process: lives on the request thread, dispatches each request of the page on its
 // "MainType", and sends replies and events back through the host link.
@@ -86,11 +88,24 @@ public:
     static QString AlarmEventName(int32_t nCode);
     static QString AlarmStatusText(int32_t nStatus);
 
-    // The live data callbacks (CPluginManagePreview.cpp), on the device library's threads. The user value of
-    // the V2 callback is the channel; that of the colour page's stream the CPluginManage.
+    // The live data callbacks (CPluginManagePreview.cpp), on the device library's threads: each hands its block
+    // to the page's decode channel without a lock or a thread change. The user value of the live and the
+    // snapshot stream (CaptureDataCallBack) is the channel; that of the colour page's stream the CPluginManage.
     static int32_t RealDataCallBackV2(int32_t lRealHandle, const RealDataFrame *pFrame, void *pUser);
     static int32_t RealDataCallBack(int32_t lHandle, int32_t nDataType, const unsigned char *pBuffer,
                                     uint32_t nBufSize, void *pUser);
+    static int32_t CaptureDataCallBack(int32_t lHandle, int32_t nDataType, const unsigned char *pBuffer,
+                                       uint32_t nBufSize, void *pUser);
+    // The live channels the 32-bit deliverable's memory budget allows (0 or less: none), from the available
+    // memory and the working set in MiB.
+    static int PreviewSupportNum(int nAvailMiB, int nAppMiB, int nStreamType);
+
+    // Snapshot, colour preview, PTZ, scale, smart rule and key (CPluginManageView.cpp). The overlay block of a
+    // smart-rule request, its counts held to what the block holds; a fresh key text.
+    static void FillSmartRule(const Json::Value &request, SmartRuleInfo &info);
+    static QString MakeKeyText();
+    // Whether the login is the colour page's second login (any thread).
+    bool IsColorLogin(int32_t lLoginID) const;
 
     // Page family (CPluginManagePage.cpp), request thread. The session id is passed and not used.
     void SendWndStatus(int nChannel, int nCurChannel, int nSessionId);
@@ -215,6 +230,27 @@ private:
     // the end posts its step to the request thread.
     static void ConvertFilePosCallback(int32_t nCurrent, int32_t nTotal, void *pUser);
 
+    // Live preview (CPluginManagePreview.cpp); request thread.
+    void onMainMsgPreview(const Json::Value &request);
+    void PreviewOpen(const Json::Value &request);
+    void PreviewOpenRange(const Json::Value &request, int nCount, int nStream);
+    void PreviewClose(const Json::Value &request);
+    void PreviewRecord(const Json::Value &request);
+    // The channels the memory budget allows, its lines logged (32-bit deliverable).
+    int PreviewBudget(int nStreamType, bool bRange);
+    // Stops the channel's live stream when it runs and clears its handle; starts it (the handle, -1 for none).
+    void StopLiveStream(int nChannel);
+    int StartLiveStream(int nChannel, int nStreamType);
+    int CurrentLiveChannel();
+
+    // Snapshot, colour preview, PTZ, scale, smart rule and key (CPluginManageView.cpp); request thread.
+    void onMainMsgCapturePicture(const Json::Value &request);
+    void onMainMsgColorPreview(const Json::Value &request);
+    void onMainMsgElectPTZ(const Json::Value &request);
+    void onMainMsgScaleSwitch(const Json::Value &request);
+    void onMainMsgSmartRule(const Json::Value &request);
+    void onMainMsgConsultAesKey(const Json::Value &request);
+
     // Client configuration and alarm types (CPluginManageConfig.cpp); request thread.
     void onMainMsgClientConfig(const Json::Value &request);
     void onMainMsgAlarmType(const Json::Value &request);
@@ -240,6 +276,14 @@ private:
         bool m_bMessCallBack = false;
     };
     LoginMembers m_login;
+
+    // Colour page: its second login, written on the request thread, read by the disconnect callback on the
+    // device library's threads.
+    struct ViewMembers
+    {
+        std::atomic<int32_t> m_nColorLoginID{0};
+    };
+    ViewMembers m_view;
 
     // Page family; request thread only. Per live channel the last picture size reported and whether it was
     // large (electronic PTZ); cleared so that the next picture is reported again.
