@@ -76,6 +76,10 @@ CDecodeChannel::~CDecodeChannel()
         StopRecord();
     if (m_pRecordWorker)
         m_pRecordWorker->Close(CRecordWorker::kCloseBudget);
+    // The port keeps a registered filter past the channel; once this returns no picture may call into it. The
+    // decode library waits for a callback under way before it lets the registration go.
+    if (m_bDecCallBackSet)
+        KTN_VIEW_SetDecCallBack(m_nPort, nullptr, nullptr);
 }
 
 void CDecodeChannel::SetPlayWnd(HWND hWnd) { m_hPlayWnd = hWnd; }
@@ -389,6 +393,7 @@ int CDecodeChannel::SetDecCallBack(DecodeDrawCallBack cbDecode, void *pUser)
 {
     m_cbDecode = cbDecode;
     m_pDecodeUser = pUser;
+    m_bDecCallBackSet = true;
     return KTN_VIEW_SetDecCallBack(m_nPort, &CDecodeChannel::FilterDecCallBack, this);
 }
 

@@ -137,6 +137,7 @@ private:
     // Read by the decode library's thread while a page may register anew.
     std::atomic<DecodeDrawCallBack> m_cbDecode{nullptr};
     std::atomic<void *> m_pDecodeUser{nullptr};
+    bool m_bDecCallBackSet = false;     // the filter was registered with the port (GUI thread only)
     // Recording: which recorder runs, and in OEM modes 1 and 2 the channel's own with its worker thread.
     enum RecordRoute : int { RECORD_NONE = 0, RECORD_LIBRARY = 1, RECORD_OWN = 2 };
     const int m_nOemMode;

@@ -21,16 +21,22 @@ void LogEcho::Append(const QByteArray &bytes)
     std::lock_guard<std::mutex> lock(m_mutex);
     if (m_bBroken)
         return;
-    if (m_pending.size() + bytes.size() > kMaxPending) {
-        m_nDropped += bytes.size();
-        return;
-    }
-    if (m_nDropped > 0) {
+    if (m_nDropped > 0 && m_pending.size() + bytes.size() <= kMaxPending) {
         m_pending += QByteArray("[") + QByteArray::number(m_nDropped)
                      + " bytes of log lines were not copied here: standard error was not read]\n";
         m_nDropped = 0;
     }
-    m_pending += bytes;
+    // What does not fit is left out in whole lines: a burst larger than the buffer still fills it (and so the
+    // pipe) as far as it can, rather than being left out altogether.
+    int nTake = bytes.size();
+    if (m_pending.size() + nTake > kMaxPending) {
+        const int nRoom = kMaxPending - m_pending.size();
+        nTake = nRoom > 0 ? bytes.lastIndexOf('\n', nRoom - 1) + 1 : 0;
+        m_nDropped += bytes.size() - nTake;
+    }
+    if (nTake == 0)
+        return;
+    m_pending.append(bytes.constData(), nTake);
     if (!m_bStarted) {
         m_bStarted = true;
         std::thread([this] { Run(); }).detach();

@@ -1,6 +1,7 @@
 #include "standin/windows/BrowserWindows.h"
 
 #include "standin/windows/ForeignParentWindow.h"
+#include "standin/windows/GuiThreadCheck.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -222,8 +223,13 @@ HWND BrowserWindows::NewHandle()
 QWidget *BrowserWindows::WidgetWithHandle(HWND hWnd)
 {
     const uintptr_t nId = reinterpret_cast<uintptr_t>(hWnd);
-    if (!nId || nId >= kDesktop || !OnGuiThread())
+    if (!nId || nId >= kDesktop)
         return nullptr;
+    if (!OnGuiThread()) {
+        // Not a simulated window: one of the plug-in's own (or none), which only the GUI thread may ask about.
+        GuiThreadCheck::Note("user32 call on a plug-in window");
+        return nullptr;
+    }
     for (QWidget *pWidget : QApplication::allWidgets())
         if (pWidget->internalWinId() == static_cast<WId>(nId))
             return pWidget;
@@ -265,8 +271,11 @@ BrowserWindows::Node *BrowserWindows::Find(HWND hWnd)
 {
     Purge();
     auto it = m_nodes.find(hWnd);
-    if (it != m_nodes.end())
+    if (it != m_nodes.end()) {
+        if (!it->second.bForeign)
+            GuiThreadCheck::Note("user32 call on a plug-in window");
         return &it->second;
+    }
     return PluginNode(hWnd);
 }
 
