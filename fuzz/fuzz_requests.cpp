@@ -1,21 +1,24 @@
 // The request path: CPluginManage::onRecvWebsocketMsg on the request thread, every handler of the dispatch
 // table included. Input: the text of one request as the host link delivers it (UTF-8).
-// Checks on every message sent: at most 65535 bytes; valid JSON in the writer's compact form (sorted keys, a
-// final line feed), unless the send path cut a longer text; a reply carries "Msg", "SubMsg", "MsgID" and an
-// integer "Ret" (the chooser's answer "nRet" instead), echoing the request's "MainType", "SubType" (or a fixed
+// Checks on every message sent: at most 65535 bytes (but the key's reply, which bypasses the send path); valid
+// JSON in the writer's compact form (sorted keys, a final line feed), unless the send path cut a longer text; a
+// reply carries "Msg", "SubMsg" (the snapshot's "Channel"), "MsgID" and an integer "Ret" (the chooser's answer
+// "nRet" instead), echoing the request's "MainType", "SubType" (or a fixed
 // 0, as the alarm-type replies do) and "MsgID" where it had them; an event carries integer "MainEvent" and
 // "SubEvent". Text that does not parse, a non-object, a "MainType" that is no int or is 0 get no reply; a
 // "MainType" without a handler gets exactly one reply with "Ret" 1020.
 //
 // The process is set up once as the program sets itself up (offscreen Qt application, log, data centre, the
-// request handler with the device library initialised, on its own thread); each request is handed to the request
-// thread while the GUI thread serves the hand-offs to the windows, and the harness waits until both are idle.
-// Nothing outside the process is reached, so runs stay fast and repeatable: the device library knows no device
-// (every login fails, so no live, playback, download, talk, upgrade or transfer starts), the update server's
-// address is a closed local port (version checks fail at once), and the windows are offscreen. No program can be
-// started: a seccomp filter refuses every new process (threads are allowed), so a chooser ("Browse") or "ffmpeg"
-// fails to start at once and is answered as such. The harness runs from an application folder of its own (it
-// starts itself again from a copy of its program in a new folder, in /dev/shm where there is one, so that the
+// request handler with the device library initialised, on its own thread); each request is handled on the
+// request thread while the GUI thread serves the hand-offs to the windows, and the harness waits until both are
+// idle. The simulated device library knows one small device, and a request meets it logged in (the harness logs
+// in again by request whenever an input ended the login), so that the live, view, playback and download handlers
+// go past their login checks. Nothing outside the process is reached and nothing waits: the library's clock is
+// held, so streams, playbacks, downloads and talks open but deliver nothing; the update server's address is a
+// closed local port (version checks fail at once); the windows are offscreen. No program can be started: a
+// seccomp filter refuses every new process (threads are allowed), so a chooser ("Browse") or "ffmpeg" fails to
+// start at once and is answered as such. The harness runs from an application folder of its own (it starts
+// itself again from a copy of its program in a new folder, in /dev/shm where there is one, so that the
 // handlers' writes of "ClientCfg.ini" never wait for a disk): the log is switched off there, and what a handler
 // writes there is removed after each input, so that every request meets the same folder.
 
@@ -27,6 +30,7 @@
 #include "runtime/LightWeightLog.h"
 #include "runtime/MainThreadObject.h"
 #include "runtime/ResultCodes.h"
+#include "standin/korvex/KorvexControl.h"
 #include "windows/PluginRegion.h"
 
 // The classic reader is deprecated in this jsoncpp; it is the one the dispatcher parses requests with.
@@ -52,6 +56,7 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstdlib>
+#include <ctime>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -176,6 +181,12 @@ Json::Value Written(const Json::Value &value)
     return back[0];
 }
 
+// The snapshot's reply carries the channel (the request's "SubType") in place of "SubMsg".
+const char *SubKey(const Json::Value &reply)
+{
+    return reply["Msg"] == 19 && !reply.isMember("SubMsg") ? "Channel" : "SubMsg";
+}
+
 // A reply echoes the request: a copied "MainType", "SubType" and "MsgID" for an unhandled type, the two types as
 // ints from a handler; "MsgID" is null when the request had none.
 bool Echoes(const Json::Value &reply, const Json::Value &request, bool bHandled)
@@ -190,7 +201,7 @@ bool Echoes(const Json::Value &reply, const Json::Value &request, bool bHandled)
         return false;
     // Some handlers answer with a fixed "SubMsg" 0 ("MainType" 14 and 15).
     if (request.isMember("SubType") && request["SubType"].isConvertibleTo(Json::intValue) &&
-        !SameValue(reply["SubMsg"], Json::Value(request["SubType"].asInt())) && !SameValue(reply["SubMsg"], Json::Value(0)))
+        !SameValue(reply[SubKey(reply)], Json::Value(request["SubType"].asInt())) && !SameValue(reply["SubMsg"], Json::Value(0)))
         return false;
     return true;
 }
@@ -209,21 +220,25 @@ Sorted CheckMessages(const std::vector<QString> &messages, const std::string &st
         const QByteArray utf8 = strMsg.toUtf8();
         const std::string strText = utf8.toStdString();
         const std::string strWhat = "request " + strRequest.substr(0, 300) + "\n  message " + strText.substr(0, 300);
-        FUZZ_CHECK(utf8.size() <= CPluginManage::kMaxMsgBytes, strWhat + "\n  is " + std::to_string(utf8.size()) + " bytes");
+        const std::string strSize = "\n  is " + std::to_string(utf8.size()) + " bytes";
         Json::Value msg;
         if (!ParseStrict(strText, msg)) {
             // The send path cuts a longer text at 65535 bytes, less at most 3 to keep whole characters.
+            FUZZ_CHECK(utf8.size() <= CPluginManage::kMaxMsgBytes, strWhat + strSize);
             FUZZ_CHECK(utf8.size() > CPluginManage::kMaxMsgBytes - 4, strWhat + "\n  is not JSON");
             ++out.nCutReplies;
             continue;
         }
         FUZZ_CHECK(msg.isObject(), strWhat + "\n  is not an object");
-        FUZZ_CHECK(JsonText::Write(msg) == strText, strWhat + "\n  is not in the compact form");
+        // The key's reply goes to the link directly, past the send path and its cut.
+        const bool bKeyReply = static_cast<const Json::Value &>(msg)["Msg"] == 32 && msg.isMember("key");
+        FUZZ_CHECK(bKeyReply || utf8.size() <= CPluginManage::kMaxMsgBytes, strWhat + strSize);
+        FUZZ_CHECK(JsonText::Write(msg) == strText, strWhat + "\n  is not in the compact form: " + JsonText::Write(msg).substr(0, 300));
         if (msg.isMember("MainEvent")) {
             FUZZ_CHECK(msg["MainEvent"].isInt() && msg["SubEvent"].isInt(), strWhat + "\n  event types are no ints");
             continue;
         }
-        for (const char *pKey : {"Msg", "SubMsg", "MsgID"})
+        for (const char *pKey : {"Msg", SubKey(msg), "MsgID"})
             FUZZ_CHECK(msg.isMember(pKey), strWhat + "\n  lacks " + pKey);
         // The answer of a chooser carries its result as "nRet" and no "Ret".
         const char *pRet = msg.isMember("nRet") && !msg.isMember("Ret") ? "nRet" : "Ret";
@@ -232,6 +247,59 @@ Sorted CheckMessages(const std::vector<QString> &messages, const std::string &st
     }
     return out;
 }
+
+// The one device of the simulated library: the built-in address, few channels and small pictures, so that what
+// a request opens stays cheap.
+const char *const kDevices =
+    "{\"Devices\": [{\"IP\": \"127.0.0.1\", \"Port\": 34567, \"User\": \"admin\", \"Password\": \"\","
+    " \"Channels\": 4, \"Main\": {\"Codec\": \"H.264\", \"Width\": 64, \"Height\": 48, \"FrameRate\": 5},"
+    " \"Sub\": {\"Codec\": \"H.264\", \"Width\": 64, \"Height\": 48, \"FrameRate\": 5}}]}\n";
+const char *const kLoginRequest =
+    "{\"MainType\":8,\"SubType\":0,\"MsgID\":\"fuzz-login\",\"Browse\":2,"
+    "\"Device\":{\"LoginType\":0,\"IP\":\"127.0.0.1\",\"Port\":34567,\"User\":\"admin\",\"Password\":\"\"}}";
+
+void ResetAppFolder();
+
+// Logs in to the device by request when no login is open (the first time, or after an input logged out, logged
+// in elsewhere or failed a login). The messages on the way are checked as any; the login must succeed.
+void EnsureLoggedIn()
+{
+    if (KorvexControl::OpenLogins() > 0)
+        return;
+    RunOnRequestThread([] { g_pManage->onRecvWebsocketMsg(QString::fromUtf8(kLoginRequest)); });
+    Settle();
+    const Sorted sorted = CheckMessages(TakeMessages(), kLoginRequest);
+    bool bLoggedIn = false;
+    for (const Json::Value &reply : sorted.replies)
+        bLoggedIn = bLoggedIn || (reply["MsgID"] == "fuzz-login" && reply["Ret"].asInt() == RET_SUCCESS);
+    FUZZ_CHECK(bLoggedIn && KorvexControl::OpenLogins() > 0, "the harness's own login failed");
+    ResetAppFolder();
+    Json::Value request;
+    ParseRequest(kLoginRequest, request);
+    g_recentHandled.push_front(request);
+}
+
+// Sleeps of the request thread return at once. With the library's clock held nothing can arrive while a handler
+// waits (a snapshot's settling time), so such a wait only costs the run its time; other threads sleep as asked.
+thread_local bool t_bSkipSleeps = false;
+
+} // namespace
+
+extern "C" int nanosleep(const struct timespec *pRequest, struct timespec *pRemain)
+{
+    if (t_bSkipSleeps)
+        return 0;
+    return static_cast<int>(syscall(SYS_nanosleep, pRequest, pRemain));
+}
+
+extern "C" int clock_nanosleep(clockid_t nClock, int nFlags, const struct timespec *pRequest, struct timespec *pRemain)
+{
+    if (t_bSkipSleeps)
+        return 0;
+    return syscall(SYS_clock_nanosleep, nClock, nFlags, pRequest, pRemain) == 0 ? 0 : errno;
+}
+
+namespace {
 
 const char *const kAppDirVariable = "QUORRIN_FUZZ_APP_DIR";
 
@@ -360,7 +428,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***argv)
     config.close();
     QFile devices(appDir.filePath("devices.json"));
     if (devices.open(QIODevice::WriteOnly))
-        devices.write("{\"Devices\": []}\n");
+        devices.write(kDevices);
     devices.close();
     qputenv("KORVEX_DEVICES", appDir.filePath("devices.json").toLocal8Bit());
     LightWeightLog::CreateInstance(appDir.path());
@@ -373,6 +441,11 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***argv)
         std::lock_guard<std::mutex> lock(g_mutex);
         g_messages.push_back(strMsg);
     });
+
+    // Streams, playbacks and downloads open and then wait for a clock that does not move.
+    KorvexControl::HoldClock();
+    RunOnRequestThread([] { t_bSkipSleeps = true; });
+    EnsureLoggedIn();
 
     const std::vector<int> handled = CPluginManage::HandledMainTypes();
     g_handled.insert(handled.begin(), handled.end());
@@ -391,6 +464,25 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***argv)
             seeds.push_back("{\"MainType\":" + std::to_string(nType) + ",\"SubType\":" + std::to_string(nSub) +
                             ",\"MsgID\":" + std::to_string(nSub) + "}");
     }
+    // Requests as the page sends them, for the fuzzer to vary.
+    const char *const kPageRequests[] = {
+        kLoginRequest,
+        "{\"MainType\":4,\"SubType\":0,\"MsgID\":1,\"Channel\":0,\"Stream\":1}",
+        "{\"MainType\":4,\"SubType\":0,\"MsgID\":2,\"Channel\":260,\"Stream\":0}",
+        "{\"MainType\":4,\"SubType\":10,\"MsgID\":3,\"Channel\":1}",
+        "{\"MainType\":4,\"SubType\":1,\"MsgID\":4,\"Channel\":0}",
+        "{\"MainType\":19,\"SubType\":0,\"MsgID\":5,\"Channel\":2}",
+        "{\"MainType\":5,\"SubType\":34,\"MsgID\":6,\"Mode\":2,\"SelectWnd\":0,\"Stream\":1,\"FileInfo\":"
+        "[{\"Channel\":0,\"Wnd\":0,\"FileType\":0,\"BeginTime\":\"2024-01-15 10:00:00\",\"EndTime\":"
+        "\"2024-01-15 10:01:00\"}]}",
+        "{\"MainType\":5,\"SubType\":40,\"MsgID\":7,\"Channel\":0,\"Cmd\":16,\"Param\":0}",
+        "{\"MainType\":5,\"SubType\":39,\"MsgID\":8,\"Channel\":0,\"Stream\":1,\"FileType\":0,\"Event\":\"*\","
+        "\"FileInfo\":[{\"FileName\":\"a.h264\",\"FileLength\":\"0x00010000\",\"BeginTime\":\"2024-01-15 10:00:00\","
+        "\"EndTime\":\"2024-01-15 10:01:00\"}]}",
+        "{\"MainType\":9,\"SubType\":0,\"MsgID\":9}",
+        "{\"MainType\":28,\"SubType\":0,\"MsgID\":10}",
+    };
+    seeds.insert(seeds.end(), std::begin(kPageRequests), std::end(kPageRequests));
     WriteSeeds(seeds);
     return 0;
 }
@@ -444,5 +536,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *pData, size_t nSize)
                                                            std::to_string(nForThis) + " replies, not one");
     if (!bAnswered && !bHandled)
         FUZZ_CHECK(nForThis == 0 && sorted.nCutReplies == 0, "request " + strRequest.substr(0, 300) + "\n  needs no reply");
+    if (bHandled)
+        EnsureLoggedIn();
     return 0;
 }
