@@ -7,6 +7,8 @@
 # FUZZ_MAX_TIME=S stops each harness after S seconds at the latest; FUZZ_SKIP_BUILD=1 runs what is built;
 # FUZZ_JOBS=N runs each harness as N processes side by side, RUNS/N inputs each, sharing the corpus (the figures
 # printed are their sums; each process's output is in build-fuzz/logs/<harness>.<n>.log).
+# FUZZ_FRESH=1 starts from the seeds alone (in build-fuzz/corpus-fresh/, emptied first) instead of the corpus of
+# earlier runs; FUZZ_SEED=N fixes libFuzzer's random seed. The test command uses both for short, repeatable runs.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${FUZZ_BUILD_DIR:-$root/build-fuzz}
@@ -42,6 +44,10 @@ failed=0
 for name in "${harnesses[@]}"; do
   exe=$build/fuzz/$name
   corpus=$build/corpus/$name
+  if [ "${FUZZ_FRESH:-0}" = 1 ]; then
+    corpus=$build/corpus-fresh/$name
+    rm -rf "$corpus"
+  fi
   artifacts=$build/artifacts/$name
   log=$build/logs/$name.log
   mkdir -p "$corpus" "$artifacts" "$build/logs"
@@ -54,6 +60,7 @@ for name in "${harnesses[@]}"; do
   jobs=${FUZZ_JOBS:-1}
   flags=(-timeout=60 -print_final_stats=1 -artifact_prefix="$artifacts/")
   [ "${FUZZ_MAX_TIME:-0}" -gt 0 ] && flags+=(-max_total_time="$FUZZ_MAX_TIME")
+  [ -n "${FUZZ_SEED:-}" ] && flags+=(-seed="$FUZZ_SEED")
   if [ "$name" = fuzz_requests ]; then
     # Requests long enough for a reply to outgrow the 65535 bytes the send path keeps. The handlers keep their
     # state from one request to the next (a login, open tiles), so an input that allocates more than it frees
