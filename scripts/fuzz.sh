@@ -67,6 +67,9 @@ for name in "${harnesses[@]}"; do
     # is no sign of a leak, and the leak check libFuzzer would make after it scans the whole heap (a third of a
     # second each): leaks are checked when the process ends.
     flags+=(-dict="$dict" -max_len=16384 -detect_leaks=0)
+  elif [ "$name" = fuzz_hostlink_frame ]; then
+    # Repeated up to 8 times, an input makes streams of frames across chunks of up to 5000 bytes and back.
+    flags+=(-max_len=1024)
   else
     flags+=(-max_len=4096)
   fi
