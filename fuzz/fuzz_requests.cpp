@@ -6,7 +6,8 @@
 // "nRet" instead), echoing the request's "MainType", "SubType" (or a fixed
 // 0, as the alarm-type replies do) and "MsgID" where it had them; an event carries integer "MainEvent" and
 // "SubEvent". Text that does not parse, a non-object, a "MainType" that is no int or is 0 get no reply; a
-// "MainType" without a handler gets exactly one reply with "Ret" 1020.
+// "MainType" without a handler gets exactly one reply with "Ret" 1020. No window is used off the GUI thread (as
+// the windows' stand-in notes it).
 //
 // The process is set up once as the program sets itself up (offscreen Qt application, log, data centre, the
 // request handler with the device library initialised, on its own thread); each request is handled on the
@@ -31,6 +32,7 @@
 #include "runtime/MainThreadObject.h"
 #include "runtime/ResultCodes.h"
 #include "standin/korvex/KorvexControl.h"
+#include "standin/windows/GuiThreadCheck.h"
 #include "windows/PluginRegion.h"
 
 // The classic reader is deprecated in this jsoncpp; it is the one the dispatcher parses requests with.
@@ -511,6 +513,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *pData, size_t nSize)
         ResetAppFolder();
     }
     const Sorted sorted = CheckMessages(TakeMessages(), strRequest);
+    // The windows are used on the GUI thread only, whatever a handler does.
+    FUZZ_CHECK(GuiThreadCheck::Violations() == 0, "request " + strRequest.substr(0, 300) + "\n  used a window off the GUI thread: " +
+                                                      GuiThreadCheck::Reports().front());
 
     if (bHandled) {
         g_recentHandled.push_front(request);
