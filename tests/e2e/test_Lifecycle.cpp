@@ -295,6 +295,49 @@ TEST(Lifecycle, TheHostClosingTheLinkWithEverythingOpenLogsOutClosesEveryStreamA
     EXPECT_TRUE(report.bFirstIsKey) << RecordTest::Describe(report);
 }
 
+// From the playback page (the live channels closed and kept for the live page, a playback running) and from the
+// colour page (the live channels open, the colour preview running), the end closes what is open and only that.
+TEST(Lifecycle, TheHostClosingTheLinkOnThePlaybackOrColourPageClosesWhatIsOpen)
+{
+    using namespace PlaybackE2e;
+    const struct
+    {
+        int nPage;
+        size_t nOpenAtClose;    // streams open on the device when the link closes
+    } cases[] = {{1, 1}, {2, 5}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE("page " + std::to_string(c.nPage));
+        DeviceJournal journal;
+        LiveSession session("x64", kDevices);
+        HostedPlugin &plugin = session.Plugin();
+        plugin.SetEnv("KORVEX_JOURNAL", journal.Path());
+        ASSERT_TRUE(session.Start());
+        ASSERT_TRUE(OpenChannels(session));
+        ASSERT_EQ(session.Reply(Page("page", c.nPage))["Ret"].asInt(), 100);
+        if (c.nPage == 1) {
+            ASSERT_EQ(session.Reply(PageMode("mode", 2))["Ret"].asInt(), 100);
+            ASSERT_EQ(session.Reply(ByTime("play", 0, {{0, 0, 600}}))["Ret"].asInt(), 100);
+            ASSERT_TRUE(plugin.WaitMessage([](const HostMessage &m) {
+                return IsEvent(m, 1, 3) && m["Data"]["wnd"] == 0 && m["Data"]["pos"].asDouble() > 0;
+            }));
+        } else {
+            ASSERT_EQ(session.Reply(ColorPreview("colour", 4, 1))["Ret"].asInt(), 100);
+        }
+        EXPECT_EQ(journal.Unstopped().size(), c.nOpenAtClose);
+
+        plugin.CloseLink();
+        ASSERT_TRUE(plugin.WaitExit());
+        EXPECT_FALSE(plugin.Crashed());
+        EXPECT_EQ(plugin.ExitCode(), 0);
+        const std::vector<int> logins = journal.Logins();
+        ASSERT_EQ(logins.size(), c.nPage == 2 ? 2u : 1u);
+        for (int nLogin : logins)
+            EXPECT_EQ(journal.LeftAtLogout()[nLogin], "none") << "login " << nLogin;
+        EXPECT_EQ(journal.Unstopped(), std::vector<std::string>{});
+        EXPECT_EQ(journal.LeftAtCleanup(), "logins left open 0; streams left open: none");
+    }
+}
+
 TEST(Lifecycle, ALogoutClosesEveryStreamAndTileAndTheNextLoginStartsAfresh)
 {
     DeviceJournal journal;
