@@ -2,6 +2,7 @@
 
 #include "standin/korvex/FileTransferTask.h"
 #include "standin/korvex/KorvexSim.h"
+#include "standin/korvex/ReceivedReport.h"
 #include "standin/korvex/StrictJson.h"
 
 #include <algorithm>
@@ -177,6 +178,7 @@ void FileTransfer::SetNextResult(int32_t nKind, int32_t nValue)
 
 void FileTransfer::Received(const KorvexReceivedFile &file)
 {
+    ReceivedReport::File(file);
     std::lock_guard<std::mutex> lock(m_mutex);
     m_received.push_back(file);
 }
