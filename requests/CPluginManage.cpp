@@ -1,6 +1,7 @@
 #include "requests/CPluginManage.h"
 
 #include "device/CQZConnect.h"
+#include "device/CTalk.h"
 #include "device/VoiceCustom.h"
 #include "requests/BrowseChooser.h"
 #include "requests/CGetSystemStatus.h"
@@ -117,7 +118,14 @@ const std::map<int, CPluginManage::Handler> &CPluginManage::HandlerTable()
     static const std::map<int, Handler> table = {
         {14, &CPluginManage::onMainMsgAlarmType},
         {15, &CPluginManage::onMainMsgQueryAlarmType},
+        {16, &CPluginManage::onMainMsgTalk},
         {18, &CPluginManage::onMainMsgClientConfig},
+        {20, &CPluginManage::onMainMsgVoiceCustom},
+        {21, &CPluginManage::onMainMsgOnlineUpgrade},
+        {22, &CPluginManage::onMainMsgCheckToolVersion},
+        {25, &CPluginManage::onMainMsgLocalUpgrade},
+        {30, &CPluginManage::onMainMsgImportFile},
+        {36, &CPluginManage::onMainMsgCheckWebVersion},
     };
     return table;
 }

@@ -11,11 +11,15 @@
 #include <QString>
 #include <QThread>
 
+#include <atomic>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
 
 class CGetSystemStatus;
+class CTalk;
 
 // The request handler of the process: lives on the request thread, dispatches each request of the page on its
 // "MainType", and sends replies and events back through the host link.
@@ -60,6 +64,22 @@ public:
     static bool CompareVersion(const QString &strNew, const QString &strCur);
     static QString GetVersionFromText(const QString &strText);
 
+    // Talk, custom voice and import (CPluginManageTalk.cpp). The two transfer callbacks run on the device
+    // library's threads and send their answers themselves; user value: this object.
+    static void VoiceUploadCallBack(int32_t lHandle, int32_t nKind, int32_t nValue1, int32_t nValue2, void *pUser);
+    static void AsyncResultCallBack(int32_t lHandle, int32_t nKind, int32_t nValue, int32_t nUnused, void *pUser);
+    // The "Ret" of a transfer report: kind 1 100, kind 2 its first value, kind 3 1023, any other 1016.
+    static int TransferResult(int32_t nKind, int32_t nValue1);
+    // The talk ability of the login's channels as JSON: the ability read's result code, data filled on 100.
+    static int ReadTalkAbility(int lLoginID, Json::Value &data);
+
+    // Firmware upgrades (CPluginManageUpgrade.cpp). The progress callback runs on a device library thread and
+    // only posts the report to the request thread (onUpgradeProgress); user value: this object.
+    static void UpgradeCallBack(int32_t nValue, int32_t lUpgradeHandle, int32_t nTotalSize, int32_t nSendSize,
+                                void *pUser);
+    // "NewVersion" of an upgrade version name: from its last "_V" on, less the underscore, else the whole name.
+    static QString UpgradeVersionText(const QString &strVersionName);
+
 signals:
     void returnToMainThreadSyncSig(std::function<void(void)> fn);
     void returnToMainThreadAsyncSig(std::function<void(void)> fn);
@@ -77,6 +97,23 @@ private:
 
     void onMainMsgLogout(const Json::Value &request);
 
+    // Talk, custom voice and import (CPluginManageTalk.cpp); request thread.
+    void onMainMsgTalk(const Json::Value &request);
+    void onMainMsgVoiceCustom(const Json::Value &request);
+    void onMainMsgImportFile(const Json::Value &request);
+    // 0 once the custom voice's transfer has started, -2 the file cannot be read, -3 it is empty or missing,
+    // -4 the device refused it.
+    int UploadVoiceFile(int nChannel, int nFilePurpose);
+
+    // Firmware upgrades (CPluginManageUpgrade.cpp); request thread.
+    void onMainMsgOnlineUpgrade(const Json::Value &request);
+    void onMainMsgLocalUpgrade(const Json::Value &request);
+    void onUpgradeProgress(int lUpgradeHandle, int nTotalSize, int nSendSize);
+
+    // Tool and web version checks (CPluginManageVersion.cpp); request thread.
+    void onMainMsgCheckToolVersion(const Json::Value &request);
+    void onMainMsgCheckWebVersion(const Json::Value &request);
+
     // Client configuration and alarm types (CPluginManageConfig.cpp); request thread.
     void onMainMsgClientConfig(const Json::Value &request);
     void onMainMsgAlarmType(const Json::Value &request);
@@ -90,8 +127,43 @@ private:
     {
         // The current login's record and handles; its LoginHandle is above 0 while a device is logged in.
         DevLoginInfo m_stDevLoginInfo{};
+        bool m_bSampleRate16 = false;
+        QString m_strWebType;
     };
     LoginMembers m_login;
+
+    // Talk; request thread only.
+    struct TalkMembers
+    {
+        std::unique_ptr<CTalk> m_pTalk;
+    };
+    TalkMembers m_talk;
+
+    // The import started last: its "SubType" and "MsgID", written on the request thread and read by
+    // AsyncResultCallBack on a library thread, both at once.
+    struct PendingImport
+    {
+        int32_t nSubType;
+        int32_t nMsgId;
+    };
+    struct ImportMembers
+    {
+        std::atomic<PendingImport> m_pending{PendingImport{-1, 0}};
+    };
+    ImportMembers m_import;
+
+    // Upgrades; request thread only (the progress callback posts its reports here).
+    struct UpgradeMembers
+    {
+        // An upgrade runs: from a successful start until a report finds its final state.
+        bool m_bUpgrade = false;
+        // The version the online check found, for the online start.
+        QString m_strUpgradeVersion;
+        // Upgrades whose final state was reported and whose handle is closed; reports still queued for them
+        // are dropped. Handles are never reused.
+        std::set<int> m_closedHandles;
+    };
+    UpgradeMembers m_upgrade;
 
     // The load sampler, a child: it ticks on the request thread and goes when that thread ends.
     QPointer<CGetSystemStatus> m_pSystemStatus;
