@@ -3,21 +3,13 @@
 #include "device/DevLoginInfo.h"
 #include "device/PlaybackRecords.h"
 #include "platform/korvex.h"
+#include "runtime/SdkInfo.h"
 
 #include <cstdint>
 #include <memory>
 
 class QByteArray;
 class QString;
-
-// The user-data record handed to the device library at set-up.
-struct UserDataInfo
-{
-    int32_t bUse;   // non-zero: hand the user data to the library
-    int32_t type;
-    char UserData[64];
-    int32_t len;
-};
 
 // The one object through which the system reaches the device network library: set-up, login and logout with
 // their error maps, live streams, playback and download. It keeps no login state of its own; the handles live

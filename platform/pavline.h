@@ -176,6 +176,7 @@ int KTN_VIEW_CapturePicture(int nPort, unsigned char *pBuffer, uint32_t nBufferS
 // Record: what the port receives from now on, into the file (created or truncated).
 
 int KTN_VIEW_StartDataRecord(int nPort, const char *pFileName, int nType);
+// Fails only when the port records nothing; a recording that could not write its file whole still ends.
 int KTN_VIEW_StopDataRecord(int nPort);
 
 // ---------------------------------------------------------------------------------------------------------

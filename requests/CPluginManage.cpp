@@ -8,6 +8,7 @@
 #include "requests/WebMessage.h"
 #include "runtime/ResultCodes.h"
 #include "runtime/FixedText.h"
+#include "runtime/HandOffSync.h"
 #include "runtime/JsonText.h"
 #include "runtime/LightWeightLog.h"
 #include "runtime/SecretMask.h"
@@ -92,7 +93,7 @@ void CPluginManage::returnToMainThreadSync(std::function<void(void)> fn)
     if (QThread::currentThreadId() == g_guiThreadId.load())
         fn();
     else
-        emit returnToMainThreadSyncSig(fn);
+        HandOffSync::Blocking(fn, [this](std::function<void(void)> announced) { emit returnToMainThreadSyncSig(announced); });
 }
 
 QByteArray CPluginManage::CutMessage(const QString &strMsg)

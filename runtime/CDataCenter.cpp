@@ -1,6 +1,5 @@
 #include "runtime/CDataCenter.h"
 
-#include "device/CQZConnect.h"
 #include "runtime/FixedText.h"
 #include "runtime/JsonText.h"
 #include "runtime/LightWeightLog.h"
@@ -109,7 +108,10 @@ void CDataCenter::InitSDKInfo(const QString &strSdkInfo)
                 }
                 if (bAccount || userData.bUse) {
                     LOGN(QString("SetSDKInfo bUse:%1 bAccountInfo:%2").arg(userData.bUse).arg(bAccount ? 1 : 0), strTag);
-                    CQZConnect::GetInstance()->SetSDKInfo(&account, &userData, bAccount);
+                    m_stSdkInfo.bHandOn = true;
+                    m_stSdkInfo.bAccount = bAccount;
+                    m_stSdkInfo.Account = account;
+                    m_stSdkInfo.UserData = userData;
                 }
             }
         }
@@ -201,6 +203,9 @@ void CDataCenter::SetChannelCodec(const ChannelCodecTable &table)
 
 int CDataCenter::DeleteDirectory(const QString &strPath, bool bRemoveRoot)
 {
+    // QDir reads an empty path as the current folder, whose entries would then be sought under "/".
+    if (strPath.isEmpty())
+        return -2;
     const QFileInfo rootInfo(strPath);
     // A root that is itself a link: only the link goes, never what it points to.
     if (rootInfo.isSymLink()) {

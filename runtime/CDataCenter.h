@@ -1,5 +1,6 @@
 #pragma once
 
+#include "runtime/SdkInfo.h"
 #include "runtime/ToolInfo.h"
 
 #include <QString>
@@ -25,8 +26,8 @@ public:
     explicit CDataCenter(const QString &strAppDir);
     virtual ~CDataCenter();
 
-    // Takes the SDK information of the command line: sets the OEM mode and hands the application account and
-    // the user data to the device connection.
+    // Takes the SDK information of the command line: sets the OEM mode and keeps the application account and
+    // the user data in m_stSdkInfo, for main to hand to the device connection.
     void InitSDKInfo(const QString &strSdkInfo);
     // 1 for "O60", 2 for "O61", else 0 (exact comparison).
     static int GetOemMode(const QString &strOemId);
@@ -40,7 +41,7 @@ public:
 
     // Deletes every file of the tree, and with bRemoveRoot every directory too, the root included. A symbolic
     // link is removed itself and never followed. 0 on success, -2 no such directory, -3 a file could not be
-    // removed, -4 a directory could not be removed.
+    // removed, -4 a directory could not be removed. An empty path is no directory (-2) and touches nothing.
     static int DeleteDirectory(const QString &strPath, bool bRemoveRoot);
 
     // The update server: "http://<host>:8080" followed by the path ("/ocx/" tool files, "/web/" web files).
@@ -51,4 +52,5 @@ public:
     int m_nSessionId = 0;
     ChannelCodecTable m_nChannelCodec = {};
     ToolInfo m_stToolInfo;
+    SdkInfo m_stSdkInfo;
 };

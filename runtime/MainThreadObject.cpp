@@ -1,5 +1,7 @@
 #include "runtime/MainThreadObject.h"
 
+#include "runtime/HandOffSync.h"
+
 #include <QCoreApplication>
 #include <QThread>
 
@@ -21,8 +23,8 @@ MainThreadObject::MainThreadObject(QObject *parent)
 
 void MainThreadObject::RegisterMetaTypes()
 {
-    qRegisterMetaType<std::function<void(void)>>("std::function<void(void)>");
-    qRegisterMetaType<std::function<void(void)>>("std::function<void()>");
+    HandOffSync::RegisterFunctionType("std::function<void(void)>");
+    HandOffSync::RegisterFunctionType("std::function<void()>");
 }
 
 void MainThreadObject::onReturnToMainThread(std::function<void(void)> callback)

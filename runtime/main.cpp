@@ -60,6 +60,11 @@ int main(int argc, char *argv[])
 
     if (!line.m_strSdkInfo.isEmpty())
         CDataCenter::GetInstance()->InitSDKInfo(line.m_strSdkInfo);
+    // The data centre knows no device layer: what it took from the SDK information is handed on here, before
+    // the request handler starts the device library with it.
+    const SdkInfo &sdkInfo = CDataCenter::GetInstance()->m_stSdkInfo;
+    if (sdkInfo.bHandOn)
+        CQZConnect::GetInstance()->SetSDKInfo(&sdkInfo.Account, &sdkInfo.UserData, sdkInfo.bAccount);
     CDataCenter::GetInstance()->m_nSessionId = line.m_nSessionId;
     g_bPreviewMemoryBudget = QUORRIN_PREVIEW_BUDGET != 0;
 

@@ -4,10 +4,54 @@
 #include "runtime/LightWeightLog.h"
 
 #include <QDir>
+#include <QFile>
 #include <QSettings>
 #include <QTextCodec>
+#include <QTextStream>
 
 #include <cstring>
+
+namespace {
+
+// The text after "=" on the line of the key ("Section/Key") in the INI file, as written; null when the line is
+// not found.
+QString WrittenValue(const QString &strIniPath, const QString &strKey)
+{
+    const QString strSection = strKey.section('/', 0, 0);
+    const QString strName = strKey.section('/', 1);
+    QFile file(strIniPath);
+    if (!file.open(QIODevice::ReadOnly))
+        return QString();
+    QTextStream stream(&file);
+    stream.setCodec(QTextCodec::codecForLocale());
+    QString strCurrentSection;
+    QString strValue;
+    while (!stream.atEnd()) {
+        const QString strLine = stream.readLine().trimmed();
+        if (strLine.startsWith('[') && strLine.endsWith(']')) {
+            strCurrentSection = strLine.mid(1, strLine.size() - 2).trimmed();
+            continue;
+        }
+        const int nEquals = strLine.indexOf('=');
+        if (strCurrentSection == strSection && nEquals > 0 && strLine.left(nEquals).trimmed() == strName)
+            strValue = strLine.mid(nEquals + 1).trimmed(); // the last line of a key counts, as for QSettings
+    }
+    return strValue;
+}
+
+// A folder as text. QSettings reads an unquoted comma as a list separator, and a list has no text form; such a
+// value, written by hand ("/srv/media/Pictures, 2024"), is the folder as its line spells it.
+QString FolderValue(const QSettings &settings, const QString &strKey, bool &bList)
+{
+    const QVariant value = settings.value(strKey, "");
+    bList = value.type() == QVariant::StringList;
+    if (!bList)
+        return value.toString();
+    const QString strWritten = WrittenValue(settings.fileName(), strKey);
+    return strWritten.isNull() ? value.toStringList().join(", ") : strWritten;
+}
+
+} // namespace
 
 QString LocalInfoFile::DefaultFolder(const QString &strAppDir, const QString &strKind)
 {
@@ -30,25 +74,36 @@ void LocalInfoFile::Read(LocalInfo &info, const QString &strAppDir)
     QSettings settings(strAppDir + "/ClientCfg.ini", QSettings::IniFormat);
     // The locale's encoding, which "System" names on Windows (Qt 5 knows no codec by that name here).
     settings.setIniCodec(QTextCodec::codecForLocale());
-    QString strCapPath = settings.value("Path/CapPath", "").toString();
-    QString strRecPath = settings.value("Path/RecPath", "").toString();
-    QString strDownPath = settings.value("Path/DownPath", "").toString();
+    bool bCapList = false, bRecList = false, bDownList = false;
+    QString strCapPath = FolderValue(settings, "Path/CapPath", bCapList);
+    QString strRecPath = FolderValue(settings, "Path/RecPath", bRecList);
+    QString strDownPath = FolderValue(settings, "Path/DownPath", bDownList);
     const int nCaptureType = settings.value("Info/CaptureType", "").toInt();
     const int nRecordType = settings.value("Info/RecordType", "").toInt();
     const int nImageType = settings.value("Info/ImageType", 0).toInt();
     const int nVideoType = settings.value("Info/VideoType", 0).toInt();
 
-    struct Folder { QString *pPath; const char *pKey; const char *pKind; };
+    struct Folder { QString *pPath; const char *pKey; const char *pKind; bool bList; };
     const Folder folders[] = {
-        {&strCapPath, "Path/CapPath", "Capture"},
-        {&strRecPath, "Path/RecPath", "Record"},
-        {&strDownPath, "Path/DownPath", "Download"},
+        {&strCapPath, "Path/CapPath", "Capture", bCapList},
+        {&strRecPath, "Path/RecPath", "Record", bRecList},
+        {&strDownPath, "Path/DownPath", "Download", bDownList},
     };
+    bool bWrite = false;
     for (const Folder &folder : folders) {
         if (!folder.pPath->isEmpty())
             continue;
         *folder.pPath = DefaultFolder(strAppDir, folder.pKind);
         settings.setValue(folder.pKey, *folder.pPath);
+        bWrite = true;
+    }
+    // Writing rewrites the whole file, and QSettings would write a list back in a spelling of its own: a folder
+    // read from a list goes back as the text it is, quoted.
+    if (bWrite) {
+        for (const Folder &folder : folders) {
+            if (folder.bList)
+                settings.setValue(folder.pKey, *folder.pPath);
+        }
     }
     settings.sync();
 

@@ -59,7 +59,7 @@ void DownloadTask::Run()
     const uint64_t nTotal = timeline.TotalBytes();
     const int32_t nTotalKiB = static_cast<int32_t>(std::min<uint64_t>((nTotal + 1023) / 1024, INT32_MAX));
     const uint64_t nReportStep = std::max<uint64_t>(nTotal / 20, 64 * 1024);
-    const Clock::time_point start = Clock::now();
+    const Clock::time_point start = Now();
     uint64_t nDone = 0, nNextReport = nReportStep;
     size_t k = 0, j = 0;
     std::vector<uint8_t> block;
@@ -74,7 +74,7 @@ void DownloadTask::Run()
         const int64_t nItemMs = bVideo ? timeline.VideoTimeMs(k) : timeline.AudioTimeMs(j);
         if (m_dSpeed > 0) {
             const auto due = start + std::chrono::microseconds(static_cast<int64_t>(nItemMs * 1000.0 / m_dSpeed));
-            if (Clock::now() < due) {
+            if (Now() < due) {
                 WaitUntil(due);
                 continue;
             }

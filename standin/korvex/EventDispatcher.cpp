@@ -10,6 +10,8 @@ void EventDispatcher::Start()
     if (m_thread.joinable())
         return;
     m_bStop = false;
+    if (m_nClockListener == 0)
+        m_nClockListener = SimStream::AddClockListener([this] { ClockMoved(); });
     SimStream::ThreadStarted();
     m_thread = std::thread([this] {
         SimStream::MarkLibraryThread();
@@ -34,11 +36,13 @@ void EventDispatcher::Stop()
     thread.join();
     std::lock_guard<std::mutex> lock(m_mutex);
     m_threadId = std::thread::id();
+    SimStream::RemoveClockListener(m_nClockListener);
+    m_nClockListener = 0;
 }
 
 void EventDispatcher::Post(int32_t nLogin, std::function<void()> fn)
 {
-    PostAt(nLogin, std::chrono::steady_clock::now(), std::move(fn));
+    PostAt(nLogin, SimStream::Now(), std::move(fn));
 }
 
 void EventDispatcher::PostAt(int32_t nLogin, std::chrono::steady_clock::time_point at, std::function<void()> fn)
@@ -49,6 +53,26 @@ void EventDispatcher::PostAt(int32_t nLogin, std::chrono::steady_clock::time_poi
             return;
         // Goes after the events of the same time.
         m_queue.emplace(at, Event{nLogin, std::move(fn)});
+        // The thread looks at its queue again before it counts as idle.
+        Busy();
+    }
+    m_cv.notify_all();
+}
+
+void EventDispatcher::Busy()
+{
+    if (m_bParked) {
+        m_bParked = false;
+        SimStream::Unpark();
+    }
+}
+
+void EventDispatcher::ClockMoved()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_queue.empty() && m_queue.begin()->first <= SimStream::Now())
+            Busy();
     }
     m_cv.notify_all();
 }
@@ -81,15 +105,37 @@ void EventDispatcher::Loop()
 {
     std::unique_lock<std::mutex> lock(m_mutex);
     for (;;) {
-        m_cv.wait(lock, [&] { return m_bStop || !m_queue.empty(); });
-        if (m_bStop)
+        if (m_bStop) {
+            Busy();
             return;
-        const auto at = m_queue.begin()->first;
-        if (at > std::chrono::steady_clock::now()) {
-            // Until its time, or until a stop or a change of the queue.
-            m_cv.wait_until(lock, at);
+        }
+        if (m_queue.empty()) {
+            // Idle until an event comes or the stop.
+            if (!m_bParked) {
+                m_bParked = true;
+                SimStream::Park();
+            }
+            m_cv.wait(lock);
             continue;
         }
+        bool bHeld = false;
+        const auto at = SimStream::SteadyTime(m_queue.begin()->first, bHeld);
+        if (m_queue.begin()->first > SimStream::Now()) {
+            // Until its time, or until a stop or a change of the queue. On a held clock the thread is idle
+            // meanwhile, and the clock's moves wake it.
+            if (bHeld) {
+                if (!m_bParked) {
+                    m_bParked = true;
+                    SimStream::Park();
+                }
+                m_cv.wait(lock);
+            } else {
+                Busy();
+                m_cv.wait_until(lock, at);
+            }
+            continue;
+        }
+        Busy();
         Event ev = std::move(m_queue.begin()->second);
         m_queue.erase(m_queue.begin());
         m_bRunning = true;

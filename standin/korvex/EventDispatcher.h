@@ -22,7 +22,7 @@ public:
     // Drops the events not run yet, waits for the one running and ends the thread.
     void Stop();
     void Post(int32_t nLogin, std::function<void()> fn);
-    // Runs the event once the time has come.
+    // Runs the event once the time (of the library's clock, SimStream::Now) has come.
     void PostAt(int32_t nLogin, std::chrono::steady_clock::time_point at, std::function<void()> fn);
     // Drops the login's events not run yet and waits until none of its events runs.
     void Forget(int32_t nLogin);
@@ -32,6 +32,10 @@ public:
 
 private:
     void Loop();
+    // Counts the thread as busy again (m_mutex held).
+    void Busy();
+    // The library's clock was moved or let go: an event may be due.
+    void ClockMoved();
 
     struct Event
     {
@@ -43,6 +47,8 @@ private:
     std::multimap<std::chrono::steady_clock::time_point, Event> m_queue;
     bool m_bStop = false;
     bool m_bRunning = false;    // an event runs now
+    bool m_bParked = false;     // the thread waits for an event (counted as idle by SimStream)
+    int m_nClockListener = 0;
     int32_t m_nRunningLogin = 0;
     std::thread m_thread;
     std::thread::id m_threadId;

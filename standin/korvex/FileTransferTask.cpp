@@ -13,7 +13,7 @@ void FileTransferTask::Run()
 {
     // 10 ms, and the time the file takes at 4 MiB/s.
     const auto duration = std::chrono::milliseconds(10 + static_cast<int64_t>(m_file.strData.size()) * 1000 / (4 << 20));
-    if (!WaitUntil(Clock::now() + duration) || Broken())
+    if (!WaitUntil(Now() + duration) || Broken())
         return;
     FileTransfer::Instance().Received(m_file);
     std::lock_guard<std::recursive_mutex> guard(m_callbackMutex);

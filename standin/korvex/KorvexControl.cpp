@@ -75,9 +75,15 @@ void ClearTalkFrames() { VoiceCom::Instance().ClearFrames(); }
 int OpenTalks() { return VoiceCom::Instance().OpenTalks(); }
 void SetUpgradeStep(int nMilliseconds) { UpgradeTask::SetStepMs(nMilliseconds); }
 
+void HoldClock() { SimStream::HoldClock(); }
+void AdvanceClock(int nMilliseconds) { SimStream::AdvanceClock(std::chrono::milliseconds(nMilliseconds)); }
+void ReleaseClock() { SimStream::ReleaseClock(); }
+bool WaitForIdle(int nTimeoutMs) { return SimStream::WaitForIdle(nTimeoutMs); }
+
 void Reset()
 {
     KorvexSim::Instance().Reset();
+    SimStream::ReleaseClock();
     DeviceConfig::Instance().Reset();
     FileTransfer::Instance().Reset();
     UpgradeTask::Reset();

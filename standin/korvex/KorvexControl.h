@@ -75,7 +75,16 @@ int OpenTalks();
 // Upgrades: the time between two of the ten progress reports of new upgrades (default 10 ms).
 void SetUpgradeStep(int nMilliseconds);
 
-// Cleans the library up and forgets every setting, journal line and device.
+// The library's clock, for tests of pacing: held, it stands still until the test advances it, so that what the
+// streams, downloads, talks and upgrades deliver follows the clock the test moves and not the machine's speed.
+// WaitForIdle waits until every thread of the library has nothing to do before the held clock moves on (or
+// before its stop), false when that did not come within the time. A clock let go goes on from where it stood.
+void HoldClock();
+void AdvanceClock(int nMilliseconds);
+void ReleaseClock();
+bool WaitForIdle(int nTimeoutMs = 20000);
+
+// Cleans the library up, lets the clock go and forgets every setting, journal line and device.
 void Reset();
 
 } // namespace KorvexControl

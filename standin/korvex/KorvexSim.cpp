@@ -304,7 +304,7 @@ int32_t KorvexSim::Login(const char *pAddress, int32_t nPort, const char *pUser,
 
 void KorvexSim::ScheduleEvents(const std::shared_ptr<LoginState> &login)
 {
-    const auto loginTime = std::chrono::steady_clock::now();
+    const auto loginTime = SimStream::Now();
     const int32_t lLogin = login->nHandle;
     // A logout forgets the login's events, so those not due by then never run.
     for (const KorvexTimedEvent &ev : login->device->events) {

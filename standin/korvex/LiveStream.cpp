@@ -89,13 +89,13 @@ void LiveStream::Run()
 
     // The stream begins, with its key frame, once a data callback is there to take it.
     while (!m_bCallbackSet.load()) {
-        if (!WaitUntil(Clock::now() + std::chrono::seconds(1)))
+        if (!WaitUntil(Now() + std::chrono::seconds(1)))
             return;
     }
     const auto frameStep = std::chrono::microseconds(1000000 / video->nFrameRate);
     const auto audioStep = std::chrono::milliseconds(audio ? audio->nBlockMs : 1000);
     const auto lateLimit = std::chrono::milliseconds(200);
-    Clock::time_point nextVideo = Clock::now();
+    Clock::time_point nextVideo = Now();
     Clock::time_point nextAudio = nextVideo;
     size_t nFrame = 0, nAudio = 0;
     std::vector<uint8_t> block;
@@ -109,7 +109,7 @@ void LiveStream::Run()
         }
         const bool bVideoNext = !audio || nextVideo <= nextAudio;
         const Clock::time_point due = bVideoNext ? nextVideo : nextAudio;
-        if (Clock::now() < due) {
+        if (Now() < due) {
             if (!WaitUntil(due))
                 return;
             continue;
@@ -118,7 +118,7 @@ void LiveStream::Run()
         uint16_t nMs = 0;
         // Stamped with the time it was due, as a camera stamps its time of capture: a block its thread delivers
         // late keeps its time, so the stream's timestamps stay as even as its pictures.
-        LocalNow(nSeconds, nMs, std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - due));
+        LocalNow(nSeconds, nMs, std::chrono::duration_cast<std::chrono::milliseconds>(Now() - due));
         frame = RealDataFrame{};
         frame.nTimeStamp = nSeconds;
         frame.nMilliSecond = nMs;
@@ -140,7 +140,7 @@ void LiveStream::Run()
             ++nFrame;
             nextVideo += frameStep;
             // A stream held up by a callback goes on from now rather than in a burst.
-            const Clock::time_point now = Clock::now();
+            const Clock::time_point now = Now();
             if (nextVideo + lateLimit < now)
                 nextVideo = now;
         } else {
@@ -158,7 +158,7 @@ void LiveStream::Run()
                 continue;
             ++nAudio;
             nextAudio += audioStep;
-            const Clock::time_point now = Clock::now();
+            const Clock::time_point now = Now();
             if (nextAudio + lateLimit < now)
                 nextAudio = now;
         }

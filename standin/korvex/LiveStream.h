@@ -20,8 +20,7 @@ public:
     bool RemoveCallback(ZDK_fRealDataCallBack cb, void *pUser);
     bool RemoveCallback(ZDK_fRealDataCallBack_V2 cb, void *pUser);
 
-    // Seconds since 1970 of the device's local time, and the milliseconds, of now.
-    // The device's local time now, or that long ago.
+    // Seconds since 1970 of the device's local time, and the milliseconds, of now (or of that long ago).
     static void LocalNow(uint32_t &nSeconds, uint16_t &nMilliseconds,
                          std::chrono::milliseconds ago = std::chrono::milliseconds(0));
 

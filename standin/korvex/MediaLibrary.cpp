@@ -1,6 +1,7 @@
 #include "standin/korvex/MediaLibrary.h"
 
 #include "standin/korvex/G711ToneEncoder.h"
+#include "standin/korvex/LoopCache.h"
 #include "standin/korvex/MediaFileSource.h"
 #include "standin/korvex/TestPatternEncoder.h"
 
@@ -86,7 +87,11 @@ std::shared_ptr<const VideoLoop> MediaLibrary::Video(const VideoSpec &videoSpec,
             settings.nFrameCount = videoSpec.nFrameRate * kLoopSeconds;
             settings.nKeyInterval = videoSpec.nFrameRate;
             settings.nLabel = videoSpec.nLabel;
-            bOk = TestPatternEncoder::EncodeLoop(settings, *loop, made.strError);
+            const std::string strCacheKey = videoSpec.Key() + " frames " + std::to_string(settings.nFrameCount) +
+                                            " key " + std::to_string(settings.nKeyInterval);
+            bOk = LoopCache::Get(strCacheKey, *loop, [&settings](VideoLoop &encoded, std::string &strEncodeError) {
+                return TestPatternEncoder::EncodeLoop(settings, encoded, strEncodeError);
+            }, made.strError);
         }
         if (bOk)
             made.video = loop;

@@ -40,7 +40,7 @@ public:
     bool Loops(const VideoSpec &videoSpec, uint8_t nAudioType, int nSampleRate, std::shared_ptr<const VideoLoop> &video,
                std::shared_ptr<const AudioLoop> &audio);
 
-    // The number of loops encoded so far (tests check that a loop is encoded once).
+    // The number of loops made so far in this process (encoded, or read from the loop cache).
     int EncodeCount() const;
 
 private:

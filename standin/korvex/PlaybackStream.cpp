@@ -19,7 +19,7 @@ PlaybackStream::PlaybackStream(int32_t nHandle, int32_t nLogin, const VideoSpec 
     , m_pDataUser(pDataUser)
     , m_cbPos(cbPos)
     , m_pPosUser(pPosUser)
-    , m_anchor(Clock::now())
+    , m_anchor(Now())
 {
 }
 
@@ -43,7 +43,7 @@ bool PlaybackStream::Control(int32_t nCommand, int32_t nValue)
 {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        const Clock::time_point now = Clock::now();
+        const Clock::time_point now = Now();
         switch (nCommand) {
         case ZDK_PLAY_PAUSE:
             Rebase(now);
@@ -88,7 +88,7 @@ void PlaybackStream::Run()
     {
         // The play clock starts when the recording is ready.
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_anchor = Clock::now();
+        m_anchor = Now();
         m_nAnchorMs = 0;
     }
     const int32_t nTotalKiB = static_cast<int32_t>(std::min<uint64_t>((timeline.TotalBytes() + 1023) / 1024, INT32_MAX));
@@ -101,7 +101,7 @@ void PlaybackStream::Run()
             WaitForStop();
             return;
         }
-        Clock::time_point now = Clock::now();
+        Clock::time_point now = Now();
         int64_t nClock = 0;
         bool bPaused = false;
         double dSpeed = 1.0;

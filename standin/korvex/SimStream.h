@@ -4,6 +4,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -42,12 +43,30 @@ public:
     static void ThreadStarted();
     static void ThreadEnded();
 
+    // The library's clock: the steady clock, or while a test holds it, a clock that moves only when the test
+    // advances it. Every paced wait of the library (WaitUntil) waits on this clock.
+    static Clock::time_point Now();
+    static void HoldClock();
+    static void AdvanceClock(std::chrono::microseconds step);
+    static void ReleaseClock();
+    // A library thread that waits with nothing to do (for its stop, or for an event to run) says so; true when
+    // every thread of the library waits so or for the held clock, within the time.
+    static void Park();
+    static void Unpark();
+    static bool WaitForIdle(int nTimeoutMs);
+    // A time of the library's clock as a time of the steady clock to wait for; bHeld tells that the clock is
+    // held, when no steady time brings it nearer.
+    static Clock::time_point SteadyTime(Clock::time_point tp, bool &bHeld);
+    // Called (outside the clock's lock) whenever the held clock moves or is let go; a number to remove it by.
+    static int AddClockListener(std::function<void()> fn);
+    static void RemoveClockListener(int nListener);
+
 protected:
     virtual void Run() = 0;
 
     bool Stopping() const { return m_bStop.load(); }
     bool Broken() const { return m_bBroken.load(); }
-    // Sleeps until the time, a Wake() or the stop; false when stopping.
+    // Sleeps until the time (of the library's clock), a Wake() or the stop; false when stopping.
     bool WaitUntil(Clock::time_point tp);
     void Wake();
     // Idles until the stop.
@@ -66,7 +85,7 @@ protected:
                 if (call() > 0)
                     return true;
             }
-            if (!WaitUntil(Clock::now() + kRetryDelay))
+            if (!WaitUntil(Now() + kRetryDelay))
                 return false;
         }
     }
@@ -77,12 +96,18 @@ protected:
     std::mutex m_mutex;     // guards the state of the subclasses and the wake flag
 
 private:
+    bool WaitForHeldClock(Clock::time_point &tp, bool &bResult);
+    void LeaveHeldWait();
+
     const Kind m_eKind;
     const int32_t m_nHandle;
     const int32_t m_nLogin;
     std::atomic<bool> m_bStop{false};
     std::atomic<bool> m_bBroken{false};
-    bool m_bWake = false;
+    std::atomic<bool> m_bWake{false};
     std::condition_variable m_cv;
     std::thread m_thread;
+    // Guarded by the clock's mutex: the thread waits for the held clock until this time.
+    bool m_bHeldWait = false;
+    Clock::time_point m_heldUntil;
 };

@@ -124,7 +124,7 @@ void UpgradeTask::Report(int32_t nState, int64_t nSent)
 
 void UpgradeTask::Run()
 {
-    const Clock::time_point start = Clock::now();
+    const Clock::time_point start = Now();
     for (int i = 1; i <= kSteps; ++i) {
         if (!WaitUntil(start + std::chrono::milliseconds(static_cast<int64_t>(m_nStepMs) * i)))
             break;

@@ -18,7 +18,7 @@ void VoiceComTask::Run()
 {
     const int32_t nDataType = m_audio->nAudioType == StreamBlock::kAudioMuLaw ? ZDK_CODEC_G711U : ZDK_CODEC_G711A;
     const auto step = std::chrono::milliseconds(m_audio->nBlockMs);
-    Clock::time_point next = Clock::now() + step;
+    Clock::time_point next = Now() + step;
     std::vector<uint8_t> frame;
     for (size_t nBlock = 0;; ++nBlock) {
         // A block goes out once its time has passed, as a device's microphone delivers it.
@@ -39,7 +39,7 @@ void VoiceComTask::Run()
                  m_pUser);
         }
         next += step;
-        const Clock::time_point now = Clock::now();
+        const Clock::time_point now = Now();
         if (next + std::chrono::milliseconds(500) < now)
             next = now;     // held up by a slow callback: go on from now, not in a burst
     }

@@ -43,7 +43,7 @@ protected:
         auto loop = PavlineTest::PatternLoop(StreamBlock::kCodecH264, kWidth, kHeight, 25);
         ASSERT_TRUE(loop);
         ASSERT_TRUE(PavlineTest::FeedAll(6, PavlineTest::Blocks(*loop, 1, 1705312800000LL)));
-        ASSERT_TRUE(PavlineControl::WaitForShown(6, 1, 5000));
+        ASSERT_TRUE(PavlineControl::WaitForShown(6, 1, 20000));
     }
     QByteArray Path(const QString &strName) const { return TempPath(strName).toLocal8Bit(); }
 

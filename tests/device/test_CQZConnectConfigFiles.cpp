@@ -4,6 +4,7 @@
 
 #include "device/CQZConnect.h"
 #include "tests/support/KorvexFixture.h"
+#include "tests/support/WaitUntil.h"
 #include "tests/support/LogCapture.h"
 
 #include <QFile>
@@ -34,7 +35,7 @@ struct Results
     std::vector<int32_t> WaitForOne()
     {
         std::unique_lock<std::mutex> lock(mutex);
-        cv.wait_for(lock, std::chrono::seconds(5), [this] { return !calls.empty(); });
+        cv.wait_for(lock, std::chrono::seconds(20), [this] { return !calls.empty(); });
         return calls.empty() ? std::vector<int32_t>{} : calls.front();
     }
 };
@@ -257,7 +258,8 @@ TEST_F(CQZConnectFiles, MessageCallback)
     EXPECT_EQ(KorvexControl::JournalOf("ZDK_DEV_SetMessCallBack"), std::vector<std::string>{"ZDK_DEV_SetMessCallBack set"});
     ASSERT_EQ(ZDK_DEV_StartAlarmListen(m_lLogin), 1);
     ASSERT_TRUE(KorvexControl::RaiseAlarm(m_lLogin, 1, 7, ZDK_ALARM_START));
-    for (int i = 0; i < 500 && g_nMessages == 0; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    EXPECT_TRUE(WaitUntil([] { return g_nMessages.load() > 0; }));
+    // The library's event thread has nothing more to run: one alarm, one message.
+    EXPECT_TRUE(KorvexControl::WaitForIdle());
     EXPECT_EQ(g_nMessages.load(), 1);
 }

@@ -41,7 +41,7 @@ struct Progress
     std::vector<int32_t> WaitForFinal()
     {
         std::unique_lock<std::mutex> lock(mutex);
-        cv.wait_for(lock, std::chrono::seconds(5), [this] {
+        cv.wait_for(lock, std::chrono::seconds(20), [this] {
             return !reports.empty() && reports.back()[0] != ZDK_UPGRADE_RUNNING;
         });
         return reports.empty() ? std::vector<int32_t>{} : reports.back();
@@ -87,9 +87,11 @@ TEST_F(CQZConnectUpgrade, StartsReportAndClose)
     };
     LogCapture log;
     CQZConnect conn;
+    Progress progresses[sizeof cases / sizeof cases[0]];
+    const StreamsStop stop;
     for (const Case &c : cases) {
         KorvexControl::ClearJournal();
-        Progress progress;
+        Progress &progress = progresses[&c - cases];
         const int nRet = c.bLocal ? conn.StartLocalUpgrade(m_lLogin, m_strFirmware, Progress::OnProgress, &progress)
                                   : conn.StartOnlineUpgrade(m_lLogin, c.strVersion, Progress::OnProgress, &progress);
         EXPECT_EQ(nRet, 100) << c.pWhat;
@@ -126,6 +128,7 @@ TEST_F(CQZConnectUpgrade, FailureCodes)
     };
     CQZConnect conn;
     Progress running;
+    const StreamsStop stop;
     const Case cases[] = {
         {"refused by the device", true, -512, nullptr, 1007},
         {"refused by the device", false, -512, nullptr, 1007},
@@ -136,7 +139,8 @@ TEST_F(CQZConnectUpgrade, FailureCodes)
         {"unmapped error", true, -10000, nullptr, 1016},
         {"an upgrade runs already", true, 0,
          [&] {
-             KorvexControl::SetUpgradeStep(30);
+             // The upgrade makes no step until the clock held here moves on.
+             HoldClock();
              ASSERT_EQ(conn.StartOnlineUpgrade(m_lLogin, "", Progress::OnProgress, &running), 100);
          },
          1007},
@@ -160,6 +164,7 @@ TEST_F(CQZConnectUpgrade, FailureCodes)
     EXPECT_TRUE(log.Contains("[CQZConnect::StartOnlineUpgrade]"));
 
     // Once the running upgrade is closed, errors of the library's own come through the map.
+    RunLibraryFor(200);
     const std::vector<int32_t> last = running.WaitForFinal();
     ASSERT_FALSE(last.empty());
     EXPECT_TRUE(conn.CloseUpgrade(last[1]));

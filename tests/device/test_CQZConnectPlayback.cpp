@@ -4,6 +4,7 @@
 #include "device/CQZConnect.h"
 #include "runtime/FixedText.h"
 #include "tests/support/KorvexFixture.h"
+#include "tests/support/WaitUntil.h"
 #include "tests/support/LogCapture.h"
 
 #include <QFileInfo>
@@ -94,14 +95,10 @@ TEST_F(CQZConnectPlayback, ByTimeFillsTheFindRecord)
               std::vector<std::string>{"ZDK_DEV_PlayBackByTimeEx login=" + std::to_string(m_lLogin) +
                                        " channel=2 type=4 begin=2021-03-04T05:06:07 end=2021-03-04T06:07:08"
                                        " stream=1 text1=first reserved text2=second reserved text that is lo"});
-    for (int i = 0; i < 300; ++i) {
-        {
-            std::lock_guard<std::mutex> lock(m_panes.mutex);
-            if (m_panes.panes.size() >= 3)
-                break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    EXPECT_TRUE(WaitUntil([&] {
+        std::lock_guard<std::mutex> lock(m_panes.mutex);
+        return m_panes.panes.size() >= 3;
+    }));
     {
         std::lock_guard<std::mutex> lock(m_panes.mutex);
         ASSERT_GE(m_panes.panes.size(), 3u);
@@ -126,14 +123,12 @@ TEST_F(CQZConnectPlayback, ByNameFillsTheFileRecord)
                                        " name=/idea0/2021-03-04/003/05.06.07-06.07.08[R][@2][0].h264"
                                        " begin=2021-03-04T10:00:00 end=2021-03-04T10:00:01 unused=0/0 stream=1"});
     ASSERT_NE(ZDK_DEV_PlayBackControl(lPlay, ZDK_PLAY_FAST, 4, 0), 0);
-    for (int i = 0; i < 500; ++i) {
-        {
-            std::lock_guard<std::mutex> lock(m_panes.mutex);
-            if (!m_panes.positionPanes.empty())
-                break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    EXPECT_TRUE(WaitUntil([&] {
+        std::lock_guard<std::mutex> lock(m_panes.mutex);
+        return !m_panes.positionPanes.empty();
+    }));
+    // The playback at its end goes on waiting: a while more brings no second report.
+    RunLibraryFor(500);
     {
         std::lock_guard<std::mutex> lock(m_panes.mutex);
         EXPECT_EQ(m_panes.positionPanes, std::vector<int>{1}) << "one end report with the pane record";
@@ -234,6 +229,7 @@ TEST_F(CQZConnectPlayback, DownloadFillsTheFileRecord)
     entry.Stream = 1;
     const QByteArray baPath = TempPath("02_2021-03-04_050607_050609.h265x").toLocal8Bit();
     BlockSink sink;
+    const StreamsStop stop;
     const int lDown = m_conn.StartDownLoad(m_lLogin, entry, baPath.constData(), &BlockSink::OnPos, &sink);
     ASSERT_GT(lDown, 0);
     EXPECT_EQ(KorvexControl::JournalOf("ZDK_DEV_DownloadByName"),
@@ -241,10 +237,7 @@ TEST_F(CQZConnectPlayback, DownloadFillsTheFileRecord)
                                        " channel=1 length=16 name=a.h264 begin=2021-03-04T05:06:07"
                                        " end=2021-03-04T05:06:09 unused=0/0 stream=1 path=" +
                                        baPath.toStdString() + " 0"});
-    ASSERT_TRUE(sink.WaitForPositions(2, 10000));
-    for (int i = 0; i < 100 && sink.Positions().back().nPos != -1; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    EXPECT_EQ(sink.Positions().back().nPos, -1);
+    ASSERT_TRUE(WaitUntil([&] { return !sink.Positions().empty() && sink.Positions().back().nPos == -1; }));
     EXPECT_GT(QFileInfo(QString::fromLocal8Bit(baPath)).size(), 0);
     EXPECT_TRUE(m_conn.StopDownLoad(lDown));
 

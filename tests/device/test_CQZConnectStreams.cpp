@@ -4,6 +4,7 @@
 #include "device/CQZConnect.h"
 #include "runtime/FixedText.h"
 #include "tests/support/KorvexFixture.h"
+#include "tests/support/WaitUntil.h"
 #include "tests/support/LogCapture.h"
 
 #include <cstring>
@@ -64,9 +65,7 @@ protected:
     }
     bool WaitForChannelCalls(size_t n)
     {
-        for (int i = 0; i < 500 && ChannelCalls() < n; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        return ChannelCalls() >= n;
+        return WaitUntil([&] { return ChannelCalls() >= n; });
     }
 
     CQZConnect m_conn;
@@ -105,7 +104,7 @@ TEST_F(CQZConnectStreams, LiveChannelZeroDeliversAndStops)
     EXPECT_EQ(KorvexControl::Journal(), (std::vector<std::string>{"ZDK_DEV_DelRealDataCallBack_V2 play=" + strPlay,
                                                                    "ZDK_DEV_StopRealPlay play=" + strPlay + " 0"}));
     const size_t nAfter = ChannelCalls();
-    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    RunLibraryFor(300);
     EXPECT_EQ(ChannelCalls(), nAfter);
     EXPECT_TRUE(log.WaitFor("ZDK_DEV_StopRealPlay lPlay=" + QString::number(lPlay) + " end bRes=1"));
     EXPECT_TRUE(log.Contains("ZDK_DEV_RealPlay lPlayOK=" + QString::number(lPlay) + " bRet=1 bRet1=1"));

@@ -8,10 +8,14 @@
 #include "tests/support/LogCapture.h"
 #include "tests/support/VoiceFixture.h"
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFile>
 
 #include <json/value.h>
 
+#include <chrono>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -58,7 +62,7 @@ protected:
         std::lock_guard<std::mutex> lock(m_mutex);
         return m_events;
     }
-    bool WaitForEvent(const std::string &strEvent, int nTimeoutMs = 8000) const
+    bool WaitForEvent(const std::string &strEvent, int nTimeoutMs = 20000) const
     {
         return PavlineTest::WaitUntil([&] {
             for (const std::string &e : Events())
@@ -67,7 +71,7 @@ protected:
             return false;
         }, nTimeoutMs);
     }
-    bool WaitForEvents(size_t nCount, int nTimeoutMs = 5000) const
+    bool WaitForEvents(size_t nCount, int nTimeoutMs = 20000) const
     {
         return PavlineTest::WaitUntil([&] { return Events().size() >= nCount; }, nTimeoutMs);
     }
@@ -77,14 +81,29 @@ protected:
         return PavlineTest::WaitUntil([&] {
             return m_pVoice->GetState() == VoiceCustom::STATE_IDLE && !m_pVoice->IsTestThreadRunning() &&
                    !PavlineControl::CaptureRunning() && CTalk::VoicePortOwner() == nullptr;
-        }, 5000);
+        });
     }
-    // The events are quiet for a while.
+    // Nothing that sends events runs any more (no capture, no test thread) and what was posted to the GUI
+    // thread has run: the events stay as they are.
     void ExpectNoMoreEvents()
     {
+        EXPECT_TRUE(WaitIdle());
+        QCoreApplication::processEvents();
         const size_t nCount = Events().size();
-        PavlineTest::WaitUntil([] { return false; }, 120);
+        QCoreApplication::processEvents();
         EXPECT_EQ(Events().size(), nCount);
+    }
+    // Waits for the state without running the GUI thread's events, which are held back meanwhile.
+    static bool WaitHoldingGui(const std::function<bool()> &pred)
+    {
+        QElapsedTimer timer;
+        timer.start();
+        while (!pred()) {
+            if (timer.elapsed() > 20000)
+                return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return true;
     }
 
     VoiceCustom *m_pVoice = nullptr;
@@ -114,17 +133,14 @@ TEST_F(VoiceCustomTest, RecordingToTheLimitSendsEachEventOnceAndStopsAt40960Byte
     EXPECT_EQ(m_pVoice->GetState(), VoiceCustom::STATE_RECORDING);
     EXPECT_EQ(PavlineControl::JournalOf("KTN_VIEW_StartAudioCapture"),
               std::vector<std::string>{"KTN_VIEW_StartAudioCapture 16 16000 320"});
-    // 256 blocks of 10 ms. The GUI thread is kept busy meanwhile and a while after the last block, so the capture
-    // stop posted to it waits and more blocks come: they are not the recording's.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(8);
-    for (;;) {
+    // 256 blocks of 10 ms. The GUI thread is held meanwhile, and after the last block until more capture blocks
+    // have come, so the capture stop posted to it waits: those blocks are not the recording's.
+    ASSERT_TRUE(WaitHoldingGui([&] {
         const std::vector<std::string> events = Events();
-        if (!events.empty() && Parse(events.back())["SubEvent"].asInt() == 1)
-            break;
-        ASSERT_LT(std::chrono::steady_clock::now(), deadline);
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        return !events.empty() && Parse(events.back())["SubEvent"].asInt() == 1;
+    }));
+    const int64_t nAtLimit = PavlineControl::CaptureBlocks();
+    ASSERT_TRUE(WaitHoldingGui([&] { return PavlineControl::CaptureBlocks() >= nAtLimit + 5; }));
     EXPECT_TRUE(PavlineControl::CaptureRunning());
     ASSERT_TRUE(WaitIdle());
     ExpectNoMoreEvents();
@@ -291,9 +307,9 @@ TEST_F(VoiceCustomTest, StopTestEndsTheTestAtItsNextTurn)
     // 256 frames, five seconds of them.
     ASSERT_TRUE(WriteAppFile(kFile, std::string(40960, '\x55')));
     ASSERT_EQ(m_pVoice->StartTest(), 0);
-    ASSERT_TRUE(PavlineTest::WaitUntil([] { return PavlineControl::Stats(CTalk::kTalkPort).nInputCalls >= 3; }, 3000));
+    ASSERT_TRUE(PavlineTest::WaitUntil([] { return PavlineControl::Stats(CTalk::kTalkPort).nInputCalls >= 3; }));
     EXPECT_EQ(m_pVoice->StopTest(), 0);
-    ASSERT_TRUE(WaitForEvent(kTestEnd, 1000));
+    ASSERT_TRUE(WaitForEvent(kTestEnd));
     ASSERT_TRUE(WaitIdle());
     EXPECT_EQ(Events(), std::vector<std::string>{kTestEnd});
     EXPECT_FALSE(PavlineControl::Stats(CTalk::kTalkPort).bOpen);

@@ -116,17 +116,20 @@ TEST(Startup, OptionalArgumentsMayBeGivenEmpty)
     EXPECT_TRUE(app.LogFiles().contains("argv4=, argv5="));
 }
 
+// The account and the user data reach the device layer: the device library is started with them.
 TEST(Startup, SdkInformationSetsTheOemModeAndHidesItsSecrets)
 {
     PluginAppDir app;
     const QString strSdk = "{\"MainType\":35,\"SubMsg\":0,\"OemID\":\"O61\",\"Uuid\":\"u-1\","
-                           "\"AppKey\":\"key-secret-1\",\"AppSecret\":\"secret-2\",\"MoveCard\":3}";
+                           "\"AppKey\":\"key-secret-1\",\"AppSecret\":\"secret-2\",\"MoveCard\":3,"
+                           "\"UserData\":\"ud-7\",\"type\":2,\"len\":4}";
     const HostRun run = RunHost(app, {"3", "{server}", "/tmp", "", strSdk}, "{\"MainType\":1}\n");
     EXPECT_EQ(run.nExitCode, 0);
     const QByteArray log = app.LogFiles();
     EXPECT_TRUE(log.contains("OemID=2"));
     EXPECT_TRUE(log.contains("InitSDKInfo end"));
     EXPECT_TRUE(log.contains("InitKorvex OemID=2"));
+    EXPECT_TRUE(log.contains("ZDK_DEV_UserData end type:2, UserData:ud-7, nlen:4"));
     EXPECT_TRUE(log.contains("m_pAccoutInfo:u-1  ***  *** 3"));
     EXPECT_FALSE(log.contains("key-secret-1"));
     EXPECT_FALSE(log.contains("secret-2"));

@@ -2,6 +2,7 @@
 // their last work still run; once the request thread has ended, a route-1 call returns without running.
 
 #include "requests/CPluginManage.h"
+#include "runtime/HandOffSync.h"
 #include "runtime/ListenThread.h"
 #include "tests/support/ManageHarness.h"
 #include "tests/support/WaitUntil.h"
@@ -40,7 +41,7 @@ TEST(Shutdown, ARouteOneCallOfTheRequestThreadRunsWhileTheGuiThreadEndsIt)
     ManageHarness harness;
     CPluginManage *pManage = harness.Manage();
     const Qt::HANDLE gui = QThread::currentThreadId();
-    QMetaObject::invokeMethod(pManage, [&, endingFuture] {
+    HandOffSync::Invoke(pManage, [&, endingFuture] {
         started.set_value();
         endingFuture.wait();
         int nLocal = 0;

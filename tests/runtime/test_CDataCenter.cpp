@@ -1,4 +1,3 @@
-#include "device/CQZConnect.h"
 #include "runtime/CDataCenter.h"
 #include "runtime/FixedText.h"
 #include "runtime/LightWeightLog.h"
@@ -60,7 +59,7 @@ private:
 
 QByteArray Field(const char *pField, std::size_t nWidth) { return FixedText::Read(pField, nWidth); }
 
-// What CQZConnect::SetSDKInfo should have received; an absent record means the one it held stays.
+// What the data centre keeps for the device connection; an absent record is not handed on.
 struct ExpectedAccount
 {
     QByteArray uuid, appKey, appSecret;
@@ -142,12 +141,10 @@ TEST(CDataCenter, InitSDKInfoTable)
          true, {QByteArray(62, 'u'), "k-11", "s-11", 0}, true, {QByteArray(63, 'd'), 0, 64}},
     };
 
-    CDataCenter dataCenter("/nonexistent-app-dir");
     for (const SdkCase &c : cases) {
         SCOPED_TRACE(c.pName);
         g_nOemMode = 0;
-        const ZDK_AppAccountInfo accountBefore = CQZConnect::GetInstance()->AccountInfo();
-        const UserDataInfo userDataBefore = CQZConnect::GetInstance()->UserData();
+        CDataCenter dataCenter("/nonexistent-app-dir");
         LogCapture log;
 
         dataCenter.InitSDKInfo(c.strJson);
@@ -157,23 +154,24 @@ TEST(CDataCenter, InitSDKInfoTable)
         EXPECT_FALSE(log.AllText().contains("s-")) << "an application secret reached the log";
         EXPECT_FALSE(log.AllText().contains("k-")) << "an application key reached the log";
 
-        const ZDK_AppAccountInfo &account = CQZConnect::GetInstance()->AccountInfo();
+        const SdkInfo &sdk = dataCenter.m_stSdkInfo;
+        EXPECT_EQ(sdk.bHandOn, c.bAccount || c.bUserData);
+        EXPECT_EQ(sdk.bAccount, c.bAccount);
+        const ZDK_AppAccountInfo &account = sdk.Account;
         if (c.bAccount) {
             EXPECT_EQ(Field(account.Uuid, sizeof account.Uuid), c.account.uuid);
             EXPECT_EQ(Field(account.AppKey, sizeof account.AppKey), c.account.appKey);
             EXPECT_EQ(Field(account.AppSecret, sizeof account.AppSecret), c.account.appSecret);
             EXPECT_EQ(account.MoveCard, c.account.nMoveCard);
-        } else {
-            EXPECT_EQ(std::memcmp(&account, &accountBefore, sizeof account), 0) << "the account was handed on";
         }
-        const UserDataInfo &userData = CQZConnect::GetInstance()->UserData();
+        const UserDataInfo &userData = sdk.UserData;
         if (c.bUserData) {
             EXPECT_EQ(userData.bUse, 1);
             EXPECT_EQ(Field(userData.UserData, sizeof userData.UserData), c.userData.text);
             EXPECT_EQ(userData.type, c.userData.nType);
             EXPECT_EQ(userData.len, c.userData.nLen);
         } else {
-            EXPECT_EQ(std::memcmp(&userData, &userDataBefore, sizeof userData), 0) << "the user data was handed on";
+            EXPECT_EQ(userData.bUse, 0) << "user data that was not given is not handed on";
         }
     }
 }

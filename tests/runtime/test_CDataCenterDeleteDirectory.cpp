@@ -158,3 +158,36 @@ TEST(CDataCenterDeleteDirectory, FileThatCannotBeRemoved)
     EXPECT_TRUE(QFileInfo::exists(strRoot + "/locked/file.txt"));
     QFile::setPermissions(strRoot + "/locked", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
+
+// An empty path names no directory. QDir would read it as the current folder and the walk would then act on
+// "/" followed by each name found there.
+TEST(CDataCenterDeleteDirectory, EmptyPathTouchesNothing)
+{
+    QTemporaryDir cwd;
+    ASSERT_TRUE(cwd.isValid());
+    const QString strPrevious = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(cwd.path()));
+
+    struct Case { const char *pName; bool bWithFile; bool bRemoveRoot; };
+    const Case cases[] = {{"empty folder, root kept", false, false},
+                          {"empty folder, root removed", false, true},
+                          {"a file in it, root kept", true, false},
+                          {"a file in it, root removed", true, true}};
+    // A name that "/" surely lacks, so that a wrong walk could not remove anything there either.
+    const QString strName = "quorrin-delete-probe-" + QFileInfo(cwd.path()).fileName();
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.pName);
+        if (c.bWithFile)
+            WriteFile(cwd.filePath(strName), "keep");
+        EXPECT_EQ(CDataCenter::DeleteDirectory(QString(), c.bRemoveRoot), -2);
+        EXPECT_EQ(CDataCenter::DeleteDirectory(QString(""), c.bRemoveRoot), -2);
+        EXPECT_TRUE(QFileInfo(cwd.path()).isDir());
+        if (c.bWithFile) {
+            QFile file(cwd.filePath(strName));
+            EXPECT_TRUE(file.open(QIODevice::ReadOnly) && file.readAll() == "keep");
+            file.close();
+            QFile::remove(cwd.filePath(strName));
+        }
+    }
+    QDir::setCurrent(strPrevious);
+}

@@ -79,11 +79,16 @@ TEST_F(HandOff, AsyncFromTheRequestThreadDoesNotWait)
     std::atomic<bool> bRan{false};
     std::atomic<bool> bEmitterWentOn{false};
     std::atomic<Qt::HANDLE> ranOn{nullptr};
+    // A plain value written before the hand-off is the function's to read (ThreadSanitizer checks the order).
+    int nHandedOver = 0;
+    int nRead = 0;
     m_harness.RunOnRequestThread([&] {
-        emit Manage()->returnToMainThreadAsyncSig([emittedFuture, &bRan, &bEmitterWentOn, &ranOn] {
+        nHandedOver = 42;
+        emit Manage()->returnToMainThreadAsyncSig([emittedFuture, &bRan, &bEmitterWentOn, &ranOn, &nHandedOver, &nRead] {
             // Had the emitter waited for this function, the future would never be ready in time.
-            bEmitterWentOn = emittedFuture.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+            bEmitterWentOn = emittedFuture.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
             ranOn = QThread::currentThreadId();
+            nRead = nHandedOver;
             bRan = true;
         });
         emitted.set_value();
@@ -91,6 +96,7 @@ TEST_F(HandOff, AsyncFromTheRequestThreadDoesNotWait)
     WaitUntil([&] { return bRan.load(); });
     EXPECT_TRUE(bEmitterWentOn);
     EXPECT_EQ(ranOn.load(), GuiThread());
+    EXPECT_EQ(nRead, 42);
 }
 
 TEST_F(HandOff, BackToTheRequestThreadInlineThereQueuedFromElsewhere)
@@ -109,10 +115,14 @@ TEST_F(HandOff, BackToTheRequestThreadInlineThereQueuedFromElsewhere)
     std::shared_future<void> emittedFuture = emitted.get_future().share();
     std::atomic<Qt::HANDLE> ranOn{nullptr};
     std::atomic<bool> bWaitedForEmitter{false};
+    int nHandedOver = 0;
+    int nRead = 0;
     std::thread library([&] {
-        emit Manage()->returnToThisThreadSig([emittedFuture, &ranOn, &bWaitedForEmitter] {
+        nHandedOver = 7;
+        emit Manage()->returnToThisThreadSig([emittedFuture, &ranOn, &bWaitedForEmitter, &nHandedOver, &nRead] {
             // Had it run inside the emit, the emitter could not have returned yet and this wait would time out.
-            bWaitedForEmitter = emittedFuture.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+            bWaitedForEmitter = emittedFuture.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+            nRead = nHandedOver;
             ranOn = QThread::currentThreadId();
         });
         emitted.set_value();
@@ -123,4 +133,5 @@ TEST_F(HandOff, BackToTheRequestThreadInlineThereQueuedFromElsewhere)
     m_harness.RunOnRequestThread([&] { requestThread = QThread::currentThreadId(); });
     EXPECT_TRUE(bWaitedForEmitter);
     EXPECT_EQ(ranOn.load(), requestThread);
+    EXPECT_EQ(nRead, 7);
 }

@@ -6,6 +6,7 @@ extern "C" {
 
 #include <QFile>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -19,6 +20,7 @@ void KorvexFixture::SetUp()
 
 void KorvexFixture::TearDown()
 {
+    m_bClockHeld = false;
     EXPECT_NE(ZDK_DEV_Cleanup(), 0);
     EXPECT_EQ(KorvexControl::RunningThreads(), 0);
     KorvexControl::Reset();
@@ -37,6 +39,28 @@ void KorvexFixture::UseDevices(const std::string &strJson)
     ASSERT_NE(ZDK_DEV_Init(nullptr, nullptr), 0);
 }
 
+void KorvexFixture::HoldClock()
+{
+    m_bClockHeld = true;
+    KorvexControl::HoldClock();
+    EXPECT_TRUE(KorvexControl::WaitForIdle()) << "a library thread stayed busy";
+}
+
+void KorvexFixture::RunLibraryFor(int nMilliseconds, int nStepMs)
+{
+    const bool bLetGo = !m_bClockHeld;
+    if (bLetGo) {
+        KorvexControl::HoldClock();
+        EXPECT_TRUE(KorvexControl::WaitForIdle()) << "a library thread stayed busy";
+    }
+    for (int nRun = 0; nRun < nMilliseconds; nRun += nStepMs) {
+        KorvexControl::AdvanceClock(std::min(nStepMs, nMilliseconds - nRun));
+        EXPECT_TRUE(KorvexControl::WaitForIdle()) << "a library thread stayed busy";
+    }
+    if (bLetGo)
+        KorvexControl::ReleaseClock();
+}
+
 int32_t KorvexFixture::LoginBuiltIn() { return LoginAt("127.0.0.1", 34567); }
 
 int32_t KorvexFixture::LoginAt(const std::string &strIP, int nPort, const std::string &strUser,
@@ -52,9 +76,6 @@ int32_t KorvexFixture::LoginAt(const std::string &strIP, int nPort, const std::s
 
 int32_t BlockSink::Take(Block &&block)
 {
-    const int nDelay = m_nDelayMs.load();
-    if (nDelay > 0)
-        std::this_thread::sleep_for(std::chrono::milliseconds(nDelay));
     int nRefuse = m_nRefuse.load();
     while (nRefuse > 0 && !m_nRefuse.compare_exchange_weak(nRefuse, nRefuse - 1)) {
     }

@@ -37,7 +37,29 @@ protected:
                     const std::string &strPassword = "");
     QString TempPath(const QString &strName) const { return m_tempDir.filePath(strName); }
 
+    // Holds the library's clock (KorvexControl::HoldClock) for the rest of the test and waits until every
+    // library thread waits on it.
+    void HoldClock();
+    // Lets the library run for nMilliseconds of its own time, in steps of nStepMs, each waited out until every
+    // library thread is idle again; a clock not held by the test is held for this and let go afterwards. A
+    // check that nothing more comes (after a stop, a pause, a cut or a removed callback) runs the library so,
+    // rather than sleeping for a while.
+    void RunLibraryFor(int nMilliseconds, int nStepMs = 20);
+
     QTemporaryDir m_tempDir;
+    bool m_bClockHeld = false;
+};
+
+// Ends every stream of the library when it goes out of scope. Declared after the probes and sinks of a test
+// that the library's callbacks write into, it stops the streams before those are gone, also when a failed
+// assertion leaves the test early: the fixture's TearDown runs only after the test's locals have gone.
+class StreamsStop
+{
+public:
+    StreamsStop() = default;
+    StreamsStop(const StreamsStop &) = delete;
+    StreamsStop &operator=(const StreamsStop &) = delete;
+    ~StreamsStop() { ZDK_DEV_Cleanup(); }
 };
 
 // Collects blocks and position reports from the library's threads.
@@ -76,8 +98,6 @@ public:
     // The next n deliveries are refused (the callback returns 0); they are counted in Refused().
     void RefuseNext(int n) { m_nRefuse = n; }
     int Refused() const { return m_nRefused; }
-    // Every callback sleeps this long before it returns.
-    void SetDelay(int nMilliseconds) { m_nDelayMs = nMilliseconds; }
     // Keeps only the last blocks, so that long runs do not grow without bound (0: keep all).
     void KeepLast(size_t n) { m_nKeep = n; }
 
@@ -91,7 +111,6 @@ private:
     size_t m_nTotal = 0;
     std::atomic<int> m_nRefuse{0};
     std::atomic<int> m_nRefused{0};
-    std::atomic<int> m_nDelayMs{0};
     std::atomic<size_t> m_nKeep{0};
 };
 

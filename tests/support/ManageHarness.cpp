@@ -1,6 +1,7 @@
 #include "tests/support/ManageHarness.h"
 
 #include "requests/CPluginManage.h"
+#include "runtime/HandOffSync.h"
 #include "tests/support/WaitUntil.h"
 
 #include <QCoreApplication>
@@ -32,7 +33,7 @@ void ManageHarness::Send(const QString &strRequest)
 void ManageHarness::RunOnRequestThread(const std::function<void()> &fn)
 {
     std::atomic<bool> bDone{false};
-    QMetaObject::invokeMethod(m_pManage.get(), [&] {
+    HandOffSync::Invoke(m_pManage.get(), [&] {
         fn();
         bDone = true;
     }, Qt::QueuedConnection);

@@ -6,7 +6,6 @@
 
 #include <QApplication>
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QPixmap>
 #include <QThread>
 #include <QWidget>
@@ -98,13 +97,15 @@ bool WriteFile(const std::string &strPath, const std::vector<uint8_t> &bytes)
 bool FeedAll(int nPort, const std::vector<std::vector<uint8_t>> &blocks, int nTimeoutMs)
 {
     for (const auto &block : blocks) {
-        QElapsedTimer timer;
-        timer.start();
-        while (!KTN_VIEW_InputData(nPort, block.data(), static_cast<uint32_t>(block.size()))) {
-            if (KTN_VIEW_GetLastError() != KTN_ERR_BUFFER_FULL || timer.elapsed() > nTimeoutMs)
-                return false;
-            QThread::msleep(2);
-        }
+        bool bRefused = false;
+        const bool bTaken = WaitUntil([&] {
+            if (KTN_VIEW_InputData(nPort, block.data(), static_cast<uint32_t>(block.size())))
+                return true;
+            bRefused = KTN_VIEW_GetLastError() != KTN_ERR_BUFFER_FULL;
+            return bRefused;
+        }, nTimeoutMs);
+        if (!bTaken || bRefused)
+            return false;
     }
     return true;
 }

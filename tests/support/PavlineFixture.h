@@ -30,6 +30,18 @@ protected:
     void TearDown() override;
 };
 
+// Closes every port, stops the capture and waits for conversions when it goes out of scope. Declared after the
+// objects of a test that the decode library's callbacks write into, it ends them before those are gone, also
+// when a failed assertion leaves the test early.
+class PortsStop
+{
+public:
+    PortsStop() = default;
+    PortsStop(const PortsStop &) = delete;
+    PortsStop &operator=(const PortsStop &) = delete;
+    ~PortsStop() { PavlineControl::Reset(); }
+};
+
 // A native window of the given size, shown, for a port to play into.
 class NativeTestWindow
 {
@@ -60,8 +72,9 @@ std::vector<std::vector<uint8_t>> Blocks(const VideoLoop &loop, int nFrames, int
 std::vector<uint8_t> Join(const std::vector<std::vector<uint8_t>> &blocks);
 bool WriteFile(const std::string &strPath, const std::vector<uint8_t> &bytes);
 
-// Feeds every block, retrying while the port's buffer is full; false when a block is refused for longer.
-bool FeedAll(int nPort, const std::vector<std::vector<uint8_t>> &blocks, int nTimeoutMs = 10000);
+// Feeds every block, again as soon as the port's buffer has room; false when a block is refused otherwise, or
+// for longer than the time.
+bool FeedAll(int nPort, const std::vector<std::vector<uint8_t>> &blocks, int nTimeoutMs = 20000);
 
 
 // The colour the pattern has at picture pixel (x, y), from the pattern's own drawing (frame 0), in RGB.

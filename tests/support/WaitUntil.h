@@ -2,5 +2,6 @@
 
 #include <functional>
 
-// Processes the GUI thread's events until pred() holds; false when the time ran out.
-bool WaitUntil(const std::function<bool()> &pred, int nTimeoutMs = 5000);
+// Processes the GUI thread's events until pred() holds; false when the time ran out. The time is a bound for a
+// failing test only (a loaded machine may take long), never a pause that a test relies on.
+bool WaitUntil(const std::function<bool()> &pred, int nTimeoutMs = 20000);

@@ -78,6 +78,16 @@ TEST(LocalInfo, LoadTable)
                                     {"Info/CaptureType", "abc"},
                                     {"alarmtype/1", "motion"}}},
         {"complete", complete, "/data/cap", "/data/rec", "/data/down", 1, 2, 1, 3, std::nullopt},
+        // A comma written by hand without quotes: the folder is the text as written, never the default.
+        {"commas in folders", QByteArray("[Path]\nCapPath=/srv/media/Pictures, 2024\nRecPath=/r,x\nDownPath=/d\n"),
+         "/srv/media/Pictures, 2024", "/r,x", "/d", 0, 0, 0, 0, std::nullopt},
+        {"a comma in one folder, the others missing or empty",
+         QByteArray("[Path]\nCapPath=/srv/media/Pictures, 2024\nRecPath=\n\n[Info]\nImageType=1\n"),
+         "/srv/media/Pictures, 2024", "@/Device/Record", "@/Device/Download", 0, 0, 1, 0,
+         std::map<QString, QString>{{"Path/CapPath", "/srv/media/Pictures, 2024"},
+                                    {"Path/RecPath", "@/Device/Record"},
+                                    {"Path/DownPath", "@/Device/Download"},
+                                    {"Info/ImageType", "1"}}},
         {"folders in the locale's encoding",
          QByteArray("[Path]\nCapPath=/home/\xe7\x94\xa8\xe6\x88\xb7/cap\nRecPath=/r\nDownPath=/d\n"),
          QString::fromUtf8("/home/\xe7\x94\xa8\xe6\x88\xb7/cap"), "/r", "/d", 0, 0, 0, 0, std::nullopt},
@@ -117,6 +127,11 @@ TEST(LocalInfo, LoadTable)
             EXPECT_EQ(ReadFile(strIni), *c.file) << "a complete file was rewritten";
         }
         EXPECT_FALSE(QFileInfo::exists(strDir + "/Device")) << "folders are not created";
+
+        // What was written back reads as the same record.
+        LocalInfo again;
+        LocalInfoFile::Load(again, strDir);
+        EXPECT_EQ(std::memcmp(&again, &info, sizeof info), 0);
     }
 }
 

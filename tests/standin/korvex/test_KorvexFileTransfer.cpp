@@ -4,6 +4,7 @@
 
 #include "platform/korvex.h"
 #include "tests/support/KorvexFixture.h"
+#include "tests/support/WaitUntil.h"
 
 #include <QFile>
 
@@ -64,7 +65,7 @@ public:
         std::lock_guard<std::mutex> lock(m_mutex);
         return m_reports;
     }
-    bool WaitFor(size_t n, int nTimeoutMs = 5000) const
+    bool WaitFor(size_t n, int nTimeoutMs = 20000) const
     {
         std::unique_lock<std::mutex> lock(m_mutex);
         return m_cv.wait_for(lock, std::chrono::milliseconds(nTimeoutMs), [&] { return m_reports.size() >= n; });
@@ -173,8 +174,10 @@ TEST_F(KorvexFileTransfer, WholeFileReadDuringTheCallAndOneReport)
     QByteArray data(5000, '\0');
     for (int i = 0; i < data.size(); ++i)
         data[i] = static_cast<char>(i * 7);
+    TransferProbe probes[sizeof cases / sizeof cases[0]];
+    const StreamsStop stop;
     for (const Case &c : cases) {
-        TransferProbe probe;
+        TransferProbe &probe = probes[&c - cases];
         const std::string strPath = WriteFile("voice.pcm", data);
         if (c.nForcedKind)
             KorvexControl::SetNextTransferResult(c.nForcedKind, 1234);
@@ -185,7 +188,8 @@ TEST_F(KorvexFileTransfer, WholeFileReadDuringTheCallAndOneReport)
         // The file may go at once: the device has it whole.
         ASSERT_TRUE(QFile::remove(QString::fromStdString(strPath)));
         ASSERT_TRUE(probe.WaitFor(1)) << c.pWhat;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        // The transfer's thread ends after its report.
+        ASSERT_TRUE(KorvexControl::WaitForIdle());
         const std::vector<TransferReport> reports = probe.Reports();
         ASSERT_EQ(reports.size(), 1u) << c.pWhat;
         EXPECT_EQ(reports[0].lHandle, lHandle);
@@ -209,6 +213,7 @@ TEST_F(KorvexFileTransfer, WholeFileReadDuringTheCallAndOneReport)
 TEST_F(KorvexFileTransfer, Refusals)
 {
     TransferProbe probe;
+    const StreamsStop stop;
     const std::string strPath = WriteFile("voice.pcm", QByteArray(10, 'v'));
     // Nothing announced.
     EXPECT_EQ(ZDK_DEV_SendFileDataToDevice(m_lLogin, strPath.c_str(), TransferProbe::OnResult, &probe), 0);
@@ -222,7 +227,7 @@ TEST_F(KorvexFileTransfer, Refusals)
     EXPECT_EQ(ZDK_DEV_SendFileDataToDevice(m_lLogin, strPath.c_str(), nullptr, &probe), 0);
     EXPECT_EQ(ZDK_DEV_GetLastError(), ZDK_ERR_ILLEGAL_PARAM);
     EXPECT_GT(ZDK_DEV_SendFileDataToDevice(m_lLogin, strPath.c_str(), TransferProbe::OnResult, &probe), 0);
-    EXPECT_TRUE(probe.WaitFor(1));
+    ASSERT_TRUE(probe.WaitFor(1));
     // An acknowledgement needs a transfer handle and kind 1.
     EXPECT_EQ(ZDK_DEV_FileTransferAck(999, 1, 0, 0), 0);
     EXPECT_EQ(ZDK_DEV_GetLastError(), ZDK_ERR_INVALID_HANDLE);
@@ -233,11 +238,12 @@ TEST_F(KorvexFileTransfer, NoReportAfterLogout)
 {
     // A megabyte takes the device a quarter of a second.
     TransferProbe probe;
+    const StreamsStop stop;
     const std::string strPath = WriteFile("voice.pcm", QByteArray(1 << 20, 'v'));
     ASSERT_EQ(Announce(DeviceHeader(1 << 20)), 1);
     ASSERT_GT(ZDK_DEV_SendFileDataToDevice(m_lLogin, strPath.c_str(), TransferProbe::OnResult, &probe), 0);
     EXPECT_EQ(ZDK_DEV_Logout(m_lLogin), 1);
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    RunLibraryFor(400);
     EXPECT_TRUE(probe.Reports().empty());
     EXPECT_EQ(KorvexControl::OpenStreams(), 0);
 }

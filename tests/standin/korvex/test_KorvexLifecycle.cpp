@@ -3,6 +3,7 @@
 // callbacks; the disconnect and alarm callbacks run on a library thread.
 
 #include "tests/support/KorvexFixture.h"
+#include "tests/support/WaitUntil.h"
 
 #include <map>
 #include <random>
@@ -46,6 +47,7 @@ struct Watch
     {
         ++nCalls;
         Check(lPlay, nVersion);
+        // A slow consumer: the stop that comes meanwhile has to wait for it (not a wait of the test).
         const int nMax = nMaxDelayMs.load();
         if (nMax > 0) {
             thread_local std::mt19937 rng(std::hash<std::thread::id>()(std::this_thread::get_id()));
@@ -143,7 +145,9 @@ TEST_F(KorvexLifecycle, StartStopStressWithSlowCallbacks)
                 ZDK_DEV_DownloadByName(lLogin, &file, baPath.constData(), &WatchedPos, nullptr, 0);
             ASSERT_GT(lDownload, 0);
 
-            std::this_thread::sleep_for(std::chrono::milliseconds(rng() % 60));
+            // The streams run for a few callbacks (of either client), then end while callbacks are in flight.
+            const int nUntil = m_watch.nCalls.load() + static_cast<int>(rng() % 5);
+            EXPECT_TRUE(WaitUntil([&] { return m_watch.nCalls.load() >= nUntil; }));
             const int nWay = nRound % 3;
             if (nWay < 2) {
                 EXPECT_NE(ZDK_DEV_StopPlayBack(lPlayback), 0);
@@ -182,7 +186,8 @@ TEST_F(KorvexLifecycle, StartStopStressWithSlowCallbacks)
     std::thread first(client, 1u), second(client, 2u);
     first.join();
     second.join();
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    // Every thread of the library has ended or waits for work: no callback can still come.
+    EXPECT_TRUE(KorvexControl::WaitForIdle());
     EXPECT_GT(m_watch.nCalls.load(), 0);
     EXPECT_EQ(m_watch.nViolations.load(), 0) << "a callback ran after the stop that ended it returned";
     EXPECT_EQ(KorvexControl::OpenStreams(), 0);
@@ -210,6 +215,7 @@ TEST_F(KorvexLifecycle, StopWaitsForTheRunningCallback)
             s_pSlow->bEntered = true;
         }
         s_pSlow->cv.notify_all();
+        // Still inside when the stop comes (a slow consumer, not a wait of the test).
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         s_pSlow->bLeft = true;
         return 1;
@@ -260,10 +266,10 @@ TEST_F(KorvexLifecycle, CallbacksMayEndTheirOwnStreamOrLogin)
         own.lLogin = LoginAt("10.0.0.9", 9000);
         const int32_t lPlay = Open(own.lLogin, 2, 1);
         ASSERT_NE(ZDK_DEV_SetRealDataCallBack_V2(lPlay, onFrame, nullptr), 0);
-        for (int i = 0; i < 200 && !own.bEnded; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        EXPECT_TRUE(WaitUntil([&] { return own.bEnded.load(); }));
+        // The stream's thread ends when the callback that ended it returns.
+        EXPECT_TRUE(KorvexControl::WaitForIdle());
         ASSERT_TRUE(own.bEnded.load());
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
         EXPECT_EQ(own.nResult.load(), 1) << (bLogout ? "logout" : "stop");
         EXPECT_EQ(own.nAfter.load(), 0) << (bLogout ? "logout" : "stop");
         EXPECT_EQ(own.nCleanup.load(), 0);
@@ -302,15 +308,16 @@ TEST_F(KorvexLifecycle, CutLoginCallsTheDisconnectCallback)
     ASSERT_NE(ZDK_DEV_Init(onDisconnect, &cut), 0);
     const int32_t lLogin = LoginBuiltIn();
     BlockSink sink;
+    const StreamsStop stop;
     const int32_t lPlay = Open(lLogin, 0, 1);
     ASSERT_NE(ZDK_DEV_SetRealDataCallBack(lPlay, &BlockSink::OnData, &sink), 0);
-    ASSERT_TRUE(sink.WaitForBlocks(2, 10000));
+    ASSERT_TRUE(sink.WaitForBlocks(2, 20000));
 
     ASSERT_TRUE(KorvexControl::CutLogin(lLogin));
     EXPECT_FALSE(KorvexControl::CutLogin(lLogin)) << "cut once";
     {
         std::unique_lock<std::mutex> lock(cut.mutex);
-        ASSERT_TRUE(cut.cv.wait_for(lock, std::chrono::seconds(5), [&] { return !cut.calls.empty(); }));
+        ASSERT_TRUE(cut.cv.wait_for(lock, std::chrono::seconds(20), [&] { return !cut.calls.empty(); }));
         EXPECT_EQ(std::get<0>(cut.calls[0]), lLogin);
         EXPECT_EQ(std::get<1>(cut.calls[0]), "127.0.0.1");
         EXPECT_EQ(std::get<2>(cut.calls[0]), 34567);
@@ -318,20 +325,22 @@ TEST_F(KorvexLifecycle, CutLoginCallsTheDisconnectCallback)
         EXPECT_NE(std::get<4>(cut.calls[0]), std::this_thread::get_id());
     }
     const size_t nAtCut = sink.Count();
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    HoldClock();
+    RunLibraryFor(400);
     EXPECT_LE(sink.Count(), nAtCut + 1) << "a cut stream delivers nothing more";
     EXPECT_EQ(Open(lLogin, 1, 1), 0);
     EXPECT_EQ(ZDK_DEV_GetLastError(), ZDK_ERR_DISCONNECTED);
     EXPECT_NE(ZDK_DEV_Logout(lLogin), 0) << "a cut login is still logged out";
 
-    // A logout returns only after a disconnect callback of its login that runs has ended.
+    // A logout returns only after a disconnect callback of its login that runs has ended (the callback is slow
+    // so that the logout comes while it runs).
     cut.nDelayMs = 300;
     cut.bLeft = false;
     const int32_t lSecond = LoginBuiltIn();
     ASSERT_TRUE(KorvexControl::CutLogin(lSecond));
     {
         std::unique_lock<std::mutex> lock(cut.mutex);
-        ASSERT_TRUE(cut.cv.wait_for(lock, std::chrono::seconds(5), [&] { return cut.calls.size() == 2; }));
+        ASSERT_TRUE(cut.cv.wait_for(lock, std::chrono::seconds(20), [&] { return cut.calls.size() == 2; }));
     }
     EXPECT_NE(ZDK_DEV_Logout(lSecond), 0);
     EXPECT_TRUE(cut.bLeft.load());
@@ -359,7 +368,7 @@ TEST_F(KorvexLifecycle, AlarmsReachTheLoginsThatListen)
     };
     auto waitFor = [&](size_t n) {
         std::unique_lock<std::mutex> lock(alarms.mutex);
-        return alarms.cv.wait_for(lock, std::chrono::seconds(5), [&] { return alarms.calls.size() >= n; });
+        return alarms.cv.wait_for(lock, std::chrono::seconds(20), [&] { return alarms.calls.size() >= n; });
     };
     const int32_t lLogin = LoginBuiltIn();
     EXPECT_FALSE(KorvexControl::RaiseAlarm(lLogin, 3, 4, 0)) << "no message callback";
@@ -401,8 +410,7 @@ TEST_F(KorvexLifecycle, CleanupEndsEveryStreamAndThread)
             plays.push_back(lPlay);
         }
     }
-    while (m_watch.nCalls.load() < 10)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_TRUE(WaitUntil([&] { return m_watch.nCalls.load() >= 10; }));
     EXPECT_GT(KorvexControl::RunningThreads(), 6);
     ASSERT_NE(ZDK_DEV_Cleanup(), 0);
     for (int32_t lPlay : plays)
@@ -412,7 +420,7 @@ TEST_F(KorvexLifecycle, CleanupEndsEveryStreamAndThread)
     EXPECT_EQ(KorvexControl::OpenLogins(), 0);
     EXPECT_EQ(ZDK_DEV_StopRealPlay(plays[0], 0), 0);
     EXPECT_EQ(ZDK_DEV_GetLastError(), ZDK_ERR_NOT_INIT);
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    // No thread of the library is left (checked above), so none can call back after this.
     EXPECT_EQ(m_watch.nViolations.load(), 0);
     ASSERT_NE(ZDK_DEV_Init(nullptr, nullptr), 0);
 }

@@ -7,6 +7,7 @@
 #include "standin/korvex/LiveStream.h"
 #include "standin/korvex/TestPatternEncoder.h"
 #include "tests/support/KorvexFixture.h"
+#include "tests/support/WaitUntil.h"
 
 #include <QFile>
 
@@ -46,20 +47,20 @@ protected:
     {
         const int32_t lLogin = LoginBuiltIn();
         BlockSink sink;
+        const StreamsStop stop;
         const int32_t lPlay = Open(lLogin, nChannel, c.nStream);
         ASSERT_GT(lPlay, 0);
         ASSERT_NE(ZDK_DEV_SetRealDataCallBack_V2(lPlay, &BlockSink::OnFrame, &sink), 0);
         // Two key intervals of video, with the audio between.
         const size_t nWanted = static_cast<size_t>(c.nFrameRate) * 2;
-        size_t nVideo = 0;
-        for (int i = 0; i < 200 && nVideo < nWanted; ++i) {
-            sink.WaitForBlocks(sink.Count() + 1, 5000);
-            nVideo = 0;
+        auto videoCount = [&] {
+            size_t nVideo = 0;
             for (const BlockSink::Block &b : sink.Blocks())
                 nVideo += b.nType == ZDK_FRAME_VIDEO;
-        }
+            return nVideo;
+        };
+        ASSERT_TRUE(WaitUntil([&] { return videoCount() >= nWanted; })) << c.pName;
         ASSERT_NE(ZDK_DEV_StopRealPlay(lPlay, 0), 0);
-        ASSERT_GE(nVideo, nWanted) << c.pName;
 
         uint32_t nNowSeconds = 0;
         uint16_t nNowMs = 0;
@@ -144,6 +145,7 @@ TEST_F(KorvexLive, V1CallbackGetsTheSameBlocksWithTheirTypes)
         std::vector<std::pair<int32_t, std::vector<uint8_t>>> blocks;
         std::set<void *> users;
     } probe;
+    const StreamsStop stop;
     static Probe *s_pProbe = nullptr;
     s_pProbe = &probe;
     auto onData = [](int32_t, int32_t nType, const unsigned char *p, uint32_t n, void *pUser) -> int32_t {
@@ -155,14 +157,10 @@ TEST_F(KorvexLive, V1CallbackGetsTheSameBlocksWithTheirTypes)
     const int32_t lPlay = Open(lLogin, 0, 0);
     ASSERT_GT(lPlay, 0);
     ASSERT_NE(ZDK_DEV_SetRealDataCallBack(lPlay, onData, ZDK_ChannelToUser(0)), 0);
-    for (int i = 0; i < 100; ++i) {
-        {
-            std::lock_guard<std::mutex> lock(probe.mutex);
-            if (probe.blocks.size() >= 40)
-                break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
+    EXPECT_TRUE(WaitUntil([&] {
+        std::lock_guard<std::mutex> lock(probe.mutex);
+        return probe.blocks.size() >= 40;
+    }));
     ASSERT_NE(ZDK_DEV_StopRealPlay(lPlay, 0), 0);
     std::lock_guard<std::mutex> lock(probe.mutex);
     ASSERT_GE(probe.blocks.size(), 40u);
@@ -197,6 +195,7 @@ TEST_F(KorvexLive, RefusedBlockComesAgain)
         std::vector<std::vector<uint8_t>> calls;
         std::vector<std::thread::id> threads;
     } probe;
+    const StreamsStop stop;
     static Probe *s_pProbe = nullptr;
     s_pProbe = &probe;
     auto onData = [](int32_t, int32_t, const unsigned char *p, uint32_t n, void *) -> int32_t {
@@ -209,14 +208,10 @@ TEST_F(KorvexLive, RefusedBlockComesAgain)
     const int32_t lPlay = Open(lLogin, 1, 1);
     ASSERT_GT(lPlay, 0);
     ASSERT_NE(ZDK_DEV_SetRealDataCallBack(lPlay, onData, nullptr), 0);
-    for (int i = 0; i < 100; ++i) {
-        {
-            std::lock_guard<std::mutex> lock(probe.mutex);
-            if (probe.calls.size() >= 6)
-                break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    EXPECT_TRUE(WaitUntil([&] {
+        std::lock_guard<std::mutex> lock(probe.mutex);
+        return probe.calls.size() >= 6;
+    }));
     ASSERT_NE(ZDK_DEV_StopRealPlay(lPlay, 0), 0);
     std::lock_guard<std::mutex> lock(probe.mutex);
     ASSERT_GE(probe.calls.size(), 6u);
@@ -243,18 +238,20 @@ TEST_F(KorvexLive, RefusedRequestsAndCallbackRemoval)
     EXPECT_EQ(ZDK_DEV_RealPlay(lLogin, nullptr, nullptr), 0);
     EXPECT_EQ(ZDK_DEV_GetLastError(), ZDK_ERR_ILLEGAL_PARAM);
 
+    BlockSink sink, other;
+    const StreamsStop stop;
     const int32_t lPlay = Open(lLogin, 3, 1);
     ASSERT_GT(lPlay, 0);
     EXPECT_EQ(ZDK_DEV_SetRealDataCallBack(lLogin, &BlockSink::OnData, nullptr), 0) << "a login is not a play handle";
-    BlockSink sink;
     ASSERT_NE(ZDK_DEV_SetRealDataCallBack(lPlay, &BlockSink::OnData, &sink), 0);
-    ASSERT_TRUE(sink.WaitForBlocks(3, 5000));
-    BlockSink other;
+    ASSERT_TRUE(sink.WaitForBlocks(3, 20000));
     EXPECT_EQ(ZDK_DEV_DelRealDataCallBack(lPlay, &BlockSink::OnData, &other), 0) << "not the user value set";
     EXPECT_EQ(ZDK_DEV_DelRealDataCallBack_V2(lPlay, &BlockSink::OnFrame, &sink), 0) << "no V2 callback was set";
     ASSERT_NE(ZDK_DEV_DelRealDataCallBack(lPlay, &BlockSink::OnData, &sink), 0);
     const size_t nAfterRemoval = sink.Count();
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    // The stream runs on without a callback.
+    HoldClock();
+    RunLibraryFor(400);
     EXPECT_EQ(sink.Count(), nAfterRemoval) << "nothing comes after the removal returned";
     EXPECT_NE(ZDK_DEV_StopRealPlay(lPlay, 0), 0);
     EXPECT_EQ(ZDK_DEV_StopRealPlay(lPlay, 0), 0);
@@ -295,10 +292,11 @@ TEST_F(KorvexLive, DeviceEntryMayNameAMediaFile)
     UseDevices(R"([{"IP": "10.0.0.7", "Audio": {"Codec": "None"}, "MediaFile": ")" + strPath.toStdString() + R"("}])");
     const int32_t lLogin = LoginAt("10.0.0.7", 34567);
     BlockSink sink;
+    const StreamsStop stop;
     const int32_t lPlay = Open(lLogin, 5, 0);
     ASSERT_GT(lPlay, 0);
     ASSERT_NE(ZDK_DEV_SetRealDataCallBack_V2(lPlay, &BlockSink::OnFrame, &sink), 0);
-    ASSERT_TRUE(sink.WaitForBlocks(30, 10000));
+    ASSERT_TRUE(sink.WaitForBlocks(30, 20000));
     ASSERT_NE(ZDK_DEV_StopRealPlay(lPlay, 0), 0);
     AvTestDecoder decoder(true);
     int nFrames = 0;

@@ -3,6 +3,7 @@
 
 #include "platform/korvex.h"
 #include "tests/support/KorvexFixture.h"
+#include "tests/support/WaitUntil.h"
 
 #include <QFile>
 
@@ -37,6 +38,8 @@ public:
     {
         auto *p = static_cast<UpgradeProbe *>(pUser);
         p->m_bInside = true;
+        ++p->m_nEntered;
+        // A slow consumer, so that the end comes while it runs (not a wait of the test).
         if (p->m_nDelayMs > 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(p->m_nDelayMs.load()));
         if (p->m_bCloseInside)
@@ -61,7 +64,7 @@ public:
         std::lock_guard<std::mutex> lock(m_mutex);
         return m_states;
     }
-    bool WaitFor(size_t n, int nTimeoutMs = 5000) const
+    bool WaitFor(size_t n, int nTimeoutMs = 20000) const
     {
         std::unique_lock<std::mutex> lock(m_mutex);
         return m_cv.wait_for(lock, std::chrono::milliseconds(nTimeoutMs), [&] { return m_reports.size() >= n; });
@@ -71,6 +74,7 @@ public:
     std::atomic<bool> m_bCloseInside{false};
     std::atomic<int> m_nCloseResult{-1};
     std::atomic<bool> m_bInside{false};
+    std::atomic<int> m_nEntered{0};
 
 private:
     mutable std::mutex m_mutex;
@@ -117,8 +121,10 @@ TEST_F(KorvexUpgrade, ReportsOnALibraryThreadUpToTheFinalState)
         {"online, newest version", "127.0.0.1", false, "", 5000, ZDK_UPGRADE_DONE},
         {"device whose upgrades fail", "10.0.0.2", true, nullptr, 12345, ZDK_UPGRADE_FAILED},
     };
+    UpgradeProbe probes[sizeof cases / sizeof cases[0]];
+    const StreamsStop stop;
     for (const Case &c : cases) {
-        UpgradeProbe probe;
+        UpgradeProbe &probe = probes[&c - cases];
         const int32_t lLogin = LoginAt(c.pAddress, 34567);
         const int32_t lHandle =
             c.bLocal ? ZDK_DEV_StartLocalUpgrade(lLogin, Firmware().c_str(), ZDK_UPGRADE_LOCAL, UpgradeProbe::OnProgress, &probe)
@@ -127,7 +133,8 @@ TEST_F(KorvexUpgrade, ReportsOnALibraryThreadUpToTheFinalState)
         // Never inside the call.
         EXPECT_TRUE(probe.Reports().empty()) << c.pWhat;
         ASSERT_TRUE(probe.WaitFor(10)) << c.pWhat;
-        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        // The upgrade's thread ends after its last report.
+        ASSERT_TRUE(KorvexControl::WaitForIdle());
         const std::vector<UpgradeProbe::Report> reports = probe.Reports();
         ASSERT_EQ(reports.size(), 10u) << c.pWhat << ": the upgrade ends with its final report";
         int32_t nLastSent = 0;
@@ -191,14 +198,16 @@ TEST_F(KorvexUpgrade, RefusalsAndErrors)
     }
     EXPECT_FALSE(QFile::exists(QString::fromStdString(strMissing)));
     EXPECT_EQ(ZDK_DEV_GetUpgradeState(0), ZDK_ERR_INVALID_HANDLE);
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    EXPECT_EQ(KorvexControl::RunningThreads(), 1) << "no upgrade runs, only the event thread";
     EXPECT_TRUE(probe.Reports().empty());
 }
 
 TEST_F(KorvexUpgrade, OneUpgradeAtATime)
 {
-    KorvexControl::SetUpgradeStep(200);
+    // The upgrades make no step while the library's clock is held.
+    HoldClock();
     UpgradeProbe probe;
+    const StreamsStop stop;
     const int32_t lFirst = ZDK_DEV_StartOnlineUpgrade(m_lLogin, "", ZDK_UPGRADE_ONLINE, UpgradeProbe::OnProgress, &probe);
     ASSERT_GT(lFirst, 0);
     // Also through another login to the same device; another device upgrades on its own.
@@ -222,20 +231,25 @@ TEST_F(KorvexUpgrade, OneUpgradeAtATime)
 TEST_F(KorvexUpgrade, NoCallbackAfterCloseLogoutOrCleanup)
 {
     enum class End { Close, CloseInside, Logout, Cleanup };
+    UpgradeProbe probes[4];
+    const StreamsStop stop;
+    // The library's clock is held: an upgrade makes its first report when the test moves the clock a step on.
+    HoldClock();
     for (End eEnd : {End::Close, End::CloseInside, End::Logout, End::Cleanup}) {
         if (eEnd == End::Cleanup) {
             ASSERT_NE(ZDK_DEV_Init(nullptr, nullptr), 0);
         }
-        UpgradeProbe probe;
+        UpgradeProbe &probe = probes[static_cast<int>(eEnd)];
         probe.m_nDelayMs = 30;
         probe.m_bCloseInside = eEnd == End::CloseInside;
         const int32_t lLogin = LoginBuiltIn();
         const int32_t lHandle =
             ZDK_DEV_StartLocalUpgrade(lLogin, Firmware().c_str(), ZDK_UPGRADE_LOCAL, UpgradeProbe::OnProgress, &probe);
         ASSERT_GT(lHandle, 0);
-        // Wait until a report is running, then end the upgrade while it runs.
-        for (int i = 0; i < 500 && !probe.m_bInside; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        ASSERT_TRUE(KorvexControl::WaitForIdle());
+        // The first report runs (slowly); the upgrade is ended while it runs, or else right after it.
+        KorvexControl::AdvanceClock(10);
+        EXPECT_TRUE(WaitUntil([&] { return probe.m_nEntered.load() > 0; }));
         switch (eEnd) {
         case End::Close: EXPECT_EQ(ZDK_DEV_CloseUpgradeHandle(lHandle), 1); break;
         case End::CloseInside: ASSERT_TRUE(probe.WaitFor(1)); break;
@@ -244,12 +258,13 @@ TEST_F(KorvexUpgrade, NoCallbackAfterCloseLogoutOrCleanup)
         }
         if (eEnd == End::CloseInside) {
             EXPECT_EQ(probe.m_nCloseResult.load(), 1);
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            // The upgrade's thread ends when the callback that closed it returns.
+            EXPECT_TRUE(KorvexControl::WaitForIdle());
         }
         EXPECT_FALSE(probe.m_bInside);
         const size_t nReports = probe.Reports().size();
         EXPECT_LE(nReports, 1u);
-        std::this_thread::sleep_for(std::chrono::milliseconds(60));
+        RunLibraryFor(200);
         EXPECT_EQ(probe.Reports().size(), nReports) << static_cast<int>(eEnd);
         EXPECT_EQ(KorvexControl::RunningThreads(), eEnd == End::Cleanup ? 0 : 1) << static_cast<int>(eEnd);
     }

@@ -4,6 +4,7 @@
 
 #include "platform/korvex.h"
 #include "tests/support/KorvexFixture.h"
+#include "tests/support/WaitUntil.h"
 
 #include <atomic>
 #include <chrono>
@@ -41,6 +42,7 @@ public:
     {
         auto *p = static_cast<VoiceProbe *>(pUser);
         p->m_bInside = true;
+        // A slow consumer, so that a stop comes while it runs (not a wait of the test).
         if (p->m_nDelayMs > 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(p->m_nDelayMs.load()));
         if (p->m_bStopInside.exchange(false))
@@ -60,7 +62,7 @@ public:
         return m_frames;
     }
     size_t Count() const { return Frames().size(); }
-    bool WaitFor(size_t nCount, int nTimeoutMs = 3000) const
+    bool WaitFor(size_t nCount, int nTimeoutMs = 20000) const
     {
         std::unique_lock<std::mutex> lock(m_mutex);
         return m_cv.wait_for(lock, std::chrono::milliseconds(nTimeoutMs), [&] { return m_frames.size() >= nCount; });
@@ -126,21 +128,28 @@ TEST_F(KorvexVoice, BothFormsSendTheDeviceAudioInTalkFramesFromALibraryThread)
         {"127.0.0.1", true, -1, "000001FA0E024001", 328, ZDK_CODEC_G711A},
         {"10.0.0.2", true, 1, "000001FA0A048002", 648, ZDK_CODEC_G711U},
     };
+    // The library's clock is held: the frames come as the device hears them, one each 40 ms of its time.
+    HoldClock();
+    VoiceProbe probe;
+    const StreamsStop stop;
     for (const Case &c : cases) {
         SCOPED_TRACE(std::string(c.pIP) + " channel form " + std::to_string(c.bChannelForm) + " channel " +
                      std::to_string(c.nChannel));
         const int32_t lLogin = LoginAt(c.pIP, 34567);
-        VoiceProbe probe;
-        const auto begin = std::chrono::steady_clock::now();
+        const size_t nBefore = probe.Count();
         const int32_t lTalk = c.bChannelForm
                                   ? ZDK_DEV_StartVoiceCom_NVR_IPC(lLogin, c.nChannel, &VoiceProbe::OnVoice, &probe)
                                   : ZDK_DEV_StartVoiceCom_MR(lLogin, &VoiceProbe::OnVoice, &probe);
         ASSERT_GT(lTalk, 0) << ZDK_DEV_GetLastError();
         EXPECT_EQ(KorvexControl::OpenTalks(), 1);
-        ASSERT_TRUE(probe.WaitFor(4));
-        // Four 40 ms frames take their time: they are sent as the device hears them.
-        EXPECT_GE(std::chrono::steady_clock::now() - begin, std::chrono::milliseconds(160));
-        for (const VoiceProbe::Frame &f : probe.Frames()) {
+        ASSERT_TRUE(KorvexControl::WaitForIdle());
+        RunLibraryFor(150);
+        EXPECT_EQ(probe.Count(), nBefore + 3) << "nothing before its time";
+        RunLibraryFor(10);
+        ASSERT_EQ(probe.Count(), nBefore + 4);
+        const std::vector<VoiceProbe::Frame> frames = probe.Frames();
+        for (size_t i = nBefore; i < frames.size(); ++i) {
+            const VoiceProbe::Frame &f = frames[i];
             EXPECT_EQ(f.lHandle, lTalk);
             EXPECT_EQ(f.strData.size(), c.nFrameSize);
             EXPECT_EQ(Hex(f.strData, 8), c.pHeader);
@@ -150,7 +159,7 @@ TEST_F(KorvexVoice, BothFormsSendTheDeviceAudioInTalkFramesFromALibraryThread)
         EXPECT_EQ(ZDK_DEV_StopVoiceCom(lTalk), 1);
         const size_t nAfterStop = probe.Count();
         EXPECT_FALSE(probe.m_bInside);
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        RunLibraryFor(200);
         EXPECT_EQ(probe.Count(), nAfterStop);
         EXPECT_EQ(KorvexControl::OpenTalks(), 0);
         EXPECT_EQ(ZDK_DEV_StopVoiceCom(lTalk), 0);
@@ -165,6 +174,7 @@ TEST_F(KorvexVoice, TalksTheDeviceCannotHaveAreRefused)
     const int32_t lMute = LoginAt("10.0.0.2", 34567);
     const int32_t lNoAbility = LoginAt("10.0.0.3", 34567);
     VoiceProbe probe;
+    const StreamsStop stop;
     struct Case
     {
         const char *pWhat;
@@ -205,6 +215,7 @@ TEST_F(KorvexVoice, SendTalkDataChecksEveryFrameAndKeepsIt)
 {
     const int32_t lLogin = LoginAt("127.0.0.1", 34567);
     VoiceProbe probe;
+    const StreamsStop stop;
     const int32_t lTalk = ZDK_DEV_StartVoiceCom_NVR_IPC(lLogin, 1, &VoiceProbe::OnVoice, &probe);
     ASSERT_GT(lTalk, 0);
     struct Case
@@ -267,33 +278,32 @@ TEST_F(KorvexVoice, NoVoiceCallbackRunsOnceAStopHasReturned)
 {
     const int32_t lLogin = LoginAt("127.0.0.1", 34567);
 
+    VoiceProbe slow, inside, first, second;
+    const StreamsStop stop;
+
     // Stop while a slow callback runs: the stop waits for it.
-    VoiceProbe slow;
     slow.m_nDelayMs = 60;
     int32_t lTalk = ZDK_DEV_StartVoiceCom_MR(lLogin, &VoiceProbe::OnVoice, &slow);
     ASSERT_GT(lTalk, 0);
     ASSERT_TRUE(slow.WaitFor(1));
-    while (!slow.m_bInside)
-        std::this_thread::yield();
+    ASSERT_TRUE(WaitUntil([&] { return slow.m_bInside.load(); }));
     EXPECT_EQ(ZDK_DEV_StopVoiceCom(lTalk), 1);
     EXPECT_FALSE(slow.m_bInside);
     const size_t nSlow = slow.Count();
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    RunLibraryFor(200);
     EXPECT_EQ(slow.Count(), nSlow);
 
-    // A stop from the talk's own callback.
-    VoiceProbe inside;
+    // A stop from the talk's own callback: the talk's thread ends when that callback returns.
     inside.m_bStopInside = true;
     lTalk = ZDK_DEV_StartVoiceCom_MR(lLogin, &VoiceProbe::OnVoice, &inside);
     ASSERT_GT(lTalk, 0);
     ASSERT_TRUE(inside.WaitFor(1));
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_TRUE(KorvexControl::WaitForIdle());
     EXPECT_EQ(inside.m_nStopResult, 1);
     EXPECT_EQ(inside.Count(), 1u);
     EXPECT_EQ(KorvexControl::OpenTalks(), 0);
 
     // The logout ends the talks of its login; the clean-up every talk.
-    VoiceProbe first, second;
     const int32_t lFirst = ZDK_DEV_StartVoiceCom_MR(lLogin, &VoiceProbe::OnVoice, &first);
     const int32_t lOther = LoginAt("10.0.0.2", 34567);
     const int32_t lSecond = ZDK_DEV_StartVoiceCom_NVR_IPC(lOther, 1, &VoiceProbe::OnVoice, &second);
@@ -308,10 +318,7 @@ TEST_F(KorvexVoice, NoVoiceCallbackRunsOnceAStopHasReturned)
     EXPECT_EQ(ZDK_DEV_StopVoiceCom(lFirst), 0);
     EXPECT_EQ(ZDK_DEV_Cleanup(), 1);
     EXPECT_FALSE(second.m_bInside);
-    const size_t nFirst = first.Count(), nSecond = second.Count();
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_EQ(first.Count(), nFirst);
-    EXPECT_EQ(second.Count(), nSecond);
+    // No thread of the library is left to call back.
     EXPECT_EQ(KorvexControl::RunningThreads(), 0);
     ASSERT_NE(ZDK_DEV_Init(nullptr, nullptr), 0);
 }
@@ -320,13 +327,15 @@ TEST_F(KorvexVoice, ACutConnectionCarriesNoTalkAnyMore)
 {
     const int32_t lLogin = LoginAt("127.0.0.1", 34567);
     VoiceProbe probe;
+    const StreamsStop stop;
     const int32_t lTalk = ZDK_DEV_StartVoiceCom_MR(lLogin, &VoiceProbe::OnVoice, &probe);
     ASSERT_GT(lTalk, 0);
     ASSERT_TRUE(probe.WaitFor(1));
     ASSERT_TRUE(KorvexControl::CutLogin(lLogin));
-    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    // A frame under way when the cut came has landed once the library is idle; nothing comes after it.
+    HoldClock();
     const size_t nAfterCut = probe.Count();
-    std::this_thread::sleep_for(std::chrono::milliseconds(120));
+    RunLibraryFor(200);
     EXPECT_EQ(probe.Count(), nAfterCut);
     const std::string strFrame = Frame({0, 0, 1, 0xFA, 0x0E, 0x02, 0xA0, 0x00}, 160);
     EXPECT_EQ(ZDK_DEV_VoiceComSendData(lTalk, strFrame.data(), static_cast<int32_t>(strFrame.size())), 0);

@@ -57,7 +57,7 @@ TEST_F(PavlinePortsTest, InputNeverWaitsAndRefusesWhatDoesNotFit)
     ASSERT_NE(KTN_VIEW_Play(7, nullptr), 0);
     std::vector<std::vector<uint8_t>> rest(blocks.begin() + static_cast<std::ptrdiff_t>(nTaken), blocks.end());
     ASSERT_TRUE(PavlineTest::FeedAll(7, rest));
-    ASSERT_TRUE(PavlineTest::WaitUntil([] { return SourceBytes(7) == 0 && DecodedPictures(7) == 0; }, 10000));
+    ASSERT_TRUE(PavlineTest::WaitUntil([] { return SourceBytes(7) == 0 && DecodedPictures(7) == 0; }));
     const PortStats stats = PavlineControl::Stats(7);
     // In file mode every picture is shown.
     EXPECT_EQ(stats.nPicturesShown, 50);
@@ -83,7 +83,7 @@ TEST_F(PavlinePortsTest, BlocksCutAnywhereStillDecode)
         nAt += n;
         nPiece = nPiece * 7 % 997 + 1;
     }
-    ASSERT_TRUE(PavlineTest::WaitUntil([] { return PavlineControl::Stats(8).nPicturesShown == 30; }, 10000));
+    ASSERT_TRUE(PavlineTest::WaitUntil([] { return PavlineControl::Stats(8).nPicturesShown == 30; }));
     const PortStats stats = PavlineControl::Stats(8);
     EXPECT_EQ(stats.nDecodeErrors, 0);
     EXPECT_EQ(stats.nAudioUnits, 6);
@@ -186,13 +186,14 @@ TEST_F(PavlinePortsTest, APortCannotBeStoppedFromItsOwnCallback)
     auto loop = PavlineTest::PatternLoop(2, 320, 180, 25);
     ASSERT_TRUE(loop);
     SelfStop self;
+    const PortsStop stop;
     self.nPort = 11;
     ASSERT_NE(KTN_VIEW_SetDecCallBack(11, StopFromCallback, &self), 0);
     ASSERT_NE(KTN_VIEW_OpenStream(11, nullptr, 0, 4096000), 0);
     ASSERT_NE(KTN_VIEW_SetStreamOpenMode(11, STREAME_FILE), 0);
     ASSERT_NE(KTN_VIEW_Play(11, nullptr), 0);
     ASSERT_TRUE(PavlineTest::FeedAll(11, PavlineTest::Blocks(*loop, 5, 1700000000000LL)));
-    ASSERT_TRUE(PavlineTest::WaitUntil([&] { return self.nCalls.load() >= 5; }, 10000));
+    ASSERT_TRUE(PavlineTest::WaitUntil([&] { return self.nCalls.load() >= 5; }));
     EXPECT_EQ(self.nStop.load(), 0);
     EXPECT_EQ(self.nClose.load(), 0);
     EXPECT_EQ(self.nError.load(), KTN_ERR_WRONG_THREAD);
@@ -200,10 +201,11 @@ TEST_F(PavlinePortsTest, APortCannotBeStoppedFromItsOwnCallback)
     // From outside, the stop returns once no callback can come any more.
     EXPECT_NE(KTN_VIEW_Stop(11), 0);
     const int nCalls = self.nCalls.load();
-    ASSERT_TRUE(PavlineTest::FeedAll(11, PavlineTest::Blocks(*loop, 5, 1700000001000LL)));
-    QThread::msleep(100);
-    EXPECT_EQ(self.nCalls.load(), nCalls);
+    // The stopped port has no thread left: what it is given now is decoded by nobody.
     EXPECT_EQ(PavlineControl::RunningThreads(), 0);
+    ASSERT_TRUE(PavlineTest::FeedAll(11, PavlineTest::Blocks(*loop, 5, 1700000001000LL)));
+    EXPECT_EQ(PavlineControl::RunningThreads(), 0);
+    EXPECT_EQ(self.nCalls.load(), nCalls);
 }
 
 // Talk frames: the 8-byte talk header and G.711 codes of a known tone.
@@ -248,7 +250,7 @@ TEST_F(PavlinePortsTest, TalkPortPlaysAudioWithoutAWindowIntoTheSoundFile)
         frames.insert(frames.end(), f.begin(), f.end());
     }
     ASSERT_NE(KTN_VIEW_InputData(499, frames.data(), static_cast<uint32_t>(frames.size())), 0);
-    ASSERT_TRUE(PavlineTest::WaitUntil([] { return PavlineControl::SoundSamples(499) == 1600; }, 5000));
+    ASSERT_TRUE(PavlineTest::WaitUntil([] { return PavlineControl::SoundSamples(499) == 1600; }));
     EXPECT_EQ(PavlineControl::SoundBlocks(499), 10);
 
     std::vector<int16_t> written;
@@ -263,7 +265,7 @@ TEST_F(PavlinePortsTest, TalkPortPlaysAudioWithoutAWindowIntoTheSoundFile)
     // Sound share off: the frames go on being decoded, nothing more is heard.
     ASSERT_NE(KTN_VIEW_StopSoundShare(499), 0);
     ASSERT_NE(KTN_VIEW_InputData(499, frames.data(), static_cast<uint32_t>(frames.size())), 0);
-    ASSERT_TRUE(PavlineTest::WaitUntil([] { return PavlineControl::Stats(499).nAudioUnits == 20; }, 5000));
+    ASSERT_TRUE(PavlineTest::WaitUntil([] { return PavlineControl::Stats(499).nAudioUnits == 20; }));
     EXPECT_EQ(PavlineControl::SoundSamples(499), 1600);
     // The single sound port: a new one replaces it; off without a port.
     ASSERT_NE(KTN_VIEW_OpenStream(6, nullptr, 0, 2048000), 0);
@@ -285,11 +287,11 @@ TEST_F(PavlinePortsTest, SoundOfAStreamIsHeardOnlyAtNormalSpeed)
     ASSERT_NE(KTN_VIEW_Play(12, nullptr), 0);
     ASSERT_NE(KTN_VIEW_PlaySound(12), 0);
     ASSERT_TRUE(PavlineTest::FeedAll(12, PavlineTest::Blocks(*loop, 10, 1700000000000LL, 2)));
-    ASSERT_TRUE(PavlineTest::WaitUntil([] { return PavlineControl::Stats(12).nAudioUnits == 5; }, 5000));
+    ASSERT_TRUE(PavlineTest::WaitUntil([] { return PavlineControl::Stats(12).nAudioUnits == 5; }));
     EXPECT_EQ(PavlineControl::SoundSamples(12), 5 * 320);
     ASSERT_NE(KTN_VIEW_Fast(12), 0);
     ASSERT_TRUE(PavlineTest::FeedAll(12, PavlineTest::Blocks(*loop, 10, 1700000000400LL, 2)));
-    ASSERT_TRUE(PavlineTest::WaitUntil([] { return PavlineControl::Stats(12).nAudioUnits == 10; }, 5000));
+    ASSERT_TRUE(PavlineTest::WaitUntil([] { return PavlineControl::Stats(12).nAudioUnits == 10; }));
     EXPECT_EQ(PavlineControl::SoundSamples(12), 5 * 320);
     // The port's close ends its sound.
     EXPECT_NE(KTN_VIEW_CloseStream(12), 0);
@@ -322,6 +324,7 @@ void OnCapture(const unsigned char *pPcm, int32_t nLength, void *pUser)
 TEST_F(PavlinePortsTest, AudioCaptureDeliversToneBlocksUntilStopped)
 {
     CaptureSink sink;
+    const PortsStop stop;
     sink.bTryStop = true;
     ASSERT_NE(KTN_VIEW_StartAudioCapture(OnCapture, 16, 8000, 640, &sink), 0);
     EXPECT_EQ(KTN_VIEW_StartAudioCapture(OnCapture, 16, 8000, 640, &sink), 0);
@@ -329,7 +332,7 @@ TEST_F(PavlinePortsTest, AudioCaptureDeliversToneBlocksUntilStopped)
     ASSERT_TRUE(PavlineTest::WaitUntil([&] {
         std::lock_guard<std::mutex> lock(sink.mutex);
         return sink.blocks.size() >= 5;
-    }, 5000));
+    }));
     // The capture thread cannot wait for itself.
     EXPECT_EQ(sink.nStopResult.load(), 0);
     EXPECT_EQ(sink.nStopError.load(), KTN_ERR_WRONG_THREAD);
@@ -347,7 +350,9 @@ TEST_F(PavlinePortsTest, AudioCaptureDeliversToneBlocksUntilStopped)
         EXPECT_GT(nPeak, 4000);
         EXPECT_LE(nPeak, 8000);
     }
-    QThread::msleep(100);
+    // The capture's thread is gone: no block can come after the stop.
+    EXPECT_FALSE(PavlineControl::CaptureRunning());
+    EXPECT_EQ(PavlineControl::RunningThreads(), 0);
     std::lock_guard<std::mutex> lock(sink.mutex);
     EXPECT_EQ(sink.blocks.size(), nBlocks);
 }
@@ -366,11 +371,12 @@ TEST_F(PavlinePortsTest, AudioCaptureReadsTheMicrophoneFileAtTheAskedRate)
     }
     setenv("PAVLINE_MIC_WAV", strWav.toLocal8Bit().constData(), 1);
     CaptureSink sink;
+    const PortsStop stop;
     ASSERT_NE(KTN_VIEW_StartAudioCapture(OnCapture, 16, 16000, 640, &sink), 0);
     ASSERT_TRUE(PavlineTest::WaitUntil([&] {
         std::lock_guard<std::mutex> lock(sink.mutex);
         return sink.blocks.size() >= 4;
-    }, 5000));
+    }));
     ASSERT_NE(KTN_VIEW_StopAudioCapture(), 0);
     unsetenv("PAVLINE_MIC_WAV");
     std::vector<int16_t> all;

@@ -65,7 +65,7 @@ protected:
         m_lPlay = ZDK_DEV_RealPlay(m_lLogin, &client, nullptr);
         ASSERT_GT(m_lPlay, 0);
         ASSERT_NE(ZDK_DEV_SetRealDataCallBack_V2(m_lPlay, OnLiveFrame, &channel), 0);
-        ASSERT_TRUE(PavlineControl::WaitForShown(kPort, 5, 15000));
+        ASSERT_TRUE(PavlineControl::WaitForShown(kPort, 5, 20000));
     }
 
     void StopLive(CDecodeChannel &channel)
@@ -82,7 +82,7 @@ protected:
     void WaitForNewPictures(int n = 3)
     {
         const int64_t nShown = PavlineControl::Stats(kPort).nPicturesShown;
-        ASSERT_TRUE(PavlineControl::WaitForShown(kPort, nShown + n, 5000));
+        ASSERT_TRUE(PavlineControl::WaitForShown(kPort, nShown + n, 20000));
     }
 
     void ExpectSamples(const QImage &image, const std::vector<Sample> &samples, int nTolerance, const char *pWhat)
@@ -104,6 +104,7 @@ protected:
 TEST_F(PavlineRenderTest, LiveStreamShowsThePatternCroppedAndColoured)
 {
     CDecodeChannel channel(kPort);
+    const StreamsStop streamsStop;
     StartLive(channel);
 
     // The whole picture: all eight bars, at their places.
@@ -156,6 +157,7 @@ TEST_F(PavlineRenderTest, LiveStreamShowsThePatternCroppedAndColoured)
 TEST_F(PavlineRenderTest, MainStreamScaledDownKeepsTheBars)
 {
     CDecodeChannel channel(kPort);
+    const StreamsStop streamsStop;
     StartLive(channel, 0);  // H.265 1280x720 into 640x360
     ExpectSamples(m_window.Grab(), BarSamples(1280, 720, 0, 1280), 28, "main stream");
     int nWidth = 0, nHeight = 0;
@@ -192,6 +194,8 @@ TEST_F(PavlineRenderTest, DecodeCallbackDrawsOverEveryPicture)
 {
     CDecodeChannel channel(kPort);
     OverlayCalls calls;
+    const StreamsStop streamsStop;
+    const PortsStop portsStop;
     ASSERT_NE(channel.SetDecCallBack(DrawCross, &calls), 0);
     StartLive(channel);
     WaitForNewPictures();
@@ -206,9 +210,9 @@ TEST_F(PavlineRenderTest, DecodeCallbackDrawsOverEveryPicture)
     const PortStats stats = PavlineControl::Stats(kPort);
     EXPECT_GE(stats.nDecodeCallbacks, stats.nPicturesShown - 1);
     StopLive(channel);
-    // Stopped: no callback comes any more.
+    // Closed, the port has no thread left to call back from.
+    EXPECT_EQ(PavlineControl::RunningThreads(), 0);
     const int nAfterStop = calls.nCalls.load();
-    QThread::msleep(150);
     EXPECT_EQ(calls.nCalls.load(), nAfterStop);
 }
 
@@ -232,6 +236,7 @@ TEST_F(PavlineRenderTest, ALiveStreamWakesItsPortAboutOncePerPicture)
 TEST_F(PavlineRenderTest, CaptureGivesBmpAndI420OfTheStreamSize)
 {
     CDecodeChannel channel(kPort);
+    const StreamsStop streamsStop;
     StartLive(channel);
 
     std::vector<unsigned char> buffer(36000054);

@@ -8,7 +8,6 @@
 
 #include <QApplication>
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QImage>
 #include <QPalette>
 #include <QPixmap>
@@ -202,13 +201,7 @@ TEST(NativeSurface, OtherThreadsDrawAndAskForARepaint)
         ReleaseDC(hWnd, hDC);
     }).join();
     // The repaint request reaches the widget through its event queue: it paints again by itself.
-    QElapsedTimer timer;
-    timer.start();
-    while (counter.nPaints == 0 && timer.elapsed() < 2000) {
-        QCoreApplication::processEvents();
-        QThread::msleep(1);
-    }
-    EXPECT_GT(counter.nPaints, 0);
+    EXPECT_TRUE(WaitUntil([&] { return counter.nPaints > 0; }));
     pWidget->removeEventFilter(&counter);
     EXPECT_EQ(Grab(pWidget.get()).pixelColor(80, 60), QColor(0, 255, 0));
 }
