@@ -73,7 +73,8 @@ struct KorvexDevice
 //   "MediaFile": a file whose video (H.264 or H.265) every channel plays instead of the test pattern
 //   "LoginError": an error every login gets, "CloudError": its text for -11613
 //   "Query": [{"Input": [a, b, c], "Value": v}]          answers of the value query
-//   "Abilities", "ChannelAbilities", "EncodeFormats", "TwoLens", "NewVersions", "UpgradeFails", "DeviceTalk"
+//   "Abilities", "ChannelAbilities", "EncodeFormats", "TwoLens", "NewVersions", "UpgradeFails", "UpgradeStepMs",
+//   "DeviceTalk"
 //                                                         configuration, abilities and upgrades (DeviceSettings.h)
 //   "Events": [{"AfterLoginMs": ms, "Alarm": {"Channel", "Code", "Status", "Kind" (default 1)}},
 //              {"AfterLoginMs": ms, "Cut": true}, ...]     timed after each login of the device

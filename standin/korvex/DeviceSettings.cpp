@@ -161,6 +161,12 @@ bool DeviceSettings::Parse(const Json::Value &entry, int nChannels, DeviceSettin
         return false;
     if (!entry["NewVersions"].isNull() && !ReadVersions(entry["NewVersions"], settings.newVersions, strError))
         return false;
+    const Json::Value &step = entry["UpgradeStepMs"];
+    if (!step.isNull()) {
+        if (!step.isInt() || step.asInt() < 0)
+            return Fail(strError, "\"UpgradeStepMs\" must be a number of milliseconds, 0 or above");
+        settings.nUpgradeStepMs = step.asInt();
+    }
     if (!ReadBool(entry, "UpgradeFails", settings.bUpgradeFails, strError) ||
         !ReadBool(entry, "DeviceTalk", settings.bDeviceTalk, strError))
         return false;

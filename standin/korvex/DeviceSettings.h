@@ -41,6 +41,8 @@ struct FirmwareVersion
 //   "TwoLens": [{"Channel": 0, "Stream": 0, "Supported": true, "Times": 0.0, "MaxTimes": 8.0}, ...]
 //   "NewVersions": [{"Name": "...", "Date": "2024-6-1", "Size": 1048576}, ...]  (newest first)
 //   "UpgradeFails": false  (every upgrade ends in the failed state)
+//   "UpgradeStepMs": 10  (the time between two progress reports of this device's upgrades; without it the
+//                         library-wide step, KorvexControl::SetUpgradeStep)
 //   "DeviceTalk": true  (the device itself can talk)
 struct DeviceSettings
 {
@@ -50,6 +52,7 @@ struct DeviceSettings
     std::vector<TwoLensSetting> twoLens;
     std::vector<FirmwareVersion> newVersions;
     bool bUpgradeFails = false;
+    int nUpgradeStepMs = -1;    // -1: the library-wide step
     bool bDeviceTalk = true;
 
     static DeviceSettings BuiltIn();

@@ -373,6 +373,8 @@ TEST(KorvexConfigCatalog, BadKeysAreRefused)
         R"([{"NewVersions": [{"Name": "", "Date": "2024-1-1"}]}])",
         R"([{"NewVersions": [{"Name": "A", "Date": "2024-1-1", "Size": 0}]}])",
         R"([{"UpgradeFails": 1}])",
+        R"([{"UpgradeStepMs": -1}])",
+        R"([{"UpgradeStepMs": "10"}])",
         R"([{"DeviceTalk": "yes"}])",
     };
     for (const char *pJson : cases) {
