@@ -2,10 +2,13 @@
 
 #include "windows/PlayWidget.h"
 
+#include "runtime/CDataCenter.h"
 #include "runtime/LightWeightLog.h"
+#include "windows/CColorSetWidget.h"
+#include "windows/CPlaybackWidget.h"
+#include "windows/CRealPlayWidget.h"
 #include "windows/LocalInfoFile.h"
 
-#include <QCoreApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QTimer>
@@ -50,8 +53,14 @@ PlayWidget::PlayWidget()
     m_pLayout = new QHBoxLayout(this);
     m_pLayout->setContentsMargins(0, 0, 0, 0);
     m_pLayout->setSpacing(0);
-    // PAGES: the live page (CRealPlayWidget), the playback page (CPlaybackWidget) and the colour page
-    // (CColorSetWidget) are made here as children, each hidden and added to m_pLayout, in that order.
+    m_pRealPlayWidget = new CRealPlayWidget(this);
+    m_pPlaybackWidget = new CPlaybackWidget(this);
+    m_pColorSetWidget = new CColorSetWidget(this);
+    for (QWidget *pPage : {static_cast<QWidget *>(m_pRealPlayWidget), static_cast<QWidget *>(m_pPlaybackWidget),
+                           static_cast<QWidget *>(m_pColorSetWidget)}) {
+        pPage->hide();
+        m_pLayout->addWidget(pPage);
+    }
 
     m_pFullScreenCheck = new QTimer(this);
     m_pFullScreenCheck->setSingleShot(true);
@@ -60,8 +69,9 @@ PlayWidget::PlayWidget()
 
     LoadLocalInfo(m_stLocalInfo);
     m_nCurPageIndex = 0;
-    // PAGES: the live and playback pages' curWndIndexSig(int) go to onCurWndIndexChange, the live page's
-    // changePTZELectPage() to this window's signal of that name (automatic connections).
+    connect(m_pRealPlayWidget, &CRealPlayWidget::curWndIndexSig, this, &PlayWidget::onCurWndIndexChange);
+    connect(m_pPlaybackWidget, &CPlaybackWidget::curWndIndexSig, this, &PlayWidget::onCurWndIndexChange);
+    connect(m_pRealPlayWidget, &CRealPlayWidget::changePTZELectPage, this, &PlayWidget::changePTZELectPage);
 }
 
 PlayWidget::~PlayWidget()
@@ -73,7 +83,8 @@ PlayWidget::~PlayWidget()
             pWindow->setParent(nullptr);
 }
 
-void PlayWidget::LoadLocalInfo(LocalInfo &info) { LocalInfoFile::Load(info, QCoreApplication::applicationDirPath()); }
+// The data centre's application directory, the one the live page reads the same file in.
+void PlayWidget::LoadLocalInfo(LocalInfo &info) { LocalInfoFile::Load(info, CDataCenter::GetInstance()->m_strAppDir); }
 
 void PlayWidget::onCurWndIndexChange(int nIndex) { emit curWndIndexSig(m_nCurPageIndex, nIndex); }
 
@@ -104,7 +115,7 @@ void PlayWidget::onFullScreen()
     }
     LOGN("showFullScreen begin", strTag);
     showFullScreen();
-    // PAGES: the live page's EnterFullScreenState (no tile highlighted).
+    m_pRealPlayWidget->EnterFullScreenState();
     LOGN("showFullScreen end", strTag);
     LOGN("fullscreen end", strTag);
     m_pFullScreenCheck->start();
@@ -122,7 +133,7 @@ void PlayWidget::CheckFullScreen()
         ReqShowPlugin(true);
     }
     StartParentTimer();
-    // PAGES: the live page's ExitFullScreenState (the current tile highlighted again).
+    m_pRealPlayWidget->ExitFullScreenState();
 }
 
 void PlayWidget::onExitFullscreen()
@@ -140,7 +151,7 @@ void PlayWidget::onExitFullscreen()
         ReqShowPlugin(true);
         MovePlayWidget(OwnHandle(), m_rcPluginRegion);
     }
-    // PAGES: the live page's ExitFullScreenState (the current tile highlighted again).
+    m_pRealPlayWidget->ExitFullScreenState();
     StartParentTimer();
 }
 

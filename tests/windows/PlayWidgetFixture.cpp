@@ -3,6 +3,9 @@
 #include "standin/windows/BrowserControl.h"
 #include "standin/windows/ForeignParentWindow.h"
 #include "tests/support/WaitUntil.h"
+#include "windows/CPlayWindowManage.h"
+#include "windows/CRealPlayWidget.h"
+#include "windows/CVideoWnd.h"
 
 #include <QTimer>
 #include <QWindow>
@@ -67,6 +70,12 @@ QRect PlayWidgetFixture::Expected(HWND hOrigin, const PluginRegion &region)
 HWND PlayWidgetFixture::AttachedTo() const
 {
     return EmbedType() == 1 ? BrowserControl::OwnerOf(Own()) : BrowserControl::ParentOf(Own());
+}
+
+bool PlayWidgetFixture::LiveTileHighlighted() const
+{
+    const CPlayWindowManage *pGrid = Widget()->findChild<CRealPlayWidget *>()->GetPlayWindowManage();
+    return pGrid->GetVideoWnd(pGrid->GetCurWndIndex())->IsSelected();
 }
 
 int PlayWidgetFixture::ParentTicks() { return BrowserControl::Calls("GetForegroundWindow"); }

@@ -42,6 +42,9 @@ protected:
     // The window this one hangs on in the tree: the owner with EmbedType 1, the parent with EmbedType 0.
     HWND AttachedTo() const;
 
+    // Whether the live page highlights its current tile (it does not while the window is full screen).
+    bool LiveTileHighlighted() const;
+
     // Parent timer ticks so far: each one with a content window asks for the foreground window once.
     static int ParentTicks();
     bool WaitParentTicks(int nTicks) const;

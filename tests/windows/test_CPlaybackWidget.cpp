@@ -29,12 +29,13 @@ namespace {
 class PlaybackPageTest : public PlaybackFixture
 {
 protected:
-    // A block file of the stream's size to play as a local file.
+    // A block file of the stream's size to play as a local file: 20 s, far longer than the port reads ahead, so
+    // a clip started once it plays still gets pictures, however slowly the test runs.
     QByteArray LocalFile()
     {
         const std::string strPath = TempPath("local.h264").toStdString();
         auto loop = PavlineTest::PatternLoop(2, GridTest::kStreamWidth, GridTest::kStreamHeight, 10);
-        EXPECT_TRUE(PavlineTest::WriteFile(strPath, PavlineTest::Join(PavlineTest::Blocks(*loop, 40, 1700000000000LL))));
+        EXPECT_TRUE(PavlineTest::WriteFile(strPath, PavlineTest::Join(PavlineTest::Blocks(*loop, 200, 1700000000000LL))));
         return QByteArray::fromStdString(strPath);
     }
 

@@ -152,10 +152,12 @@ TEST_P(PlayWidgetTest, FullScreenIsLeftByAReleasedEscape)
     QTest::keyRelease(Widget(), Qt::Key_Escape);
     EXPECT_FALSE(m_log.Contains("exit fullscreen"));
     EXPECT_EQ(ScreenGeometry(), Expected(m_hContent, region));
+    EXPECT_TRUE(LiveTileHighlighted());
 
     Widget()->onFullScreen();
     EXPECT_TRUE(Widget()->isFullScreen());
     EXPECT_TRUE(Widget()->isVisible());
+    EXPECT_FALSE(LiveTileHighlighted());
     ASSERT_TRUE(WaitUntil([&] { return ScreenGeometry() == Screen(); }));
     for (const char *pLine : {"fullscreen begin", "showFullScreen begin", "showFullScreen end", "fullscreen end"})
         EXPECT_TRUE(m_log.Contains(pLine)) << pLine;
@@ -180,6 +182,7 @@ TEST_P(PlayWidgetTest, FullScreenIsLeftByAReleasedEscape)
     EXPECT_TRUE(m_log.Contains("exit fullscreen"));
     EXPECT_FALSE(Widget()->isFullScreen());
     EXPECT_TRUE(Widget()->isVisible());
+    EXPECT_TRUE(LiveTileHighlighted());
     ASSERT_TRUE(WaitUntil([&] { return ScreenGeometry() == Expected(m_hContent, region); }));
     EXPECT_EQ(AttachedTo(), m_hTop);
     if (EmbedType() == 0) {
@@ -208,9 +211,11 @@ TEST_P(PlayWidgetTest, FailedFullScreenIsUndoneAfter500Ms)
     AttachAndShow(region);
     Widget()->onFullScreen();
     ASSERT_TRUE(WaitUntil([&] { return ScreenGeometry() == Screen(); }));
+    EXPECT_FALSE(LiveTileHighlighted());
     Widget()->windowHandle()->setWindowState(Qt::WindowNoState);
 
     ASSERT_TRUE(WaitUntil([&] { return HasLine(m_log, "ERROR", "PlayWidget::onFullScreen::check", "fullscreen unsuccessful"); }));
+    EXPECT_TRUE(LiveTileHighlighted());
     if (EmbedType() == 0) {
         EXPECT_EQ(Widget()->windowFlags(), Qt::WindowFlags(0x02000C0B));
     }
