@@ -117,6 +117,12 @@ void CPluginManage::sendWebSocketMsg(const QString &strMsg, quint8 nLogFlag)
 const std::map<int, CPluginManage::Handler> &CPluginManage::HandlerTable()
 {
     static const std::map<int, Handler> table = {
+        {2, &CPluginManage::onMainMsgChangePage},
+        {3, &CPluginManage::onMainMsgChangeSplit},
+        {8, &CPluginManage::onMainMsgLogin},
+        {9, &CPluginManage::onMainMsgLogout},
+        {11, &CPluginManage::onMainMsgSetCurWnd},
+        {12, &CPluginManage::onMainMsgWidgetStatus},
         {14, &CPluginManage::onMainMsgAlarmType},
         {15, &CPluginManage::onMainMsgQueryAlarmType},
         {16, &CPluginManage::onMainMsgTalk},
@@ -125,6 +131,7 @@ const std::map<int, CPluginManage::Handler> &CPluginManage::HandlerTable()
         {21, &CPluginManage::onMainMsgOnlineUpgrade},
         {22, &CPluginManage::onMainMsgCheckToolVersion},
         {25, &CPluginManage::onMainMsgLocalUpgrade},
+        {28, &CPluginManage::onMainMsgReLogin},
         {30, &CPluginManage::onMainMsgImportFile},
         {36, &CPluginManage::onMainMsgCheckWebVersion},
     };
@@ -159,28 +166,4 @@ void CPluginManage::onRecvWebsocketMsg(QString msg)
 void CPluginManage::onDisconnect()
 {
     onMainMsgLogout(Json::Value());
-}
-
-void CPluginManage::onMainMsgLogout(const Json::Value &)
-{
-    const QString strTag = "CPluginManage::onMainMsgLogout";
-    // Streams, playback, downloads and the login itself join this logout as their handlers are built; what
-    // runs now is what exists: nothing is open before the first login.
-    LOGN(QString("logout nSessionID=%1").arg(m_nSessionId), strTag);
-    LOGN("killTimer", strTag);
-    LOGN("release data begin", strTag);
-    LOGN("release data end", strTag);
-}
-
-void CPluginManage::DisconnectFunction(int32_t lLoginID, const char *pchDVRIP, int32_t nDVRPort, void *pUser)
-{
-    LOGN(QString("Device Disconnect IP=%1 LoginID=%2 Port=%3")
-             .arg(QString::fromLocal8Bit(pchDVRIP ? pchDVRIP : ""))
-             .arg(lLoginID)
-             .arg(nDVRPort),
-         "CPluginManage::DisconnectFunction");
-    CPluginManage *pManage = static_cast<CPluginManage *>(pUser);
-    if (!pManage)
-        return;
-    pManage->sendWebSocketMsg(WebMessage::Event(5, 0).SetRet(RET_SUCCESS).ToQString(), 1);
 }

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "device/DevLoginInfo.h"
+#include "device/PlaybackRecords.h"
+#include "platform/winapi.h"
 #include "runtime/HostLinkFrame.h"
 #include "runtime/MainThreadObject.h"
 
@@ -17,12 +19,19 @@
 #include <map>
 #include <memory>
 #include <set>
+#include <vector>
 
 class CGetSystemStatus;
 class CTalk;
+struct RealDataFrame;
 
 // The request handler of the process: lives on the request thread, dispatches each request of the page on its
 // "MainType", and sends replies and events back through the host link.
+//
+// Definitions: CPluginManage.cpp (construction, dispatch, sending, the host's disconnection),
+// CPluginManageLogin.cpp (login, logout, re-login), CPluginManagePage.cpp (page, split, window state and load
+// events), CPluginManageEvents.cpp (alarm and disconnect callbacks), CPluginManagePreview.cpp (the live data
+// callbacks), CPluginManageConfig.cpp (client configuration and alarm types), CPluginManageVersion.cpp.
 class CPluginManage : public QObject
 {
     Q_OBJECT
@@ -48,13 +57,45 @@ public:
     // running its function.
     void StopThread();
 
-    // The device library's disconnect callback (runs on a library thread).
-    static void DisconnectFunction(int32_t lLoginID, const char *pchDVRIP, int32_t nDVRPort, void *pUser);
-
     // The text of a reply or request as the link carries it: UTF-8, nothing from the first zero byte on,
     // at most kMaxMsgBytes bytes, never ending inside a character.
     static QByteArray CutMessage(const QString &strMsg);
     static constexpr int kMaxMsgBytes = HostLinkFrame::kMaxTextBytes;
+
+    // Login family (CPluginManageLogin.cpp), request thread. loginDev logs in with the login record as it
+    // stands: 100, or the login's result code, the library's error kept for "ErrorCode". logoutDev closes
+    // every stream, playback, download and colour preview and both logins, clearing each handle as it goes;
+    // it does nothing when nothing is open.
+    int loginDev();
+    void logoutDev();
+    // The foreground window when its title holds the name, else null (GUI thread).
+    static HWND GetBrowserWndID(int nBrowseType, const QString &strName);
+    // The split index of the tile grid for a tile or channel count.
+    static int SplitIndexFromCount(int nCount);
+
+    // The device library's callbacks (CPluginManageEvents.cpp), on its threads; each sends its event itself.
+    static bool AlarmMessCallBack(int32_t lLoginID, const char *pBuf, uint32_t nBufLen, void *pUser, int32_t nKind);
+    static void DisconnectFunction(int32_t lLoginID, const char *pchDVRIP, int32_t nDVRPort, void *pUser);
+    // The alarm event of a message, or an empty text when there is none to send: a kind other than 1, or a
+    // record that is missing or shorter than its channel, code and status.
+    static QString AlarmEvent(const char *pBuf, uint32_t nBufLen, int32_t nKind);
+    // The name of an alarm code ("" for a code without one) and the text of an alarm status.
+    static QString AlarmEventName(int32_t nCode);
+    static QString AlarmStatusText(int32_t nStatus);
+
+    // The live data callbacks (CPluginManagePreview.cpp), on the device library's threads. The user value of
+    // the V2 callback is the channel; that of the colour page's stream the CPluginManage.
+    static int32_t RealDataCallBackV2(int32_t lRealHandle, const RealDataFrame *pFrame, void *pUser);
+    static int32_t RealDataCallBack(int32_t lHandle, int32_t nDataType, const unsigned char *pBuffer,
+                                    uint32_t nBufSize, void *pUser);
+
+    // Page family (CPluginManagePage.cpp), request thread. The session id is passed and not used.
+    void SendWndStatus(int nChannel, int nCurChannel, int nSessionId);
+    void SendShowElect(int nChannel, int nSessionId);
+    // The speed level 1-4 of a slow or fast play state, else -1.
+    static int PlayStateToSpeed(int nState);
+    // Whether a picture is large enough for the electronic PTZ page.
+    static int LargePictureFlag(int nWidth, int nHeight);
 
     // The system-load event of one sample, or an empty text when none goes out: logged out (a login handle of
     // 0 or less), or no CPU figure (-1).
@@ -88,6 +129,8 @@ signals:
 
 public slots:
     void onSendSystemStatus(int nAppCpuStatus, int nSystemCpuStatus, int nAppMemory);
+    void onChangePTZELectPage();
+    void onCurWndIndexChange(int nPageId, int nWndIndex);
     void onRecvWebsocketMsg(QString msg);
     void onDisconnect();
 
@@ -95,7 +138,29 @@ private:
     // "MainType" to handler; a type without an entry is answered with "Ret" 1020.
     static const std::map<int, Handler> &HandlerTable();
 
+    // Login, logout and re-login (CPluginManageLogin.cpp); request thread.
+    void onMainMsgLogin(const Json::Value &request);
     void onMainMsgLogout(const Json::Value &request);
+    void onMainMsgReLogin(const Json::Value &request);
+    // The second device flag of the current login record.
+    bool SecondDeviceFlag() const;
+    // Remembers the window and stream of an open live channel in the restore table.
+    void SaveChannel(int nChannel);
+
+    // Page, split and window state (CPluginManagePage.cpp); request thread.
+    void onMainMsgChangePage(const Json::Value &request);
+    void onMainMsgChangeSplit(const Json::Value &request);
+    void onMainMsgSetCurWnd(const Json::Value &request);
+    void onMainMsgWidgetStatus(const Json::Value &request);
+    void onShowPTZElect(int nWidth, int nHeight, int nChannel);
+    // Closing steps that logout and the page change share: the colour preview with its second login, the
+    // playback panes, the playback timers, the download.
+    void StopColorPreview();
+    void StopPlaybackPanes();
+    void KillPlaybackTimers();
+    void StopDownload();
+    // The page change back to the live page: reopens the channels of the restore table.
+    void ReopenSavedChannels();
 
     // Talk, custom voice and import (CPluginManageTalk.cpp); request thread.
     void onMainMsgTalk(const Json::Value &request);
@@ -119,18 +184,65 @@ private:
     void onMainMsgAlarmType(const Json::Value &request);
     void onMainMsgQueryAlarmType(const Json::Value &request);
 
-    int m_nSessionId;
-    QString m_strWndHandle;
+    // Set once by the constructor, read on every thread.
+    const int m_nSessionId;
+    const QString m_strWndHandle;
 
-    // Login family; request thread only.
+    // Login family; request thread only (a GUI-thread step gets copies of what it needs).
     struct LoginMembers
     {
         // The current login's record and handles; its LoginHandle is above 0 while a device is logged in.
         DevLoginInfo m_stDevLoginInfo{};
+        // The library's error of the last failed login, the reply's "ErrorCode".
+        int m_nLoginError = 0;
+        // Device type 2 or a single channel, at the last successful login; the re-login reuses it.
+        bool m_bFirstDevice = false;
         bool m_bSampleRate16 = false;
         QString m_strWebType;
+        QString m_strSetupName;
+        // The alarm callback is registered for the current login.
+        bool m_bMessCallBack = false;
     };
     LoginMembers m_login;
+
+    // Page family; request thread only. Per live channel the last picture size reported and whether it was
+    // large (electronic PTZ); cleared so that the next picture is reported again.
+    struct PictureRecord
+    {
+        int32_t nWidth = 0;
+        int32_t nHeight = 0;
+        int32_t nLargePicture = 0;
+    };
+    struct PageMembers
+    {
+        PictureRecord m_stPicture[64];
+    };
+    PageMembers m_page;
+
+    // Playback panes; request thread only (timers, the file list of the last playback request).
+    struct PaneMembers
+    {
+        // Per pane: the user value of its callbacks; State is the pane's play state.
+        PlayUserRecord m_stPaneRecord[4] = {{0, 0, 0, 0}, {0, 1, 0, 0}, {0, 2, 0, 0}, {0, 3, 0, 0}};
+        int m_nWndTimerId = 0;
+        int m_nBufferTimerId = 0;
+        std::vector<PlaybackFileEntry> m_vecFileList;
+    };
+    PaneMembers m_panes;
+
+    // Download; request thread only.
+    struct DownloadMembers
+    {
+        bool m_bDownloadStop = false;
+        // Download index to the file to convert once the list is down.
+        std::map<int, QString> m_mapConvertFiles;
+        // The last downloaded picture shown behind the playback page; deleted at logout.
+        QString m_strDownloadPicPath;
+        std::vector<DownloadFileEntry> m_vecDownloadList;
+        // The download's user record; its State is the flag (1 record file, 0 picture).
+        PlayUserRecord m_stDownloadRecord{0, 0, 1, 1};
+    };
+    DownloadMembers m_download;
 
     // Talk; request thread only.
     struct TalkMembers
