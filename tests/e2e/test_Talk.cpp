@@ -15,8 +15,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
-#include <set>
 
 namespace {
 

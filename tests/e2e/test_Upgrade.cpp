@@ -2,7 +2,6 @@
 // choice and the local start, each reporting its progress up to the final state with "IsUpgrade".
 
 #include "tests/e2e/LoginFixture.h"
-#include "tests/support/WaitUntil.h"
 
 #include <gtest/gtest.h>
 

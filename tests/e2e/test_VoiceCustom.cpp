@@ -2,7 +2,6 @@
 // the device with the header its type asks for, and the answers of the operations that cannot run.
 
 #include "device/media/G711Alaw.h"
-#include "runtime/JsonText.h"
 #include "standin/pavline/WavFile.h"
 #include "tests/e2e/LoginFixture.h"
 #include "tests/support/DeviceReceived.h"
