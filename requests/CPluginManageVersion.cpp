@@ -57,13 +57,19 @@ QNetworkRequest VersionRequest(const QString &strAddr)
     return request;
 }
 
-// The data of a download that came whole; one that failed, was cut or still runs brings nothing.
-bool DownloadedData(QNetworkReply *pReply, QByteArray &data)
+// The data of a download that came whole; one that failed, was cut or still runs brings nothing (and is logged
+// with its reason when the checks log).
+bool DownloadedData(QNetworkReply *pReply, QByteArray &data, bool bLog, const QString &strTag)
 {
-    if (!pReply->isFinished() || pReply->error() != QNetworkReply::NoError)
-        return false;
-    data = pReply->readAll();
-    return true;
+    if (pReply->isFinished() && pReply->error() == QNetworkReply::NoError) {
+        data = pReply->readAll();
+        return true;
+    }
+    if (bLog)
+        LOGN(QString("Download failed,Url:%1 %2")
+                 .arg(pReply->url().toString(), pReply->isFinished() ? pReply->errorString() : QString("not finished")),
+             strTag);
+    return false;
 }
 
 } // namespace
@@ -133,7 +139,7 @@ void CPluginManage::onMainMsgCheckToolVersion(const Json::Value &request)
                 }
                 // A download that failed or was cut names no version: the file stays empty.
                 QByteArray data;
-                DownloadedData(pReply, data);
+                DownloadedData(pReply, data, bLog, strTag);
                 file.write(data);
                 file.close();
 
@@ -180,7 +186,7 @@ void CPluginManage::onMainMsgCheckToolVersion(const Json::Value &request)
                     pTimer->stop();
                     // A log that did not come whole in time is left out rather than shown cut.
                     QByteArray log;
-                    if (DownloadedData(pLogReply, log)) {
+                    if (DownloadedData(pLogReply, log, bLog, strTag)) {
                         event["OmbrixUpdateLog"] = QString::fromUtf8(log).toStdString();
                         if (bLog)
                             LOGN(QString("[%1]Successfully obtained logs").arg(m_nSessionId), strTag);
@@ -237,7 +243,7 @@ void CPluginManage::onMainMsgCheckWebVersion(const Json::Value &request)
         timer.stop();
         // A download that failed, was cut or had not come whole in time names no version.
         QByteArray data;
-        if (DownloadedData(pReply, data)) {
+        if (DownloadedData(pReply, data, bLog, strTag)) {
             strServerText = QString::fromUtf8(data);
             if (bLog)
                 LOGN(QString("[%1]Download successful").arg(m_nSessionId), strTag);

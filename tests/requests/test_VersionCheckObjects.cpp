@@ -20,7 +20,7 @@
 
 #include <gtest/gtest.h>
 
-#include <set>
+#include <iterator>
 #include <string>
 
 namespace {
@@ -84,7 +84,6 @@ TEST(VersionCheck, EveryPathFreesItsObjectsAndReadsNoCutVersion)
         {"e", "1.0.0.5", R{200, newer}, R{200, "", TestHttpServer::Never}, "2.0.0.0", true, nullptr},
         {"f", "1.0.0.6", R{200, newer}, R{200, "the changes\n", TestHttpServer::Cut, 0, 2, 5}, "2.0.0.0", true, nullptr},
     };
-    // Web checks: every wait ends at its time, even while a later check's wait holds it up.
     struct WebCase
     {
         const char *pName;
@@ -96,27 +95,11 @@ TEST(VersionCheck, EveryPathFreesItsObjectsAndReadsNoCutVersion)
         {"g", R{200, "web\r\nVersion:V2.0.0.0\r\n"}, "2.0.0.0", true},
         {"h", R{200, "", TestHttpServer::Never}, "", false},
         // The version line comes at once, the rest after the wait has ended.
-        {"i", R{200, "Version:V9.9.9.9\n" + QByteArray(17, 'x'), TestHttpServer::Slow, 8000, 2}, "", false},
+        {"i", R{200, "Version:V9.9.9.9\n" + QByteArray(17, 'x'), TestHttpServer::Slow, 30000, 2}, "", false},
     };
 
     ManageHarness harness(3);
     const ObjectCount before = CountObjects(harness);
-    for (const ToolCase &c : toolCases) {
-        server.SetResponse(QString("/%1.ini").arg(c.pName), c.version);
-        server.SetResponse(QString("/%1.log").arg(c.pName), c.log);
-        FixedText::Copy(tool.ToolVersion, QString(c.pCurrent));
-        FixedText::Copy(tool.VersionFileAddr, server.Url(QString("/%1.ini").arg(c.pName)));
-        FixedText::Copy(tool.UpdateLogAddr, server.Url(QString("/%1.log").arg(c.pName)));
-        harness.Send(R"({"MainType":22,"SubType":0,"MsgID":1})");
-        harness.Sync();
-    }
-    for (const WebCase &c : webCases) {
-        server.SetResponse(QString("/%1.txt").arg(c.pName), c.file);
-        FixedText::Copy(tool.WebVersionAddr, server.Url(QString("/%1.txt?random=7").arg(c.pName)));
-        harness.Send(R"({"MainType":36,"SubType":0,"MsgID":2})");
-        harness.Sync();
-    }
-
     auto events = [&](int nMainEvent, int nSubEvent) {
         std::vector<Json::Value> found;
         for (const QString &strMessage : harness.Messages()) {
@@ -127,7 +110,39 @@ TEST(VersionCheck, EveryPathFreesItsObjectsAndReadsNoCutVersion)
         }
         return found;
     };
-    ASSERT_TRUE(WaitUntil([&] { return events(0, 4).size() == 6 && events(0, 7).size() == 3; }, 60000));
+    auto checkTool = [&](const ToolCase &c) {
+        server.SetResponse(QString("/%1.ini").arg(c.pName), c.version);
+        server.SetResponse(QString("/%1.log").arg(c.pName), c.log);
+        FixedText::Copy(tool.ToolVersion, QString(c.pCurrent));
+        FixedText::Copy(tool.VersionFileAddr, server.Url(QString("/%1.ini").arg(c.pName)));
+        FixedText::Copy(tool.UpdateLogAddr, server.Url(QString("/%1.log").arg(c.pName)));
+        harness.Send(R"({"MainType":22,"SubType":0,"MsgID":1})");
+        harness.Sync();
+    };
+    auto requested = [&](const QByteArray &target) {
+        for (const TestHttpServer::Request &request : server.Requests())
+            if (request.target == target)
+                return true;
+        return false;
+    };
+    // The quick tool checks run at once.
+    for (const ToolCase &c : toolCases)
+        if (c.log.eMode != TestHttpServer::Never)
+            checkTool(c);
+    ASSERT_TRUE(WaitUntil([&] { return events(0, 4).size() == 5; }, 30000));
+    // The one whose update log never comes waits for it; the web checks run one after another inside that wait.
+    for (const ToolCase &c : toolCases)
+        if (c.log.eMode == TestHttpServer::Never)
+            checkTool(c);
+    ASSERT_TRUE(WaitUntil([&] { return requested("/e.log"); }, 30000));
+    for (size_t i = 0; i < std::size(webCases); ++i) {
+        const WebCase &c = webCases[i];
+        server.SetResponse(QString("/%1.txt").arg(c.pName), c.file);
+        FixedText::Copy(tool.WebVersionAddr, server.Url(QString("/%1.txt?random=7").arg(c.pName)));
+        harness.Send(R"({"MainType":36,"SubType":0,"MsgID":2})");
+        ASSERT_TRUE(WaitUntil([&] { return events(0, 7).size() == i + 1; }, 30000)) << c.pName;
+    }
+    ASSERT_TRUE(WaitUntil([&] { return events(0, 4).size() == 6; }, 30000));
     for (const ToolCase &c : toolCases) {
         SCOPED_TRACE(c.pName);
         int nFound = 0;
@@ -144,15 +159,13 @@ TEST(VersionCheck, EveryPathFreesItsObjectsAndReadsNoCutVersion)
         }
         EXPECT_EQ(nFound, 1);
     }
-    // Each web check's wait holds up the ones before it, so their events come in any order.
-    std::multiset<std::string> webResults, webExpected;
-    for (const Json::Value &event : events(0, 7)) {
-        EXPECT_EQ(event["curVersion"].asString(), "1.0.0.0");
-        webResults.insert(event["newVersion"].asString() + (event["bNew"].asBool() ? " new" : " old"));
+    const std::vector<Json::Value> webEvents = events(0, 7);
+    for (size_t i = 0; i < webEvents.size(); ++i) {
+        SCOPED_TRACE(webCases[i].pName);
+        EXPECT_EQ(webEvents[i]["curVersion"].asString(), "1.0.0.0");
+        EXPECT_EQ(webEvents[i]["newVersion"].asString(), webCases[i].pNewVersion);
+        EXPECT_EQ(webEvents[i]["bNew"].asBool(), webCases[i].bNew);
     }
-    for (const WebCase &c : webCases)
-        webExpected.insert(std::string(c.pNewVersion) + (c.bNew ? " new" : " old"));
-    EXPECT_EQ(webResults, webExpected);
     // An equal version asks for no update log.
     for (const TestHttpServer::Request &request : server.Requests())
         EXPECT_NE(request.target, "/b.log");
