@@ -119,6 +119,9 @@ const std::map<int, CPluginManage::Handler> &CPluginManage::HandlerTable()
     static const std::map<int, Handler> table = {
         {2, &CPluginManage::onMainMsgChangePage},
         {3, &CPluginManage::onMainMsgChangeSplit},
+        {4, &CPluginManage::onMainMsgPreview},
+        {5, &CPluginManage::onMainMsgPlayback},
+        {6, &CPluginManage::onMainMsgColorPreview},
         {8, &CPluginManage::onMainMsgLogin},
         {9, &CPluginManage::onMainMsgLogout},
         {11, &CPluginManage::onMainMsgSetCurWnd},
@@ -127,12 +130,17 @@ const std::map<int, CPluginManage::Handler> &CPluginManage::HandlerTable()
         {15, &CPluginManage::onMainMsgQueryAlarmType},
         {16, &CPluginManage::onMainMsgTalk},
         {18, &CPluginManage::onMainMsgClientConfig},
+        {19, &CPluginManage::onMainMsgCapturePicture},
         {20, &CPluginManage::onMainMsgVoiceCustom},
         {21, &CPluginManage::onMainMsgOnlineUpgrade},
         {22, &CPluginManage::onMainMsgCheckToolVersion},
+        {24, &CPluginManage::onMainMsgElectPTZ},
         {25, &CPluginManage::onMainMsgLocalUpgrade},
         {28, &CPluginManage::onMainMsgReLogin},
+        {29, &CPluginManage::onMainMsgScaleSwitch},
         {30, &CPluginManage::onMainMsgImportFile},
+        {32, &CPluginManage::onMainMsgConsultAesKey},
+        {34, &CPluginManage::onMainMsgSmartRule},
         {36, &CPluginManage::onMainMsgCheckWebVersion},
     };
     return table;

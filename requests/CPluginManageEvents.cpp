@@ -113,7 +113,8 @@ void CPluginManage::DisconnectFunction(int32_t lLoginID, const char *pchDVRIP, i
              .arg(nDVRPort),
          "CPluginManage::DisconnectFunction");
     CPluginManage *pManage = static_cast<CPluginManage *>(pUser);
-    if (!pManage)
+    // The colour page's second login goes with the device the first one reports.
+    if (!pManage || pManage->IsColorLogin(lLoginID))
         return;
     pManage->sendWebSocketMsg(WebMessage::Event(5, 0).SetRet(RET_SUCCESS).ToQString(), 1);
 }
