@@ -74,8 +74,9 @@ struct KorvexDevice
 //   "LoginError": an error every login gets, "CloudError": its text for -11613
 //   "Query": [{"Input": [a, b, c], "Value": v}]          answers of the value query
 //   "Abilities", "ChannelAbilities", "EncodeFormats", "TwoLens", "NewVersions", "UpgradeFails", "UpgradeStepMs",
-//   "DeviceTalk"
-//                                                         configuration, abilities and upgrades (DeviceSettings.h)
+//   "DeviceTalk", "TransferResults"
+//                                                         configuration, abilities, upgrades and file transfers
+//                                                         (DeviceSettings.h)
 //   "Events": [{"AfterLoginMs": ms, "Alarm": {"Channel", "Code", "Status", "Kind" (default 1)}},
 //              {"AfterLoginMs": ms, "Cut": true}, ...]     timed after each login of the device
 // The first entry that matches a login's address and port (or serial number) answers it.

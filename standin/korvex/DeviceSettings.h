@@ -44,6 +44,14 @@ struct FirmwareVersion
 //   "UpgradeStepMs": 10  (the time between two progress reports of this device's upgrades; without it the
 //                         library-wide step, KorvexControl::SetUpgradeStep)
 //   "DeviceTalk": true  (the device itself can talk)
+//   "TransferResults": [{"Kind": 2, "Value": 5012}, ...]  (the results the first file transfers of each login
+//                         report in turn, kind and first value, instead of their own)
+struct TransferResult
+{
+    int32_t nKind = 0;
+    int32_t nValue = 0;
+};
+
 struct DeviceSettings
 {
     std::map<std::string, bool> abilities;
@@ -54,6 +62,7 @@ struct DeviceSettings
     bool bUpgradeFails = false;
     int nUpgradeStepMs = -1;    // -1: the library-wide step
     bool bDeviceTalk = true;
+    std::vector<TransferResult> transferResults;
 
     static DeviceSettings BuiltIn();
     // Reads the keys above from a device entry of nChannels channels.

@@ -376,6 +376,8 @@ TEST(KorvexConfigCatalog, BadKeysAreRefused)
         R"([{"UpgradeStepMs": -1}])",
         R"([{"UpgradeStepMs": "10"}])",
         R"([{"DeviceTalk": "yes"}])",
+        R"([{"TransferResults": {"Kind": 2, "Value": 1}}])",
+        R"([{"TransferResults": [{"Kind": 2}]}])",
     };
     for (const char *pJson : cases) {
         std::vector<KorvexDevice> devices;
