@@ -195,3 +195,51 @@ TEST_F(ImportTest, OtherSubTypesAndUnreadableRequests)
         EXPECT_NE(message["Msg"].asInt(), 30) << message.text.constData();
     EXPECT_TRUE(m_plugin.App().BrowseStarts().isEmpty());
 }
+
+// The device's later answers other than success reach the page by the result mapping, for imports and for the
+// voice's upload alike; the upload's answer takes the voice with it whatever it reports.
+TEST(ImportAnswers, TheDevicesLaterAnswersReachThePageByTheirKind)
+{
+    EnvFiles files;
+    DeviceReceived received;
+    HostedPlugin plugin;
+    // The device's first four transfers report: its own code, broken off, an unknown kind, and broken off again.
+    plugin.SetEnv("KORVEX_DEVICES", files.Devices(R"([{"IP": "127.0.0.1", "Port": 34567, "Channels": 4,
+        "TransferResults": [{"Kind": 2, "Value": 5012}, {"Kind": 3, "Value": 10}, {"Kind": 7, "Value": 0},
+                            {"Kind": 3, "Value": 0}]}])"));
+    plugin.SetEnv("KORVEX_RECEIVED", received.Path());
+    const QString strData = files.Write("data.bin", "payload");
+    BrowseBehaviour behaviour;
+    behaviour.output = strData.toUtf8();
+    ASSERT_TRUE(plugin.App().WriteBrowse(behaviour));
+    ASSERT_TRUE(plugin.App().WriteFile("customAlarmVoice.pcm", QByteArray(400, '\x55')));
+    ASSERT_TRUE(StartAndLogIn(plugin, LoginByAddress("login")));
+
+    struct Case
+    {
+        int nSubType;
+        int nMsgId;
+        int nRet;
+    };
+    const Case cases[] = {{1, 51, 5012}, {2, 52, 1023}, {4, 53, 1016}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.nSubType);
+        plugin.Send(Import(c.nSubType, c.nMsgId));
+        const HostMessage answer = plugin.WaitReply(c.nMsgId);
+        ASSERT_TRUE(answer);
+        EXPECT_EQ(answer.text.toStdString(), Answer(c.nSubType, c.nMsgId, "Ret", c.nRet));
+    }
+    ASSERT_EQ(received.Files().size(), 3u);
+
+    Json::Value upload = HostedPlugin::NewRequest(20, 3, "upload");
+    upload["Channel"] = 1;
+    upload["FilePurpose"] = 0;
+    EXPECT_EQ(plugin.Request(upload)["Ret"].asInt(), 100);
+    const HostMessage uploaded = plugin.WaitEvent(6, 2);
+    ASSERT_TRUE(uploaded);
+    EXPECT_EQ(uploaded.text.toStdString(), "{\"MainEvent\":6,\"Ret\":1023,\"SubEvent\":2}\n");
+    EXPECT_TRUE(WaitUntil([&] { return !QFileInfo::exists(plugin.App().FilePath("customAlarmVoice.pcm")); },
+                          HostedPlugin::kWaitMs));
+    ASSERT_TRUE(plugin.Finish());
+    EXPECT_EQ(plugin.ExitCode(), 0);
+}
