@@ -224,7 +224,7 @@ TEST_F(VersionTest, WebVersionSendsItsEventBeforeItsReply)
         {"never", {200, "", TestHttpServer::Never}, 0, 0, 7, "", false},
         // The version line comes at once and the rest only after the wait's end: a download that did not come
         // whole in time names no version.
-        {"slow", {200, "Version:V9.9.9.9\n" + QByteArray(17, ' '), TestHttpServer::Slow, 8000, 2}, 0, 0, 7, "", false},
+        {"slow", {200, "Version:V9.9.9.9\n" + QByteArray(17, ' '), TestHttpServer::Slow, 30000, 2}, 0, 0, 7, "", false},
     };
     int nMsgId = 0;
     for (const Case &c : cases) {

@@ -1,6 +1,7 @@
 // The version checks against a local server, run on the request thread of a handler in this process so that what
 // they leave behind can be counted: every path (a newer version with its update log, an equal one, a missing
-// file, a cut file, an update log that never comes or comes cut, a web file that never comes or comes too slowly)
+// file, a cut file, a version file that never comes, an update log that never comes or comes cut, a web file that
+// never comes or comes too slowly)
 // frees its timers, managers and downloads, and no cut or late download is read as a version.
 
 #include "requests/CPluginManage.h"
@@ -125,6 +126,10 @@ TEST(VersionCheck, EveryPathFreesItsObjectsAndReadsNoCutVersion)
                 return true;
         return false;
     };
+    // A version file that never comes: the check ends at its own time-out, long after the others, with no event.
+    const ToolCase silent = {"n", "1.0.0.7", R{200, "", TestHttpServer::Never}, R{200, "unused"}, nullptr, false,
+                             nullptr};
+    checkTool(silent);
     // The quick tool checks run at once.
     for (const ToolCase &c : toolCases)
         if (c.log.eMode != TestHttpServer::Never)
@@ -166,11 +171,16 @@ TEST(VersionCheck, EveryPathFreesItsObjectsAndReadsNoCutVersion)
         EXPECT_EQ(webEvents[i]["newVersion"].asString(), webCases[i].pNewVersion);
         EXPECT_EQ(webEvents[i]["bNew"].asBool(), webCases[i].bNew);
     }
-    // An equal version asks for no update log.
+    // An equal version asks for no update log; the silent check was asked for its version file only.
+    EXPECT_TRUE(requested("/n.ini"));
+    EXPECT_FALSE(requested("/n.log"));
     for (const TestHttpServer::Request &request : server.Requests())
         EXPECT_NE(request.target, "/b.log");
 
-    EXPECT_TRUE(WaitUntil([&] { return CountObjects(harness) == before; }));
+    // The silent check's objects go at its minute's end.
+    EXPECT_TRUE(WaitUntil([&] { return CountObjects(harness) == before; }, 180000));
+    for (const Json::Value &event : events(0, 4))
+        EXPECT_NE(event["curVersion"].asString(), silent.pCurrent);
     const ObjectCount after = CountObjects(harness);
     EXPECT_EQ(after.nManagers, 0);
     EXPECT_EQ(after.nReplies, 0);
