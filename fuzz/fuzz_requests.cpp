@@ -415,6 +415,8 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***argv)
     qputenv("QUORRIN_UPDATE_HOST", "127.0.0.1:1");
     qunsetenv("PAVLINE_SOUND_WAV");
     qunsetenv("PAVLINE_MIC_WAV");
+    qunsetenv("KORVEX_JOURNAL");
+    qunsetenv("KORVEX_RECEIVED");
 
     // As main does it; the application and the handler live until the process ends.
     static int s_nArgc = 1;

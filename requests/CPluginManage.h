@@ -388,7 +388,9 @@ private:
 
     // The import started last: its "SubType" and "MsgID", written on the request thread and read by
     // AsyncResultCallBack on a library thread, both at once.
-    struct PendingImport
+    // Aligned to its size, so that every compiler makes its atomic lock-free (clang calls libatomic for a less
+    // aligned one).
+    struct alignas(8) PendingImport
     {
         int32_t nSubType;
         int32_t nMsgId;
