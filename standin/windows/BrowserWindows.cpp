@@ -4,13 +4,11 @@
 #include "standin/windows/GuiThreadCheck.h"
 
 #include <QApplication>
-#include <QCoreApplication>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QScreen>
-#include <QThread>
 #include <QWidget>
 #include <QWindow>
 
@@ -44,12 +42,6 @@ const char kDefaultTree[] = R"({
      ]}
   ]
 })";
-
-bool OnGuiThread()
-{
-    const QCoreApplication *pApp = QCoreApplication::instance();
-    return pApp && QThread::currentThread() == pApp->thread();
-}
 
 HWND Handle(uintptr_t n) { return reinterpret_cast<HWND>(n); }
 
@@ -225,7 +217,7 @@ QWidget *BrowserWindows::WidgetWithHandle(HWND hWnd)
     const uintptr_t nId = reinterpret_cast<uintptr_t>(hWnd);
     if (!nId || nId >= kDesktop)
         return nullptr;
-    if (!OnGuiThread()) {
+    if (!GuiThreadCheck::OnGuiThread()) {
         // Not a simulated window: one of the plug-in's own (or none), which only the GUI thread may ask about.
         GuiThreadCheck::Note("user32 call on a plug-in window");
         return nullptr;
@@ -238,7 +230,7 @@ QWidget *BrowserWindows::WidgetWithHandle(HWND hWnd)
 
 void BrowserWindows::Purge()
 {
-    if (!OnGuiThread())
+    if (!GuiThreadCheck::OnGuiThread())
         return;
     std::vector<HWND> stale;
     for (const auto &entry : m_nodes)
@@ -973,7 +965,7 @@ int BrowserWindows::WindowsVersion() const
 
 ForeignParentWindow *BrowserWindows::MakeForeignParent(HWND hWnd)
 {
-    if (!OnGuiThread())
+    if (!GuiThreadCheck::OnGuiThread())
         return nullptr;
     ForeignParentWindow *pWindow = nullptr;
     {
@@ -1022,7 +1014,7 @@ void BrowserWindows::ChildUnparented(HWND hChild, HWND hParent)
 
 void BrowserWindows::SyncForeignParents()
 {
-    if (!OnGuiThread())
+    if (!GuiThreadCheck::OnGuiThread())
         return;
     std::vector<std::pair<QPointer<ForeignParentWindow>, std::pair<QRect, bool>>> updates;
     {
