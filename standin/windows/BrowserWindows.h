@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/winapi.h"
+#include "standin/windows/WindowTree.h"
 
 #include <QByteArray>
 #include <QMargins>
@@ -17,14 +18,9 @@
 class ForeignParentWindow;
 class QWidget;
 
-// The simulated window tree behind the user32 calls of platform/winapi.h: the browser's (foreign) windows with
-// class, title, parent, owner, children in z-order, style, window and client rectangles and visibility, the
-// foreground window, and the plug-in's own windows, which are real Qt widgets with a native handle: their
-// parent, owner, style and order are recorded here, their geometry and visibility are the widget's.
-//
-// A foreign window's rectangle is kept relative to its parent's client origin (the screen for a top-level
-// window), so moving a window moves everything inside it. Relations follow Windows: a child window has no
-// owner; GWLP_HWNDPARENT sets the owner and reads the parent of a window that has one, else the owner.
+// The simulated windows behind the user32 calls of platform/winapi.h and behind BrowserControl: the window
+// tree (WindowTree) under one lock, and what each call does to it. Relations follow Windows: a child window
+// has no owner; GWLP_HWNDPARENT sets the owner and reads the parent of a window that has one, else the owner.
 // Destroying a window destroys its children and the windows it owns; the plug-in windows among them first get
 // WM_DESTROY as a native event, and those that moved themselves out from under the window survive.
 //
@@ -97,50 +93,17 @@ public:
     void ChildUnparented(HWND hChild, HWND hParent);
 
 private:
-    struct Node
-    {
-        HWND hWnd = nullptr;
-        bool bForeign = true;
-        QString strId;
-        QString strClass;
-        QString strTitle;
-        HWND hParent = nullptr;
-        HWND hOwner = nullptr;
-        std::vector<HWND> children;     // top of the z-order first
-        LONG_PTR nStyle = 0;
-        QRect rcWindow;                 // foreign: relative to the parent's client origin
-        QMargins frame;                 // foreign: window rectangle less client rectangle
-        bool bVisible = true;           // foreign only
-        QPointer<QWidget> pWidget;      // plug-in only
-        DWORD nThreadId = 0;
-    };
+    using Node = WindowTree::Node;
 
     BrowserWindows();
-    void LoadDefault();
     bool ParseTree(const QByteArray &json, QString *pError);
-    HWND NewHandle();
-    Node *Find(HWND hWnd);
-    Node *PluginNode(HWND hWnd);
-    void Purge();
-    void RemoveNode(HWND hWnd);
-    std::vector<HWND> &SiblingsOf(const Node &node);
-    void Unlink(Node &node);
-    void LinkOnTop(Node &node, HWND hParent);
-    bool IsAncestorOrSelf(HWND hAncestor, HWND hWnd);
-    void Subtree(HWND hWnd, std::vector<HWND> &out);
-    bool UnderAny(HWND hWnd, const std::vector<HWND> &dying);
-    void DestroyNode(HWND hWnd);
     void SyncForeignParents();
     // Changes a foreign window under the lock, then brings the foreign parents up to date.
     template <typename F>
     bool ChangeForeign(HWND hWnd, F &&change);
-    static QWidget *WidgetWithHandle(HWND hWnd);
 
     mutable std::recursive_mutex m_mutex;
-    std::map<HWND, Node> m_nodes;
-    std::vector<HWND> m_topLevel;       // the desktop's children, top of the z-order first
-    HWND m_hForeground = nullptr;
-    uintptr_t m_nNextHandle;
+    WindowTree m_tree;
     int m_nWindowsVersion = 0;          // 0: from the environment
     int m_nScreenDpi = 0;               // 0: 96; -1: no screen context
     uintptr_t m_nNextScreenDC;
