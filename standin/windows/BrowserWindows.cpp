@@ -1,17 +1,13 @@
 #include "standin/windows/BrowserWindows.h"
 
+#include "standin/windows/BrowserTreeFile.h"
 #include "standin/windows/ForeignParentWindow.h"
 #include "standin/windows/GuiThreadCheck.h"
 
 #include <QApplication>
-#include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QWidget>
 
 #include <algorithm>
-#include <functional>
 
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -19,19 +15,6 @@
 namespace {
 
 constexpr uintptr_t kFirstScreenDC = 0x70000000;
-
-// One browser top window with its content window, in the foreground.
-const char kDefaultTree[] = R"({
-  "foreground": "browser",
-  "windows": [
-    {"id": "browser", "class": "Chrome_WidgetWin_1", "title": "Web Viewer",
-     "rect": [100, 50, 1296, 837], "frame": [8, 31, 8, 8],
-     "children": [
-       {"id": "content", "class": "Chrome_RenderWidgetHostHWND", "title": "Chrome Legacy Window",
-        "rect": [0, 78, 1280, 720]}
-     ]}
-  ]
-})";
 
 // The platform hands a window's messages to its widget through QWidget::nativeEvent; this reaches the same
 // (protected, virtual) function for a simulated message.
@@ -66,14 +49,7 @@ void BrowserWindows::Reset()
         m_calls.clear();
         m_attachedInputs.clear();
         m_nFreedWhileParenting = 0;
-        const QByteArray path = qgetenv("QUORRIN_BROWSER");
-        QFile file(QString::fromLocal8Bit(path));
-        QString strError;
-        if (path.isEmpty() || !file.open(QIODevice::ReadOnly) || !ParseTree(file.readAll(), &strError)) {
-            if (!path.isEmpty())
-                qWarning("QUORRIN_BROWSER %s: %s", path.constData(), qPrintable(strError));
-            ParseTree(kDefaultTree, nullptr);
-        }
+        BrowserTreeFile::LoadConfigured(m_tree);
     }
     SyncForeignParents();
 }
@@ -83,91 +59,10 @@ bool BrowserWindows::LoadTree(const QByteArray &json, QString *pError)
     bool bOk;
     {
         std::lock_guard<std::recursive_mutex> lock(m_mutex);
-        bOk = ParseTree(json, pError);
+        bOk = BrowserTreeFile::Load(json, m_tree, pError);
     }
     SyncForeignParents();
     return bOk;
-}
-
-bool BrowserWindows::ParseTree(const QByteArray &json, QString *pError)
-{
-    auto fail = [&](const QString &strWhy) {
-        if (pError)
-            *pError = strWhy;
-        return false;
-    };
-    QJsonParseError parseError;
-    const QJsonDocument doc = QJsonDocument::fromJson(json, &parseError);
-    if (!doc.isObject())
-        return fail("not a JSON object: " + parseError.errorString());
-    const QJsonObject root = doc.object();
-    if (!root.value("windows").isArray())
-        return fail("no \"windows\" list");
-
-    std::map<HWND, Node> nodes;
-    std::vector<HWND> topLevel;
-    std::map<QString, HWND> ids;
-    std::vector<std::pair<HWND, QString>> owners;
-    QString strError;
-    // Lists name windows from the top of the z-order down.
-    std::function<bool(const QJsonArray &, HWND, std::vector<HWND> &)> parseList =
-        [&](const QJsonArray &list, HWND hParent, std::vector<HWND> &siblings) {
-            for (const QJsonValue &value : list) {
-                if (!value.isObject()) {
-                    strError = "a window is not an object";
-                    return false;
-                }
-                const QJsonObject object = value.toObject();
-                Node node = m_tree.NewForeign(hParent);
-                node.strId = object.value("id").toString();
-                node.strClass = object.value("class").toString();
-                node.strTitle = object.value("title").toString();
-                node.bVisible = object.value("visible").toBool(true);
-                const QJsonArray rect = object.value("rect").toArray();
-                const QJsonArray frame = object.value("frame").toArray();
-                if (rect.size() != 4 || (!frame.isEmpty() && frame.size() != 4)) {
-                    strError = "\"rect\" needs 4 numbers and \"frame\" none or 4";
-                    return false;
-                }
-                node.rcWindow = QRect(rect[0].toInt(), rect[1].toInt(), rect[2].toInt(), rect[3].toInt());
-                if (!frame.isEmpty())
-                    node.frame = QMargins(frame[0].toInt(), frame[1].toInt(), frame[2].toInt(), frame[3].toInt());
-                node.nStyle = static_cast<LONG_PTR>(object.value("style").toDouble(static_cast<double>(node.nStyle)));
-                if (!node.strId.isEmpty())
-                    ids[node.strId] = node.hWnd;
-                if (object.contains("owner"))
-                    owners.emplace_back(node.hWnd, object.value("owner").toString());
-                const HWND hWnd = node.hWnd;
-                siblings.push_back(hWnd);
-                nodes[hWnd] = node;
-                std::vector<HWND> children;
-                if (!parseList(object.value("children").toArray(), hWnd, children))
-                    return false;
-                nodes[hWnd].children = children;
-            }
-            return true;
-        };
-    if (!parseList(root.value("windows").toArray(), nullptr, topLevel))
-        return fail(strError);
-    for (const auto &owner : owners) {
-        auto it = ids.find(owner.second);
-        if (it == ids.end())
-            return fail("unknown owner \"" + owner.second + "\"");
-        if (nodes[owner.first].hParent)
-            return fail("a child window has no owner");
-        nodes[owner.first].hOwner = it->second;
-    }
-    HWND hForeground = topLevel.empty() ? nullptr : topLevel.front();
-    if (root.contains("foreground")) {
-        auto it = ids.find(root.value("foreground").toString());
-        if (it == ids.end())
-            return fail("unknown foreground window");
-        hForeground = it->second;
-    }
-
-    // Plug-in windows keep existing but start again outside the tree.
-    m_tree.Replace(std::move(nodes), std::move(topLevel), hForeground);
-    return true;
 }
 
 HWND BrowserWindows::WindowById(const QString &strId) const

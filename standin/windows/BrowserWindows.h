@@ -96,7 +96,6 @@ private:
     using Node = WindowTree::Node;
 
     BrowserWindows();
-    bool ParseTree(const QByteArray &json, QString *pError);
     void SyncForeignParents();
     // Changes a foreign window under the lock, then brings the foreign parents up to date.
     template <typename F>
