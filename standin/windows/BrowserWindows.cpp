@@ -3,6 +3,7 @@
 #include "standin/windows/BrowserTreeFile.h"
 #include "standin/windows/ForeignParentWindow.h"
 #include "standin/windows/GuiThreadCheck.h"
+#include "standin/windows/NativeEventDelivery.h"
 
 #include <QApplication>
 #include <QWidget>
@@ -15,16 +16,6 @@
 namespace {
 
 constexpr uintptr_t kFirstScreenDC = 0x70000000;
-
-// The platform hands a window's messages to its widget through QWidget::nativeEvent; this reaches the same
-// (protected, virtual) function for a simulated message.
-struct NativeEventAccess : QWidget
-{
-    static bool Deliver(QWidget *pWidget, const QByteArray &eventType, void *pMessage, long *pResult)
-    {
-        return (pWidget->*(&NativeEventAccess::nativeEvent))(eventType, pMessage, pResult);
-    }
-};
 
 } // namespace
 
@@ -176,9 +167,7 @@ bool BrowserWindows::Destroy(HWND hWnd)
         }
         if (!pWidget)
             continue;
-        MSG msg{target.first, WM_DESTROY, 0, 0, 0, POINT{0, 0}};
-        long nResult = 0;
-        NativeEventAccess::Deliver(pWidget, QByteArrayLiteral("windows_generic_MSG"), &msg, &nResult);
+        NativeEventDelivery::Deliver(pWidget, target.first, WM_DESTROY);
     }
 
     std::vector<QPointer<QWidget>> lost;
