@@ -1,7 +1,6 @@
 #include "standin/windows/BrowserWindows.h"
 
 #include "standin/windows/BrowserTreeFile.h"
-#include "standin/windows/ForeignParentWindow.h"
 #include "standin/windows/GuiThreadCheck.h"
 #include "standin/windows/NativeEventDelivery.h"
 
@@ -39,7 +38,7 @@ void BrowserWindows::Reset()
         m_nScreenDpi = 0;
         m_calls.clear();
         m_attachedInputs.clear();
-        m_nFreedWhileParenting = 0;
+        m_foreignParents.ResetCounts();
         BrowserTreeFile::LoadConfigured(m_tree);
     }
     SyncForeignParents();
@@ -256,17 +255,13 @@ int BrowserWindows::AttachedInputs() const
 int BrowserWindows::ForeignParents(HWND hWnd) const
 {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    int n = 0;
-    for (const QPointer<ForeignParentWindow> &pWindow : m_foreignParents)
-        if (pWindow && (!hWnd || pWindow->Handle() == hWnd))
-            ++n;
-    return n;
+    return m_foreignParents.Alive(hWnd);
 }
 
 int BrowserWindows::ForeignParentsFreedWhileParenting() const
 {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    return m_nFreedWhileParenting;
+    return m_foreignParents.FreedWhileParenting();
 }
 
 void BrowserWindows::Count(const char *pName)
@@ -614,8 +609,7 @@ ForeignParentWindow *BrowserWindows::MakeForeignParent(HWND hWnd)
         const Node *pNode = m_tree.Find(hWnd);
         if (!pNode || !pNode->bForeign)
             return nullptr;
-        pWindow = new ForeignParentWindow(hWnd);
-        m_foreignParents.emplace_back(pWindow);
+        pWindow = m_foreignParents.Make(hWnd);
     }
     SyncForeignParents();
     return pWindow;
@@ -624,11 +618,7 @@ ForeignParentWindow *BrowserWindows::MakeForeignParent(HWND hWnd)
 void BrowserWindows::ForeignParentGone(ForeignParentWindow *pWindow, bool bParentedSomething)
 {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    m_foreignParents.erase(std::remove_if(m_foreignParents.begin(), m_foreignParents.end(),
-                                          [&](const QPointer<ForeignParentWindow> &p) { return !p || p == pWindow; }),
-                           m_foreignParents.end());
-    if (bParentedSomething)
-        ++m_nFreedWhileParenting;
+    m_foreignParents.Gone(pWindow, bParentedSomething);
 }
 
 void BrowserWindows::ChildParented(HWND hChild, HWND hParent)
@@ -657,25 +647,17 @@ void BrowserWindows::SyncForeignParents()
 {
     if (!GuiThreadCheck::OnGuiThread())
         return;
-    std::vector<std::pair<QPointer<ForeignParentWindow>, std::pair<QRect, bool>>> updates;
+    std::vector<ForeignParentRegistry::Placement> placements;
     {
         std::lock_guard<std::recursive_mutex> lock(m_mutex);
-        for (const QPointer<ForeignParentWindow> &pWindow : m_foreignParents) {
-            if (!pWindow)
-                continue;
-            const Node *pNode = m_tree.Find(pWindow->Handle());
+        placements = m_foreignParents.Placements([&](HWND hWnd, QRect &rect, bool &bVisible) {
+            const Node *pNode = m_tree.Find(hWnd);
             if (!pNode || !pNode->bForeign)
-                continue;   // the window is gone: its stand-in stays where it was
-            const HWND hWnd = pWindow->Handle();
-            updates.push_back({pWindow, {m_tree.ClientRectOnScreen(hWnd), m_tree.IsVisible(hWnd)}});
-        }
+                return false;   // the window is gone: its stand-in stays where it was
+            rect = m_tree.ClientRectOnScreen(hWnd);
+            bVisible = m_tree.IsVisible(hWnd);
+            return true;
+        });
     }
-    for (auto &update : updates) {
-        if (!update.first)
-            continue;
-        if (update.first->geometry() != update.second.first)
-            update.first->setGeometry(update.second.first);
-        if (update.first->isVisible() != update.second.second)
-            update.first->setVisible(update.second.second);
-    }
+    ForeignParentRegistry::Apply(placements);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/winapi.h"
+#include "standin/windows/ForeignParentRegistry.h"
 #include "standin/windows/WindowTree.h"
 
 #include <QByteArray>
@@ -109,6 +110,5 @@ private:
     std::vector<uintptr_t> m_screenDCs;
     std::map<std::string, int> m_calls;
     std::map<std::pair<DWORD, DWORD>, int> m_attachedInputs;
-    std::vector<QPointer<ForeignParentWindow>> m_foreignParents;
-    int m_nFreedWhileParenting = 0;
+    ForeignParentRegistry m_foreignParents;
 };
