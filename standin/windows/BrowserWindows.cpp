@@ -12,12 +12,6 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-namespace {
-
-constexpr uintptr_t kFirstScreenDC = 0x70000000;
-
-} // namespace
-
 BrowserWindows &BrowserWindows::Instance()
 {
     static BrowserWindows windows;
@@ -25,7 +19,6 @@ BrowserWindows &BrowserWindows::Instance()
 }
 
 BrowserWindows::BrowserWindows()
-    : m_nNextScreenDC(kFirstScreenDC)
 {
     Reset();
 }
@@ -35,9 +28,9 @@ void BrowserWindows::Reset()
     {
         std::lock_guard<std::recursive_mutex> lock(m_mutex);
         m_nWindowsVersion = 0;
-        m_nScreenDpi = 0;
+        m_screenContexts.SetDpi(0);
         m_calls.clear();
-        m_attachedInputs.clear();
+        m_threadInputs.Clear();
         m_foreignParents.ResetCounts();
         BrowserTreeFile::LoadConfigured(m_tree);
     }
@@ -203,7 +196,7 @@ void BrowserWindows::SetWindowsVersion(int nVersion)
 void BrowserWindows::SetScreenDpi(int nDpi)
 {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    m_nScreenDpi = nDpi;
+    m_screenContexts.SetDpi(nDpi);
 }
 
 QRect BrowserWindows::ClientRectOnScreen(HWND hWnd)
@@ -246,10 +239,7 @@ int BrowserWindows::Calls(const std::string &strName) const
 int BrowserWindows::AttachedInputs() const
 {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    int n = 0;
-    for (const auto &entry : m_attachedInputs)
-        n += entry.second;
-    return n;
+    return m_threadInputs.Attached();
 }
 
 int BrowserWindows::ForeignParents(HWND hWnd) const
@@ -542,49 +532,25 @@ DWORD BrowserWindows::ThreadOf(HWND hWnd, DWORD *pProcessId)
 bool BrowserWindows::AttachInput(DWORD nFrom, DWORD nTo, bool bAttach)
 {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    if (!nFrom || !nTo || nFrom == nTo)
-        return false;
-    const auto key = std::make_pair(nFrom, nTo);
-    if (bAttach) {
-        ++m_attachedInputs[key];
-        return true;
-    }
-    auto it = m_attachedInputs.find(key);
-    if (it == m_attachedInputs.end())
-        return false;
-    if (--it->second == 0)
-        m_attachedInputs.erase(it);
-    return true;
+    return m_threadInputs.Attach(nFrom, nTo, bAttach);
 }
 
 HDC BrowserWindows::ScreenDC()
 {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    if (m_nScreenDpi < 0)
-        return nullptr;
-    m_screenDCs.push_back(m_nNextScreenDC);
-    return reinterpret_cast<HDC>(m_nNextScreenDC++);
+    return m_screenContexts.Get();
 }
 
 bool BrowserWindows::ReleaseScreenDC(HDC hDC)
 {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    auto it = std::find(m_screenDCs.begin(), m_screenDCs.end(), reinterpret_cast<uintptr_t>(hDC));
-    if (it == m_screenDCs.end())
-        return false;
-    m_screenDCs.erase(it);
-    return true;
+    return m_screenContexts.Release(hDC);
 }
 
 int BrowserWindows::DeviceCaps(HDC hDC, int nIndex)
 {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    if (nIndex != LOGPIXELSX
-        || std::find(m_screenDCs.begin(), m_screenDCs.end(), reinterpret_cast<uintptr_t>(hDC)) == m_screenDCs.end())
-        return 0;
-    // A screen at 100 % unless told otherwise (the platform's own figure, offscreen's 100 for one, is no
-    // Windows screen's).
-    return m_nScreenDpi > 0 ? m_nScreenDpi : 96;
+    return m_screenContexts.DeviceCaps(hDC, nIndex);
 }
 
 int BrowserWindows::WindowsVersion() const

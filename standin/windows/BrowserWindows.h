@@ -2,6 +2,8 @@
 
 #include "platform/winapi.h"
 #include "standin/windows/ForeignParentRegistry.h"
+#include "standin/windows/ScreenContexts.h"
+#include "standin/windows/ThreadInputs.h"
 #include "standin/windows/WindowTree.h"
 
 #include <QByteArray>
@@ -105,10 +107,8 @@ private:
     mutable std::recursive_mutex m_mutex;
     WindowTree m_tree;
     int m_nWindowsVersion = 0;          // 0: from the environment
-    int m_nScreenDpi = 0;               // 0: 96; -1: no screen context
-    uintptr_t m_nNextScreenDC;
-    std::vector<uintptr_t> m_screenDCs;
+    ScreenContexts m_screenContexts;
     std::map<std::string, int> m_calls;
-    std::map<std::pair<DWORD, DWORD>, int> m_attachedInputs;
+    ThreadInputs m_threadInputs;
     ForeignParentRegistry m_foreignParents;
 };
