@@ -2,14 +2,11 @@
 
 #include "standin/windows/BrowserTreeFile.h"
 #include "standin/windows/GuiThreadCheck.h"
-#include "standin/windows/NativeEventDelivery.h"
 
-#include <QApplication>
 #include <QWidget>
 
 #include <algorithm>
 
-#include <sys/syscall.h>
 #include <unistd.h>
 
 BrowserWindows &BrowserWindows::Instance()
@@ -37,156 +34,6 @@ void BrowserWindows::Reset()
     SyncForeignParents();
 }
 
-bool BrowserWindows::LoadTree(const QByteArray &json, QString *pError)
-{
-    bool bOk;
-    {
-        std::lock_guard<std::recursive_mutex> lock(m_mutex);
-        bOk = BrowserTreeFile::Load(json, m_tree, pError);
-    }
-    SyncForeignParents();
-    return bOk;
-}
-
-HWND BrowserWindows::WindowById(const QString &strId) const
-{
-    std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    return m_tree.ForeignById(strId);
-}
-
-HWND BrowserWindows::AddWindow(HWND hParent, const QString &strClass, const QString &strTitle, const QRect &rcWindow,
-                               const QMargins &frame, bool bVisible)
-{
-    HWND hWnd = nullptr;
-    {
-        std::lock_guard<std::recursive_mutex> lock(m_mutex);
-        if (hParent == Desktop())
-            hParent = nullptr;
-        if (hParent && !m_tree.Find(hParent))
-            return nullptr;
-        Node node = m_tree.NewForeign(hParent);
-        node.strClass = strClass;
-        node.strTitle = strTitle;
-        node.rcWindow = rcWindow;
-        node.frame = frame;
-        node.bVisible = bVisible;
-        hWnd = node.hWnd;
-        m_tree.AddOnTop(node);
-    }
-    SyncForeignParents();
-    return hWnd;
-}
-
-template <typename F>
-bool BrowserWindows::ChangeForeign(HWND hWnd, F &&change)
-{
-    {
-        std::lock_guard<std::recursive_mutex> lock(m_mutex);
-        Node *pNode = m_tree.Find(hWnd);
-        if (!pNode || !pNode->bForeign)
-            return false;
-        change(*pNode);
-    }
-    SyncForeignParents();
-    return true;
-}
-
-bool BrowserWindows::SetTitle(HWND hWnd, const QString &strTitle)
-{
-    return ChangeForeign(hWnd, [&](Node &node) { node.strTitle = strTitle; });
-}
-
-bool BrowserWindows::SetForeground(HWND hWnd) { return SetForegroundWindow(hWnd); }
-
-bool BrowserWindows::MoveWindow(HWND hWnd, const QPoint &pos)
-{
-    return ChangeForeign(hWnd, [&](Node &node) { node.rcWindow.moveTo(pos); });
-}
-
-bool BrowserWindows::ResizeWindow(HWND hWnd, const QSize &size)
-{
-    return ChangeForeign(hWnd, [&](Node &node) { node.rcWindow.setSize(size); });
-}
-
-bool BrowserWindows::SetVisible(HWND hWnd, bool bVisible)
-{
-    return ChangeForeign(hWnd, [&](Node &node) { node.bVisible = bVisible; });
-}
-
-bool BrowserWindows::MoveInto(HWND hWnd, HWND hNewParent)
-{
-    {
-        std::lock_guard<std::recursive_mutex> lock(m_mutex);
-        Node *pNode = m_tree.Find(hWnd);
-        if (!pNode || !pNode->bForeign)
-            return false;
-        bool bOk = false;
-        SetParent(hWnd, hNewParent, bOk);
-        if (!bOk)
-            return false;
-    }
-    SyncForeignParents();
-    return true;
-}
-
-bool BrowserWindows::Destroy(HWND hWnd)
-{
-    std::vector<std::pair<HWND, int>> targets;  // plug-in windows under it, with their depth
-    {
-        std::lock_guard<std::recursive_mutex> lock(m_mutex);
-        Node *pNode = m_tree.Find(hWnd);
-        if (!pNode || !pNode->bForeign)
-            return false;
-        for (const auto &entry : m_tree.Nodes()) {
-            if (entry.second.bForeign || !m_tree.UnderAny(entry.first, {hWnd}))
-                continue;
-            int nDepth = 0;
-            for (HWND h = entry.second.hParent; h; h = m_tree.Nodes().at(h).hParent)
-                ++nDepth;
-            targets.emplace_back(entry.first, nDepth);
-        }
-    }
-    // Windows hear of it before their children, each on its own handle.
-    std::stable_sort(targets.begin(), targets.end(),
-                     [](const auto &a, const auto &b) { return a.second < b.second; });
-    for (const auto &target : targets) {
-        QWidget *pWidget = nullptr;
-        {
-            std::lock_guard<std::recursive_mutex> lock(m_mutex);
-            const Node *pTarget = m_tree.Find(target.first);
-            if (pTarget && m_tree.UnderAny(target.first, {hWnd}))
-                pWidget = pTarget->pWidget;
-        }
-        if (!pWidget)
-            continue;
-        NativeEventDelivery::Deliver(pWidget, target.first, WM_DESTROY);
-    }
-
-    std::vector<QPointer<QWidget>> lost;
-    {
-        std::lock_guard<std::recursive_mutex> lock(m_mutex);
-        m_tree.Purge();
-        std::vector<HWND> dying;
-        for (const auto &entry : m_tree.Nodes())
-            if (m_tree.UnderAny(entry.first, {hWnd}))
-                dying.push_back(entry.first);
-        for (HWND h : dying) {
-            auto it = m_tree.Nodes().find(h);
-            if (it == m_tree.Nodes().end())
-                continue;
-            if (!it->second.bForeign && it->second.pWidget && it->second.pWidget->isWindow())
-                lost.push_back(it->second.pWidget);
-            m_tree.Remove(h);
-        }
-    }
-    // A plug-in window still under it goes from the screen with it.
-    for (const QPointer<QWidget> &pWidget : lost)
-        if (pWidget)
-            pWidget->hide();
-    SyncForeignParents();
-    return true;
-}
-
 void BrowserWindows::SetWindowsVersion(int nVersion)
 {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
@@ -197,36 +44,6 @@ void BrowserWindows::SetScreenDpi(int nDpi)
 {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
     m_screenContexts.SetDpi(nDpi);
-}
-
-QRect BrowserWindows::ClientRectOnScreen(HWND hWnd)
-{
-    std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    return m_tree.ClientRectOnScreen(hWnd);
-}
-
-HWND BrowserWindows::ParentOf(HWND hWnd)
-{
-    std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    const Node *pNode = m_tree.Find(hWnd);
-    return pNode ? pNode->hParent : nullptr;
-}
-
-HWND BrowserWindows::OwnerOf(HWND hWnd)
-{
-    std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    const Node *pNode = m_tree.Find(hWnd);
-    return pNode ? pNode->hOwner : nullptr;
-}
-
-std::vector<HWND> BrowserWindows::Children(HWND hParent)
-{
-    std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    m_tree.Purge();
-    if (!hParent || hParent == Desktop())
-        return m_tree.TopLevel();
-    const Node *pNode = m_tree.Find(hParent);
-    return pNode ? pNode->children : std::vector<HWND>();
 }
 
 int BrowserWindows::Calls(const std::string &strName) const

@@ -6,26 +6,21 @@
 #include "standin/windows/ThreadInputs.h"
 #include "standin/windows/WindowTree.h"
 
-#include <QByteArray>
-#include <QMargins>
 #include <QPoint>
-#include <QPointer>
 #include <QRect>
+#include <QSize>
 #include <QString>
 
 #include <map>
 #include <mutex>
 #include <string>
-#include <vector>
 
 class ForeignParentWindow;
-class QWidget;
 
-// The simulated windows behind the user32 calls of platform/winapi.h and behind BrowserControl: the window
-// tree (WindowTree) under one lock, and what each call does to it. Relations follow Windows: a child window
-// has no owner; GWLP_HWNDPARENT sets the owner and reads the parent of a window that has one, else the owner.
-// Destroying a window destroys its children and the windows it owns; the plug-in windows among them first get
-// WM_DESTROY as a native event, and those that moved themselves out from under the window survive.
+// The simulated windows behind the user32 calls of platform/winapi.h: the window tree (WindowTree) under one
+// lock, and what each call does to it. Relations follow Windows: a child window has no owner; GWLP_HWNDPARENT
+// sets the owner and reads the parent of a window that has one, else the owner. The browser's own doings
+// (BrowserControl) act on the tree under the same lock.
 //
 // Widgets are looked up on the GUI thread only; there every call may be made.
 class BrowserWindows
@@ -36,27 +31,19 @@ public:
     // The tree of the JSON file named by QUORRIN_BROWSER, or the default tree; the Windows version, the screen's
     // DPI and the call counts back to their start. Plug-in windows lose their places in the tree.
     void Reset();
-    bool LoadTree(const QByteArray &json, QString *pError);
-    HWND WindowById(const QString &strId) const;
+    // Runs fn(tree) under the lock, and gives what it returns.
+    template <typename F>
+    auto Locked(F &&fn)
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_mutex);
+        return fn(m_tree);
+    }
+    // Brings the foreign-window stand-ins to their windows' places after a change (on the GUI thread; outside
+    // the lock).
+    void SyncForeignParents();
 
-    // Changes of the browser (control).
-    HWND AddWindow(HWND hParent, const QString &strClass, const QString &strTitle, const QRect &rcWindow,
-                   const QMargins &frame, bool bVisible);
-    bool SetTitle(HWND hWnd, const QString &strTitle);
-    bool SetForeground(HWND hWnd);
-    bool MoveWindow(HWND hWnd, const QPoint &pos);
-    bool ResizeWindow(HWND hWnd, const QSize &size);
-    bool SetVisible(HWND hWnd, bool bVisible);
-    bool Destroy(HWND hWnd);
-    bool MoveInto(HWND hWnd, HWND hNewParent);
     void SetWindowsVersion(int nVersion);
     void SetScreenDpi(int nDpi);
-
-    // What the tree holds (control).
-    QRect ClientRectOnScreen(HWND hWnd);
-    HWND ParentOf(HWND hWnd);
-    HWND OwnerOf(HWND hWnd);
-    std::vector<HWND> Children(HWND hParent);   // top of the z-order first; null: the top-level windows
     int Calls(const std::string &strName) const;
     int AttachedInputs() const;
     int ForeignParents(HWND hWnd) const;        // wrappers alive for the handle; null: all
@@ -99,10 +86,6 @@ private:
     using Node = WindowTree::Node;
 
     BrowserWindows();
-    void SyncForeignParents();
-    // Changes a foreign window under the lock, then brings the foreign parents up to date.
-    template <typename F>
-    bool ChangeForeign(HWND hWnd, F &&change);
 
     mutable std::recursive_mutex m_mutex;
     WindowTree m_tree;
