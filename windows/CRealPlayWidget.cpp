@@ -267,8 +267,8 @@ int CRealPlayWidget::PreviewStop(int nChannel)
         m_pPlayWindowManage->SetFitMode(nWndIndex, -1);
     }
     m_bDigitalZoom[static_cast<size_t>(nChannel)] = false;
-    if (nChannel == m_nSoundChannel)
-        m_nSoundChannel = -1;
+    if (nChannel == m_soundChannel.Index())
+        m_soundChannel.Forget();
     m_nPlayOriginalState[static_cast<size_t>(nChannel)] = -1;
     if (nWndIndex >= 0)
         m_pPlayWindowManage->setPreviewStatus(nWndIndex, false);
@@ -389,31 +389,10 @@ int CRealPlayWidget::Snapshot(int nChannel, bool bConfigSnapshot)
 
 int CRealPlayWidget::OpenSound(int nChannel, bool bOn)
 {
-    CDecodeChannel *pChannel = GetDecodeChannel(nChannel);
-    if (!pChannel)
-        return -1;
-    int nRet = 0;
-    if (bOn) {
-        if (m_nSoundChannel >= 0) {
-            CDecodeChannel *pHeard = GetDecodeChannel(m_nSoundChannel);
-            if (!pHeard)
-                return -1;
-            if (!pHeard->CloseSound())
-                return -2;
-            m_nSoundChannel = -1;
-        }
-        nRet = pChannel->OpenSound();
-        if (nRet)
-            m_nSoundChannel = nChannel;
-    } else {
-        nRet = pChannel->CloseSound();
-        if (nRet && nChannel == m_nSoundChannel)
-            m_nSoundChannel = -1;
-    }
-    return nRet ? 0 : -2;
+    return m_soundChannel.Switch(nChannel, bOn, [this](int nIndex) { return GetDecodeChannel(nIndex); });
 }
 
-bool CRealPlayWidget::IsSoundOpen(int nChannel) const { return IsIndex(nChannel) && nChannel == m_nSoundChannel; }
+bool CRealPlayWidget::IsSoundOpen(int nChannel) const { return IsIndex(nChannel) && nChannel == m_soundChannel.Index(); }
 
 int CRealPlayWidget::SetColor(int nWhich, int nValue)
 {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/winapi.h"
+#include "windows/HeardChannel.h"
 #include "windows/LocalInfo.h"
 #include "windows/SmartRuleInfo.h"
 
@@ -168,7 +169,7 @@ private:
     std::array<bool, 64> m_bRecording{};
     CPlayWindowManage *m_pPlayWindowManage = nullptr;
     LocalInfo m_stLocalInfo{};
-    int m_nSoundChannel = -1;
+    HeardChannel m_soundChannel;
     std::array<std::atomic<int>, 64> m_nPlayOriginalState;    // read by InputData and the overlay
     std::array<uint8_t, 64> m_nStreamType{};
     std::array<PTZElectInfo, 64> m_stPTZElect;
