@@ -535,7 +535,7 @@ int32_t KorvexSim::Download(int32_t lLogin, int32_t nChannel, int32_t nStreamTyp
     std::shared_ptr<LoginState> login = FindLoginChannel(lLogin, nChannel);
     if (!login)
         return 0;
-    DownloadTask::FilePtr file(std::fopen(pPath, "wb"));
+    FilePtr file(std::fopen(pPath, "wb"));
     if (!file) {
         SetLastError(ZDK_ERR_FILE_OPEN);
         return 0;
