@@ -9,10 +9,10 @@
 #include "windows/CVideoFrame.h"
 #include "windows/CVideoWnd.h"
 #include "windows/LocalInfoFile.h"
+#include "windows/SurfaceSizeWatch.h"
 
 #include <QDateTime>
 #include <QDir>
-#include <QEvent>
 #include <QHBoxLayout>
 
 #include <json/value.h>
@@ -37,25 +37,6 @@ uint64_t PackSize(int nWidth, int nHeight)
 
 } // namespace
 
-// Follows the size of every tile's surface on the GUI thread, for the overlay drawn on the decode thread.
-class CRealPlayWidget::SurfaceSizeWatch : public QObject
-{
-public:
-    explicit SurfaceSizeWatch(CRealPlayWidget *pPage) : m_pPage(pPage) {}
-
-protected:
-    bool eventFilter(QObject *pWatched, QEvent *pEvent) override
-    {
-        if (pEvent->type() == QEvent::Resize)
-            if (auto *pFrame = qobject_cast<CVideoFrame *>(pWatched))
-                m_pPage->StoreSurfaceSize(pFrame->GetWndIndex());
-        return false;
-    }
-
-private:
-    CRealPlayWidget *m_pPage;
-};
-
 CRealPlayWidget::CRealPlayWidget(QWidget *parent)
     : QWidget(parent)
     , m_pSmartRuleInfo(std::make_unique<SmartRuleInfo>())
@@ -78,7 +59,7 @@ CRealPlayWidget::CRealPlayWidget(QWidget *parent)
     m_pLayout->setSpacing(0);
     m_pLayout->addWidget(m_pPlayWindowManage);
 
-    m_pSurfaceWatch = std::make_unique<SurfaceSizeWatch>(this);
+    m_pSurfaceWatch = std::make_unique<SurfaceSizeWatch>([this](int nWndIndex) { StoreSurfaceSize(nWndIndex); });
     for (int i = 0; i < MAX_WND_NUM; ++i) {
         m_surfaceSizes[static_cast<size_t>(i)].hWnd = m_pPlayWindowManage->GetWndHandle(i);
         m_pPlayWindowManage->GetVideoWnd(i)->GetVideoFrame()->installEventFilter(m_pSurfaceWatch.get());

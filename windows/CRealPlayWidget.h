@@ -18,6 +18,7 @@
 class CDecodeChannel;
 class CPlayWindowManage;
 class QHBoxLayout;
+class SurfaceSizeWatch;
 struct RealDataFrame;
 
 // Page 0 of the plug-in window: a grid of up to 64 tiles and one decode channel per device channel (port =
@@ -120,8 +121,6 @@ private slots:
     void onPictureSize(int nChannel, int nWidth, int nHeight);
 
 private:
-    class SurfaceSizeWatch;
-
     // Electronic PTZ of one channel: a display region on the 0..8192 scale and numbered presets.
     struct PTZElectInfo
     {
