@@ -11,6 +11,7 @@
 // each ratio's two sides are taken together); the median counts. ffmpeg's cost per frame is the difference
 // between decoding 4N and N frames, so its start-up is not spread over the frames.
 
+#include "bench/BenchMeasures.h"
 #include "device/CDecodeChannel.h"
 #include "device/CQZConnect.h"
 #include "platform/korvex.h"
@@ -63,14 +64,6 @@ struct Scenario
     double dGoal;                   // the ratio to reach
 };
 
-double CpuSeconds()
-{
-    struct rusage usage = {};
-    getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
 long ContextSwitches()
 {
     struct rusage usage = {};
@@ -87,41 +80,6 @@ double ResidentMb()
         std::fclose(pFile);
     }
     return static_cast<double>(nResident) * static_cast<double>(sysconf(_SC_PAGESIZE)) / (1024.0 * 1024.0);
-}
-
-// CPU seconds of the process's threads by kind: the decode ports, the GUI thread, and the others (the device
-// library's stream threads, with the data callback that hands each block to its port).
-struct ThreadCpu
-{
-    double dPorts = 0, dDevice = 0, dGui = 0;
-};
-
-ThreadCpu ThreadTimes()
-{
-    ThreadCpu cpu;
-    const long nTicks = sysconf(_SC_CLK_TCK);
-    const std::string strSelf = std::to_string(getpid());
-    QDir tasks("/proc/self/task");
-    for (const QString &strTid : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        QFile stat(tasks.filePath(strTid + "/stat"));
-        QFile comm(tasks.filePath(strTid + "/comm"));
-        if (!stat.open(QIODevice::ReadOnly) || !comm.open(QIODevice::ReadOnly))
-            continue;
-        const QByteArray line = stat.readAll();
-        const QString strName = QString::fromUtf8(comm.readAll()).trimmed();
-        // Fields after the name in parentheses: state is field 3, utime 14, stime 15.
-        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
-        if (fields.size() < 13)
-            continue;
-        const double d = static_cast<double>(fields[11].toLongLong() + fields[12].toLongLong()) / nTicks;
-        if (strName.startsWith("pavline"))
-            cpu.dPorts += d;
-        else if (strTid.toStdString() == strSelf)
-            cpu.dGui += d;
-        else
-            cpu.dDevice += d;
-    }
-    return cpu;
 }
 
 double Median(std::vector<double> v)
@@ -269,50 +227,6 @@ private:
     std::vector<std::unique_ptr<Tile>> m_tiles;
 };
 
-// The user and system seconds of one ffmpeg run decoding nFrames of the loop, or a negative value.
-double FfmpegSeconds(const VideoLoop &loop, int nFrames)
-{
-    char szPath[] = "/tmp/bench_pavline_XXXXXX";
-    const int fd = mkstemp(szPath);
-    if (fd < 0)
-        return -1.0;
-    FILE *pFile = fdopen(fd, "wb");
-    for (int i = 0; i < nFrames; ++i) {
-        const EncodedFrame &frame = loop.frames[static_cast<size_t>(i) % loop.frames.size()];
-        std::fwrite(frame.data.data(), 1, frame.data.size(), pFile);
-    }
-    std::fclose(pFile);
-    const std::string strCommand =
-        std::string("ffmpeg -hide_banner -nostdin -nostats -loglevel info -benchmark -threads 1 -f ") +
-        (loop.IsH265() ? "hevc" : "h264") + " -i " + szPath + " -f null - 2>&1";
-    double dUser = -1.0, dSystem = 0.0;
-    if (FILE *pPipe = popen(strCommand.c_str(), "r")) {
-        char szLine[512];
-        while (std::fgets(szLine, sizeof szLine, pPipe)) {
-            const char *p = std::strstr(szLine, "utime=");
-            const char *q = std::strstr(szLine, "stime=");
-            if (p && q) {
-                dUser = std::atof(p + 6);
-                dSystem = std::atof(q + 6);
-            }
-        }
-        pclose(pPipe);
-    }
-    std::remove(szPath);
-    return dUser < 0 ? -1.0 : dUser + dSystem;
-}
-
-// ffmpeg's CPU seconds per frame decoded, start-up taken out; negative when it did not run.
-double FfmpegPerFrame(const VideoLoop &loop)
-{
-    const int nFrames = loop.nWidth * loop.nHeight > 640 * 360 ? 400 : 1500;
-    const double dShort = FfmpegSeconds(loop, nFrames);
-    const double dLong = FfmpegSeconds(loop, 4 * nFrames);
-    if (dShort < 0 || dLong < 0)
-        return -1.0;
-    return (dLong - dShort) / (3.0 * nFrames);
-}
-
 double ThreadCpuSeconds()
 {
     struct timespec ts = {};
@@ -350,21 +264,6 @@ double DecoderCpuPerFrame(const VideoLoop &loop, bool bPaced)
     return dCpu / nFrames;
 }
 
-std::shared_ptr<const VideoLoop> LoopOf(int nStreamType)
-{
-    // The built-in device's profiles.
-    VideoSpec spec;
-    spec.nCodec = nStreamType == 0 ? StreamBlock::kCodecH265 : StreamBlock::kCodecH264;
-    spec.nWidth = nStreamType == 0 ? 1280 : 640;
-    spec.nHeight = nStreamType == 0 ? 720 : 360;
-    spec.nFrameRate = nStreamType == 0 ? 25 : 15;
-    std::string strError;
-    std::shared_ptr<const VideoLoop> loop = MediaLibrary::Instance().Video(spec, strError);
-    if (!loop)
-        std::printf("no test pattern: %s\n", strError.c_str());
-    return loop;
-}
-
 struct Result
 {
     double dRatio = -1.0;
@@ -373,7 +272,7 @@ struct Result
 Result RunScenario(const Scenario &s, int nSeconds)
 {
     Result result;
-    std::shared_ptr<const VideoLoop> loop = LoopOf(s.nStreamType);
+    std::shared_ptr<const VideoLoop> loop = BenchMeasures::LoopOf(s.nStreamType);
     if (!loop)
         return result;
     bool bOk = false;
@@ -386,16 +285,16 @@ Result RunScenario(const Scenario &s, int nSeconds)
     int64_t nDropped = 0, nRefused = 0, nErrors = 0;
     for (int w = 0; w < kWindows; ++w) {
         const LiveWall::Counts c0 = pWall->Count();
-        const ThreadCpu t0Cpu = ThreadTimes();
-        const double dCpu0 = CpuSeconds();
+        const BenchMeasures::ThreadCpu t0Cpu = BenchMeasures::ThreadTimes();
+        const double dCpu0 = BenchMeasures::CpuSeconds();
         const long nSwitch0 = ContextSwitches();
         const Clock::time_point t0 = Clock::now();
         Wait(nSeconds * 1000);
         const double dWall = std::chrono::duration<double>(Clock::now() - t0).count();
-        const double dCpu = CpuSeconds() - dCpu0;
+        const double dCpu = BenchMeasures::CpuSeconds() - dCpu0;
         const long nSwitch = ContextSwitches() - nSwitch0;
         const LiveWall::Counts c1 = pWall->Count();
-        const ThreadCpu t1Cpu = ThreadTimes();
+        const BenchMeasures::ThreadCpu t1Cpu = BenchMeasures::ThreadTimes();
         const int64_t nShown = c1.nShown - c0.nShown;
         const double dPer = nShown > 0 ? 1000.0 / static_cast<double>(nShown) : 0.0;
         ports.push_back((t1Cpu.dPorts - t0Cpu.dPorts) * dPer);
@@ -410,7 +309,7 @@ Result RunScenario(const Scenario &s, int nSeconds)
         // as it was then.
         cpuPer.push_back(nShown > 0 ? dCpu / static_cast<double>(nShown) : 0.0);
         switches.push_back(nShown > 0 ? static_cast<double>(nSwitch) / static_cast<double>(nShown) : 0.0);
-        const double dAnchor = FfmpegPerFrame(*loop);
+        const double dAnchor = BenchMeasures::FfmpegPerFrame(*loop);
         if (dAnchor > 0) {
             anchors.push_back(dAnchor);
             ratios.push_back(cpuPer.back() / dAnchor);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 // One element of a playback request's "FileInfo" list, read by CQZConnect::BeginPlayback.
@@ -31,12 +32,22 @@ struct DownloadFileEntry
 static_assert(sizeof(DownloadFileEntry) == 184, "download entry size");
 
 // The user value that the playback and download callbacks carry back: one per playback pane, one for the
-// download.
+// download. The request thread writes it while the libraries' threads read it, so each field is atomic.
 struct PlayUserRecord
 {
-    int32_t Channel;    // device channel shown; -1 after a stop
-    int32_t Pane;       // playback pane 0-3
-    int32_t State;      // the pane's play state (the download's: 1 record file, 0 picture)
-    int32_t Kind;       // 0 playback, 1 record-file download, 2 picture download
+    std::atomic<int32_t> Channel;   // device channel shown; -1 after a stop
+    std::atomic<int32_t> Pane;      // playback pane 0-3
+    std::atomic<int32_t> State;     // the pane's play state (the download's: 1 record file, 0 picture)
+    std::atomic<int32_t> Kind;      // 0 playback, 1 record-file download, 2 picture download
+
+    // Field by field, each atomically.
+    PlayUserRecord &operator=(const PlayUserRecord &other)
+    {
+        Channel = other.Channel.load();
+        Pane = other.Pane.load();
+        State = other.State.load();
+        Kind = other.Kind.load();
+        return *this;
+    }
 };
-static_assert(sizeof(PlayUserRecord) == 16, "user record size");
+static_assert(sizeof(PlayUserRecord) == 16 && std::atomic<int32_t>::is_always_lock_free, "user record size");

@@ -1,6 +1,7 @@
 #include "requests/CPluginManage.h"
 
 #include "device/CQZConnect.h"
+#include "device/CTalk.h"
 #include "device/VoiceCustom.h"
 #include "requests/BrowseChooser.h"
 #include "requests/CGetSystemStatus.h"
@@ -116,9 +117,24 @@ void CPluginManage::sendWebSocketMsg(const QString &strMsg, quint8 nLogFlag)
 const std::map<int, CPluginManage::Handler> &CPluginManage::HandlerTable()
 {
     static const std::map<int, Handler> table = {
+        {2, &CPluginManage::onMainMsgChangePage},
+        {3, &CPluginManage::onMainMsgChangeSplit},
+        {4, &CPluginManage::onMainMsgPreview},
+        {5, &CPluginManage::onMainMsgPlayback},
+        {6, &CPluginManage::onMainMsgColorPreview},
+        {8, &CPluginManage::onMainMsgLogin},
+        {9, &CPluginManage::onMainMsgLogout},
+        {11, &CPluginManage::onMainMsgSetCurWnd},
+        {12, &CPluginManage::onMainMsgWidgetStatus},
         {14, &CPluginManage::onMainMsgAlarmType},
         {15, &CPluginManage::onMainMsgQueryAlarmType},
         {18, &CPluginManage::onMainMsgClientConfig},
+        {19, &CPluginManage::onMainMsgCapturePicture},
+        {24, &CPluginManage::onMainMsgElectPTZ},
+        {28, &CPluginManage::onMainMsgReLogin},
+        {29, &CPluginManage::onMainMsgScaleSwitch},
+        {32, &CPluginManage::onMainMsgConsultAesKey},
+        {34, &CPluginManage::onMainMsgSmartRule},
     };
     return table;
 }
@@ -151,28 +167,4 @@ void CPluginManage::onRecvWebsocketMsg(QString msg)
 void CPluginManage::onDisconnect()
 {
     onMainMsgLogout(Json::Value());
-}
-
-void CPluginManage::onMainMsgLogout(const Json::Value &)
-{
-    const QString strTag = "CPluginManage::onMainMsgLogout";
-    // Streams, playback, downloads and the login itself join this logout as their handlers are built; what
-    // runs now is what exists: nothing is open before the first login.
-    LOGN(QString("logout nSessionID=%1").arg(m_nSessionId), strTag);
-    LOGN("killTimer", strTag);
-    LOGN("release data begin", strTag);
-    LOGN("release data end", strTag);
-}
-
-void CPluginManage::DisconnectFunction(int32_t lLoginID, const char *pchDVRIP, int32_t nDVRPort, void *pUser)
-{
-    LOGN(QString("Device Disconnect IP=%1 LoginID=%2 Port=%3")
-             .arg(QString::fromLocal8Bit(pchDVRIP ? pchDVRIP : ""))
-             .arg(lLoginID)
-             .arg(nDVRPort),
-         "CPluginManage::DisconnectFunction");
-    CPluginManage *pManage = static_cast<CPluginManage *>(pUser);
-    if (!pManage)
-        return;
-    pManage->sendWebSocketMsg(WebMessage::Event(5, 0).SetRet(RET_SUCCESS).ToQString(), 1);
 }

@@ -11,11 +11,11 @@ WebMessage WebMessage::Reply(const Json::Value &request)
     return Reply(request["MainType"].asInt(), request["SubType"].asInt(), request);
 }
 
-WebMessage WebMessage::Reply(int nMsg, int nSubMsg, const Json::Value &request)
+WebMessage WebMessage::Reply(int nMsg, int nSubMsg, const Json::Value &request, const char *pSubKey)
 {
     Json::Value value(Json::objectValue);
     value["Msg"] = nMsg;
-    value["SubMsg"] = nSubMsg;
+    value[pSubKey] = nSubMsg;
     value["MsgID"] = request["MsgID"];
     return WebMessage(std::move(value));
 }

@@ -14,8 +14,9 @@ public:
     // The reply to a request: "Msg" and "SubMsg" are its "MainType" and "SubType" read as ints (a missing one
     // reads 0, a non-numeric one throws), "MsgID" is copied (null when absent).
     static WebMessage Reply(const Json::Value &request);
-    // A reply with "Msg" and "SubMsg" given by the handler, "MsgID" copied from the request.
-    static WebMessage Reply(int nMsg, int nSubMsg, const Json::Value &request);
+    // A reply with "Msg" and "SubMsg" given by the handler, "MsgID" copied from the request. A reply that
+    // carries its sub-type under another key names that key.
+    static WebMessage Reply(int nMsg, int nSubMsg, const Json::Value &request, const char *pSubKey = "SubMsg");
     // The answer to a "MainType" without a handler: "Msg" and "SubMsg" copied as they stand in the request,
     // "Ret" 1020.
     static WebMessage Unsupported(const Json::Value &request);

@@ -6,6 +6,7 @@
 #include "device/CDecodeChannel.h"
 #include "platform/winapi.h"
 #include "tests/support/RecordFixture.h"
+#include "tests/support/TestPatternCheck.h"
 
 #include <QImage>
 #include <QPoint>
@@ -37,12 +38,9 @@ constexpr int kStreamHeight = 180;
 // 10 frames a second, without sound.
 std::string SmallSubStreamDevice();
 
-// Which channel (0-based) of the simulated device a picture of its test pattern shows, read from the pattern's
-// "CH nn" label: the picture is scaled to the stream's size and its label compared with each channel's. -1 when
-// no channel of 0..nChannels-1 matches clearly.
-int ChannelShown(const QImage &picture, int nChannels);
-// Whether the picture shows the simulated pattern at all: its colour bars along the middle row.
-bool ShowsPattern(const QImage &picture);
+// Which channel of the simulated device a picture shows, and whether it shows the pattern at all.
+using TestPattern::ChannelShown;
+using TestPattern::ShowsPattern;
 
 // Live sub streams of the simulated device, each into a decode channel (port = channel) that draws into a
 // window, fed as the live page feeds them. Streams are stopped before their ports.
