@@ -10,6 +10,7 @@
 #include "runtime/FixedText.h"
 #include "runtime/LightWeightLog.h"
 #include "runtime/ResultCodes.h"
+#include "windows/HostPlayState.h"
 #include "windows/LocalInfo.h"
 #include "windows/PlayWidget.h"
 
@@ -75,19 +76,8 @@ int CPluginManage::NextSpeedState(int nState, int nFirst)
 
 int CPluginManage::PaneStatusOfState(int nPane, int nState)
 {
-    if (nPane < 0 || nState == PLAY_STATE_NORMAL)
-        return 2;
-    if (nState == PLAY_STATE_PAUSE)
-        return 4;
-    if (nState >= PLAY_STATE_SLOW_1 && nState <= PLAY_STATE_SLOW_4)
-        return 5;
-    if (nState >= PLAY_STATE_FAST_1 && nState <= PLAY_STATE_FAST_4)
-        return 6;
-    if (nState == PLAY_STATE_STEP)
-        return 7;
-    if (nState == PLAY_STATE_STEP_BACK)
-        return 8;
-    return 0;
+    // No pane: playing, whatever the state.
+    return nPane < 0 ? 2 : HostPlayState(nState, 0);
 }
 
 uint32_t CPluginManage::FileLengthField(const Json::Value &value)
