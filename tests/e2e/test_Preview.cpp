@@ -144,6 +144,39 @@ TEST(LivePreview, ARangeOpenedAgainStopsEveryStreamBeforeAnyTile)
     EXPECT_EQ(TestPattern::ChannelShown(session.Snapshot(2), 16), 2);
 }
 
+// The playback page takes the device's streams: the live channels stop, and the live page opens them again, each
+// in its own window and stream, when it comes back.
+TEST(LivePreview, ThePlaybackPageStopsTheLiveChannelsAndTheLivePageReopensThem)
+{
+    LiveSession session;
+    ASSERT_TRUE(session.Start());
+    ASSERT_EQ(session.Reply(LiveSession::Open("four", 260, 1))["Ret"].asInt(), 100);
+    ASSERT_TRUE(session.Plugin().WaitForLog("\"MsgID\":\"four\",\"Ret\""));
+    const int nBefore = session.Plugin().Output().size();
+
+    ASSERT_EQ(session.Reply(HostedPlugin::NewRequest(2, 1, "playback"))["Ret"].asInt(), 100);
+    ASSERT_TRUE(session.Plugin().WaitForLog("\"MsgID\":\"playback\",\"Ret\""));
+    const QByteArray log = session.Plugin().Output().mid(nBefore);
+    EXPECT_EQ(log.count("ZDK_DEV_StopRealPlay lPlay="), 4) << log.toStdString();
+    EXPECT_EQ(log.count("PlayWidget::PreviewStop Chn="), 4);
+    for (int nChannel : {0, 3})
+        EXPECT_EQ(PlayState(session, nChannel), 0) << "channel " << nChannel;
+
+    const std::vector<HostMessage> messages = session.Exchange(HostedPlugin::NewRequest(2, 0, "live"));
+    ASSERT_EQ(Kinds(messages), (Kinds_t{"0/2", "0/3", "reply"}));
+    const Entries entries = EntriesOf(messages[1]);
+    std::vector<int> rets(16, 1016);
+    std::fill(rets.begin(), rets.begin() + 4, 100);
+    EXPECT_EQ(entries.rets, rets);
+    EXPECT_EQ(JsonText::Write(messages[1]["ChnStatus"][3]), "{\"Chn\":3,\"Record\":false,\"Ret\":100,\"Stream\":1}\n");
+    for (int nChannel : {0, 3}) {
+        EXPECT_EQ(PlayState(session, nChannel), 2) << "channel " << nChannel;
+        EXPECT_EQ(TestPattern::ChannelShown(session.Snapshot(nChannel), 16), nChannel) << "channel " << nChannel;
+    }
+    ASSERT_TRUE(session.Plugin().Finish());
+    EXPECT_EQ(session.Plugin().ExitCode(), 0);
+}
+
 TEST(LivePreview, EachOperationAnswersAsThePageExpects)
 {
     LiveSession session;
