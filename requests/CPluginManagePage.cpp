@@ -4,7 +4,6 @@
 
 #include "requests/CPluginManage.h"
 
-#include "device/CQZConnect.h"
 #include "requests/WebMessage.h"
 #include "runtime/LightWeightLog.h"
 #include "runtime/ResultCodes.h"
@@ -88,13 +87,12 @@ void CPluginManage::onMainMsgChangePage(const Json::Value &request)
 
     if (nPage == PAGE_PLAYBACK) {
         for (int nChannel = 0; nChannel < 64; ++nChannel) {
-            const int lPlay = info.RealPlayHandle[nChannel];
-            if (lPlay <= 0)
+            if (info.RealPlayHandle[nChannel] <= 0)
                 continue;
-            CQZConnect::GetInstance()->DisconnectChannel_V2(lPlay, &CPluginManage::RealDataCallBackV2,
-                                                             ZDK_ChannelToUser(nChannel));
+            StopLiveStream(nChannel);
             SaveChannel(nChannel);
             returnToMainThreadSync([nChannel] { PlayWidget::GetInstance()->PreviewStop(nChannel); });
+            // Saved, to be opened again when the live page comes back.
             info.RealPlayHandle[nChannel] = -1;
             info.RestoreSaved = 1;
         }
@@ -130,12 +128,7 @@ void CPluginManage::ReopenSavedChannels()
                 if (nPlay < 0) {
                     nRet = RET_WND_FAIL;
                 } else {
-                    lPlay = CQZConnect::GetInstance()->ConnectChanel_V2(info.LoginHandle, nChannel, nStream,
-                                                                        &CPluginManage::RealDataCallBackV2,
-                                                                        ZDK_ChannelToUser(nChannel));
-                    if (lPlay == 0)
-                        lPlay = -1;
-                    if (lPlay < 0) {
+                    if (StartLiveStream(nChannel, nStream) < 0) {
                         returnToMainThreadSync([nChannel] { PlayWidget::GetInstance()->PreviewStop(nChannel); });
                         nRet = RET_OPEN_CHANNEL_FAIL;
                     } else {
