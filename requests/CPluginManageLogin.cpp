@@ -242,7 +242,7 @@ void CPluginManage::onMainMsgLogin(const Json::Value &request)
             reply["ErrorCode"] = login.m_nLoginError;
             if (nRet == RET_CLOUD_ERROR)
                 reply["CloudErrCode"] =
-                    QString::fromLocal8Bit(FixedText::Read(info.CloudError)).toStdString();
+                    FixedText::ReadLocal(info.CloudError).toStdString();
         }
     }
 
@@ -438,7 +438,7 @@ void CPluginManage::onMainMsgReLogin(const Json::Value &request)
         }
     }
     reply["Id"] = m_nSessionId;
-    reply["SerialNo"] = QString::fromLocal8Bit(FixedText::Read(info.SN)).toStdString();
+    reply["SerialNo"] = FixedText::ReadLocal(info.SN).toStdString();
     reply.SetRet(nRet);
     sendWebSocketMsg(reply.ToQString(), 1);
 }

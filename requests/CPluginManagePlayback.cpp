@@ -58,11 +58,6 @@ constexpr unsigned long kNextFileMs = 200;
 
 bool IsPane(int nPane) { return nPane >= 0 && nPane < kPaneCount; }
 
-std::string LocalFolderUtf8(const char *pField, std::size_t nWidth)
-{
-    return QString::fromLocal8Bit(FixedText::Read(pField, nWidth)).toStdString();
-}
-
 } // namespace
 
 int CPluginManage::NextSpeedState(int nState, int nFirst)
@@ -625,7 +620,7 @@ void CPluginManage::HandlePaneRequest(const Json::Value &request)
         if (nShot >= 0)
             nResult = RET_SUCCESS;
         const LocalInfo info = LoadLocalInfoSync();
-        reply["CapPath"] = LocalFolderUtf8(info.CapPath, sizeof info.CapPath);
+        reply["CapPath"] = FixedText::ReadLocal(info.CapPath).toStdString();
         break;
     }
     case SUB_SOUND: {
@@ -668,7 +663,7 @@ void CPluginManage::HandlePaneRequest(const Json::Value &request)
         }
         reply["Record"] = bRecord;
         const LocalInfo info = LoadLocalInfoSync();
-        reply["RecPath"] = LocalFolderUtf8(info.RecPath, sizeof info.RecPath);
+        reply["RecPath"] = FixedText::ReadLocal(info.RecPath).toStdString();
         break;
     }
     case SUB_STATUS: {
