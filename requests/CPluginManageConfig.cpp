@@ -65,9 +65,8 @@ void CPluginManage::onMainMsgClientConfig(const Json::Value &request)
     const int nSubType = request["SubType"].asInt();
 
     if (nSubType == SUB_READ_CONFIG) {
-        LocalInfo info{};
         // Only the file is read: the plug-in window is made at login, and this may come before it.
-        returnToMainThreadSync([&info] { PlayWidget::LoadLocalInfo(info); });
+        const LocalInfo info = LoadLocalInfoSync();
         const ToolInfo &tool = CDataCenter::GetInstance()->m_stToolInfo;
         reply["ToolVersion"] = FixedText::ReadLocal(tool.ToolVersion).toStdString();
         reply["ToolDate"] = FixedText::ReadLocal(tool.ToolDate).toStdString();
