@@ -4,6 +4,7 @@
 
 #include "requests/CPluginManage.h"
 
+#include "device/PlayState.h"
 #include "requests/WebMessage.h"
 #include "runtime/LightWeightLog.h"
 #include "runtime/ResultCodes.h"
@@ -55,10 +56,10 @@ QString ShowElectEvent(int nShowElect)
 
 int CPluginManage::PlayStateToSpeed(int nState)
 {
-    if (nState >= 16 && nState <= 19)
-        return nState - 15;
-    if (nState >= 32 && nState <= 35)
-        return nState - 31;
+    if (IsSlowPlayState(nState))
+        return nState - PLAY_STATE_SLOW_1 + 1;
+    if (IsFastPlayState(nState))
+        return nState - PLAY_STATE_FAST_1 + 1;
     return -1;
 }
 

@@ -1,6 +1,6 @@
 #include "windows/HostPlayState.h"
 
-#include "device/CDecodeChannel.h"
+#include "device/PlayState.h"
 
 int HostPlayState(int nState, int nOther)
 {
@@ -10,9 +10,9 @@ int HostPlayState(int nState, int nOther)
         return 2;
     if (nState == PLAY_STATE_PAUSE)
         return 4;
-    if (nState >= PLAY_STATE_SLOW_1 && nState <= PLAY_STATE_SLOW_4)
+    if (IsSlowPlayState(nState))
         return 5;
-    if (nState >= PLAY_STATE_FAST_1 && nState <= PLAY_STATE_FAST_4)
+    if (IsFastPlayState(nState))
         return 6;
     if (nState == PLAY_STATE_STEP)
         return 7;
