@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 
+class QByteArray;
 class QString;
 
 // The one object through which the system reaches the device network library: set-up, login and logout with
@@ -104,6 +105,9 @@ public:
     // missing or empty file, or the result code of the library's error), the result following through cb.
     int ImportFile(int nKind, int lLoginID, int nChannel, const QString &strPath, ZDK_fFileTransferCallBack cb,
                    void *pUser);
+    // The "OPFile" header of a custom alarm voice of nFileSize bytes, for the device itself (bDevice) or for a
+    // channel (255 written as -1) with the file purpose.
+    static QByteArray VoiceHeader(bool bDevice, int nChannel, int nFilePurpose, int64_t nFileSize);
     // Sends the file (local 8-bit path) with the caller's header: 1, -1 when the "OPFile" command fails, -2 when
     // the transfer does not start.
     int SendAudioFile(int lLoginID, const char *pPath, const char *pHeader, void *pUser, ZDK_fFileTransferCallBack cb);

@@ -70,23 +70,16 @@ QString ShortFloat(float f) { return QString::number(static_cast<double>(f)); }
 // The "OPFile" header of an upload kind; kinds without one send an empty header.
 QByteArray UploadHeader(int nKind, int nChannel, qint64 nFileSize)
 {
-    const QString strChannel = QString::number(nChannel == 255 ? -1 : nChannel);
-    const QString strSize = QString::number(nFileSize);
-    const QString strAudio = R"("AudioFormat": {"BitRate": 128,"SampleRate": 8000,"SampleBit": 8,"EncodeType": "G711_ALAW"})";
     switch (nKind) {
     case 1:
         return QString(R"({"Action" : "Send", "FileType": 1,"FilePurpose": 1,"FileSize": %1,"FileName": "",  "Path": "","Parameter":{}})")
-            .arg(strSize)
+            .arg(nFileSize)
             .toLatin1();
     case 2:
     case 3:
-        return QString(R"({"Action": "Send","FileType": 1,"Channel": [%1],"FilePurpose": %2,"FileSize": %3,"FileName": "customAlarmVoice.pcm","Parameter":  {%4,"Channel": [%5]}})")
-            .arg(strChannel, nKind == 2 ? QString("0") : QString("7"), strSize, strAudio, strChannel)
-            .toLatin1();
+        return CQZConnect::VoiceHeader(false, nChannel, nKind == 2 ? 0 : 7, nFileSize);
     case 4:
-        return QString(R"({"FileType": 1,"FilePurpose": 0,"FileSize": %1,"FileName": "customAlarmVoice.pcm","Parameter": {%2}})")
-            .arg(strSize, strAudio)
-            .toLatin1();
+        return CQZConnect::VoiceHeader(true, nChannel, 0, nFileSize);
     default:
         return QByteArray();
     }
@@ -346,6 +339,19 @@ int CQZConnect::ImportFile(int nKind, int lLoginID, int nChannel, const QString 
     if (SendWithHeader(lLoginID, baPath.constData(), baHeader.constData(), pUser, cb, strTag) != 1)
         return ErrorToRet(ZDK_DEV_GetLastError());
     return RET_SUCCESS;
+}
+
+QByteArray CQZConnect::VoiceHeader(bool bDevice, int nChannel, int nFilePurpose, int64_t nFileSize)
+{
+    const QString strAudio = R"("AudioFormat": {"BitRate": 128,"SampleRate": 8000,"SampleBit": 8,"EncodeType": "G711_ALAW"})";
+    if (bDevice)
+        return QString(R"({"FileType": 1,"FilePurpose": 0,"FileSize": %1,"FileName": "customAlarmVoice.pcm","Parameter": {%2}})")
+            .arg(QString::number(nFileSize), strAudio)
+            .toLatin1();
+    const QString strChannel = QString::number(nChannel == 255 ? -1 : nChannel);
+    return QString(R"({"Action": "Send","FileType": 1,"Channel": [%1],"FilePurpose": %2,"FileSize": %3,"FileName": "customAlarmVoice.pcm","Parameter":  {%4,"Channel": [%5]}})")
+        .arg(strChannel, QString::number(nFilePurpose), QString::number(nFileSize), strAudio, strChannel)
+        .toLatin1();
 }
 
 int CQZConnect::SendAudioFile(int lLoginID, const char *pPath, const char *pHeader, void *pUser,

@@ -128,13 +128,20 @@ const std::map<int, CPluginManage::Handler> &CPluginManage::HandlerTable()
         {12, &CPluginManage::onMainMsgWidgetStatus},
         {14, &CPluginManage::onMainMsgAlarmType},
         {15, &CPluginManage::onMainMsgQueryAlarmType},
+        {16, &CPluginManage::onMainMsgTalk},
         {18, &CPluginManage::onMainMsgClientConfig},
         {19, &CPluginManage::onMainMsgCapturePicture},
+        {20, &CPluginManage::onMainMsgVoiceCustom},
+        {21, &CPluginManage::onMainMsgOnlineUpgrade},
+        {22, &CPluginManage::onMainMsgCheckToolVersion},
         {24, &CPluginManage::onMainMsgElectPTZ},
+        {25, &CPluginManage::onMainMsgLocalUpgrade},
         {28, &CPluginManage::onMainMsgReLogin},
         {29, &CPluginManage::onMainMsgScaleSwitch},
+        {30, &CPluginManage::onMainMsgImportFile},
         {32, &CPluginManage::onMainMsgConsultAesKey},
         {34, &CPluginManage::onMainMsgSmartRule},
+        {36, &CPluginManage::onMainMsgCheckWebVersion},
     };
     return table;
 }

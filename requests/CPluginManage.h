@@ -18,6 +18,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
 #include <vector>
 
 class CGetSystemStatus;
@@ -35,8 +36,9 @@ struct SmartRuleInfo;
 // CPluginManageLogin.cpp (login, logout, re-login), CPluginManagePage.cpp (page, split, window state and load
 // events), CPluginManageEvents.cpp (alarm and disconnect callbacks), CPluginManagePreview.cpp (the live data
 // callbacks), CPluginManagePlayback.cpp (playback, its callbacks and timers), CPluginManageDownload.cpp
-// (downloads and their conversion), CPluginManageConfig.cpp (client configuration and alarm types),
-// CPluginManageVersion.cpp.
+// (downloads and their conversion), CPluginManageView.cpp (snapshot, colour preview, PTZ, scale, smart rule,
+// key), CPluginManageConfig.cpp (client configuration and alarm types), CPluginManageTalk.cpp (talk, custom
+// voice, imports), CPluginManageUpgrade.cpp (upgrades), CPluginManageVersion.cpp (version checks).
 class CPluginManage : public QObject
 {
     Q_OBJECT
@@ -137,6 +139,22 @@ public:
     static bool CompareVersion(const QString &strNew, const QString &strCur);
     static QString GetVersionFromText(const QString &strText);
 
+    // Talk, custom voice and import (CPluginManageTalk.cpp). The two transfer callbacks run on the device
+    // library's threads and send their answers themselves; user value: this object.
+    static void VoiceUploadCallBack(int32_t lHandle, int32_t nKind, int32_t nValue1, int32_t nValue2, void *pUser);
+    static void AsyncResultCallBack(int32_t lHandle, int32_t nKind, int32_t nValue, int32_t nUnused, void *pUser);
+    // The "Ret" of a transfer report: kind 1 100, kind 2 its first value, kind 3 1023, any other 1016.
+    static int TransferResult(int32_t nKind, int32_t nValue1);
+    // The talk ability of the login's channels as JSON: the ability read's result code, data filled on 100.
+    static int ReadTalkAbility(int lLoginID, Json::Value &data);
+
+    // Firmware upgrades (CPluginManageUpgrade.cpp). The progress callback runs on a device library thread and
+    // only posts the report to the request thread (onUpgradeProgress); user value: this object.
+    static void UpgradeCallBack(int32_t nValue, int32_t lUpgradeHandle, int32_t nTotalSize, int32_t nSendSize,
+                                void *pUser);
+    // "NewVersion" of an upgrade version name: from its last "_V" on, less the underscore, else the whole name.
+    static QString UpgradeVersionText(const QString &strVersionName);
+
 signals:
     void returnToMainThreadSyncSig(std::function<void(void)> fn);
     void returnToMainThreadAsyncSig(std::function<void(void)> fn);
@@ -181,6 +199,23 @@ private:
     void StopDownload();
     // The page change back to the live page: reopens the channels of the restore table.
     void ReopenSavedChannels();
+
+    // Talk, custom voice and import (CPluginManageTalk.cpp); request thread.
+    void onMainMsgTalk(const Json::Value &request);
+    void onMainMsgVoiceCustom(const Json::Value &request);
+    void onMainMsgImportFile(const Json::Value &request);
+    // 0 once the custom voice's transfer has started, -2 the file cannot be read, -3 it is empty or missing,
+    // -4 the device refused it.
+    int UploadVoiceFile(int nChannel, int nFilePurpose);
+
+    // Firmware upgrades (CPluginManageUpgrade.cpp); request thread.
+    void onMainMsgOnlineUpgrade(const Json::Value &request);
+    void onMainMsgLocalUpgrade(const Json::Value &request);
+    void onUpgradeProgress(int lUpgradeHandle, int nTotalSize, int nSendSize);
+
+    // Tool and web version checks (CPluginManageVersion.cpp); request thread.
+    void onMainMsgCheckToolVersion(const Json::Value &request);
+    void onMainMsgCheckWebVersion(const Json::Value &request);
 
     // Playback requests (CPluginManagePlayback.cpp); request thread.
     void onMainMsgPlayback(const Json::Value &request);
@@ -347,6 +382,32 @@ private:
         std::unique_ptr<CTalk> m_pTalk;
     };
     TalkMembers m_talk;
+
+    // The import started last: its "SubType" and "MsgID", written on the request thread and read by
+    // AsyncResultCallBack on a library thread, both at once.
+    struct PendingImport
+    {
+        int32_t nSubType;
+        int32_t nMsgId;
+    };
+    struct ImportMembers
+    {
+        std::atomic<PendingImport> m_pending{PendingImport{-1, 0}};
+    };
+    ImportMembers m_import;
+
+    // Upgrades; request thread only (the progress callback posts its reports here).
+    struct UpgradeMembers
+    {
+        // An upgrade runs: from a successful start until a report finds its final state.
+        bool m_bUpgrade = false;
+        // The version the online check found, for the online start.
+        QString m_strUpgradeVersion;
+        // Upgrades whose final state was reported and whose handle is closed; reports still queued for them
+        // are dropped. Handles are never reused.
+        std::set<int> m_closedHandles;
+    };
+    UpgradeMembers m_upgrade;
 
     // The load sampler, a child: it ticks on the request thread and goes when that thread ends.
     QPointer<CGetSystemStatus> m_pSystemStatus;

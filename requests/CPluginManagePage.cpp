@@ -227,7 +227,9 @@ void CPluginManage::onChangePTZELectPage()
 
 void CPluginManage::onShowPTZElect(int nWidth, int nHeight, int nChannel)
 {
-    if (!IsLiveChannel(nChannel))
+    // A report queued before its stream was stopped (by a close or a logout) is stale; acting on it after the
+    // logout would make a new window.
+    if (!IsLiveChannel(nChannel) || m_login.m_stDevLoginInfo.RealPlayHandle[nChannel] <= 0)
         return;
     PictureRecord &picture = m_page.m_stPicture[nChannel];
     // A change on either axis is a new picture size.

@@ -31,6 +31,9 @@ namespace {
 
 using Function = std::function<void()>;
 
+// Released by every blocking post, acquired by its receiver before it reads the post's arguments.
+char s_cBlockingPosts = 0;
+
 // A function handed to another thread: its token is released where it was posted and acquired where it runs;
 // once it has run, the token is released again for a poster that waits for it.
 struct AnnouncedCall
@@ -108,11 +111,17 @@ void HandOffSync::Blocking(const std::function<void()> &fn, const std::function<
     std::shared_ptr<char> pToken;
     Function announced = Announce(fn, pToken);
     __tsan_release(pToken.get());
+    __tsan_release(&s_cBlockingPosts);
     // The signal copies the function into its argument, which the other thread reads while this one waits.
     __tsan_ignore_thread_begin();
     post(std::move(announced));
     __tsan_ignore_thread_end();
     __tsan_acquire(pToken.get());
+}
+
+void HandOffSync::Received()
+{
+    __tsan_acquire(&s_cBlockingPosts);
 }
 
 bool HandOffSync::Invoke(QObject *pContext, const std::function<void()> &fn, Qt::ConnectionType eType)
@@ -142,6 +151,10 @@ int HandOffSync::RegisterFunctionType(const char *pName)
 void HandOffSync::Blocking(const std::function<void()> &fn, const std::function<void(std::function<void()>)> &post)
 {
     post(fn);
+}
+
+void HandOffSync::Received()
+{
 }
 
 bool HandOffSync::Invoke(QObject *pContext, const std::function<void()> &fn, Qt::ConnectionType eType)

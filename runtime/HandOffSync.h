@@ -25,6 +25,11 @@ public:
     // the caller did before happens before fn runs, and what fn did happens before this returns.
     static void Blocking(const std::function<void()> &fn, const std::function<void(std::function<void()>)> &post);
 
+    // Called by the receiver of blocking posts as it takes a posted call from its queue, before the call's
+    // arguments are read: a blocking post leaves its arguments on the poster's stack, and Qt's queue lock orders
+    // every post made so far before this point.
+    static void Received();
+
     // QMetaObject::invokeMethod of fn on the thread of pContext, queued (Qt::QueuedConnection) or waiting for it
     // (Qt::BlockingQueuedConnection), as a hand-off. False when Qt refuses the call.
     static bool Invoke(QObject *pContext, const std::function<void()> &fn, Qt::ConnectionType eType);

@@ -3,6 +3,7 @@
 #include "runtime/HandOffSync.h"
 
 #include <QCoreApplication>
+#include <QEvent>
 #include <QThread>
 
 #include <atomic>
@@ -30,6 +31,13 @@ void MainThreadObject::RegisterMetaTypes()
 void MainThreadObject::onReturnToMainThread(std::function<void(void)> callback)
 {
     callback();
+}
+
+bool MainThreadObject::event(QEvent *pEvent)
+{
+    if (pEvent->type() == QEvent::MetaCall)
+        HandOffSync::Received();
+    return QObject::event(pEvent);
 }
 
 void MainThreadObject::ServeWhile(const std::function<void()> &fnWait)

@@ -26,4 +26,7 @@ public:
 
 public slots:
     void onReturnToMainThread(std::function<void(void)> callback);
+
+protected:
+    bool event(QEvent *pEvent) override;
 };

@@ -73,8 +73,10 @@ struct KorvexDevice
 //   "MediaFile": a file whose video (H.264 or H.265) every channel plays instead of the test pattern
 //   "LoginError": an error every login gets, "CloudError": its text for -11613
 //   "Query": [{"Input": [a, b, c], "Value": v}]          answers of the value query
-//   "Abilities", "ChannelAbilities", "EncodeFormats", "TwoLens", "NewVersions", "UpgradeFails", "DeviceTalk"
-//                                                         configuration, abilities and upgrades (DeviceSettings.h)
+//   "Abilities", "ChannelAbilities", "EncodeFormats", "TwoLens", "NewVersions", "UpgradeFails", "UpgradeStepMs",
+//   "DeviceTalk", "TransferResults"
+//                                                         configuration, abilities, upgrades and file transfers
+//                                                         (DeviceSettings.h)
 //   "Events": [{"AfterLoginMs": ms, "Alarm": {"Channel", "Code", "Status", "Kind" (default 1)}},
 //              {"AfterLoginMs": ms, "Cut": true}, ...]     timed after each login of the device
 // The first entry that matches a login's address and port (or serial number) answers it.

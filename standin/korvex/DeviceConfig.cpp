@@ -3,6 +3,7 @@
 #include "platform/korvex.h"
 #include "standin/korvex/FileTransfer.h"
 #include "standin/korvex/KorvexSim.h"
+#include "standin/korvex/ReceivedReport.h"
 #include "standin/korvex/StrictJson.h"
 
 #include <algorithm>
@@ -200,6 +201,7 @@ int32_t DeviceConfig::SetConfig(int32_t lLogin, int32_t nCommand, int32_t nChann
         return Failed(ZDK_ERR_ILLEGAL_PARAM);
     std::lock_guard<std::mutex> lock(m_mutex);
     StateOf(device).strImported.assign(pIn, nLength);
+    ReceivedReport::Config(lLogin, StateOf(device).strImported);
     return 1;
 }
 

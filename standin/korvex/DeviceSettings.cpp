@@ -117,6 +117,20 @@ bool ReadVersions(const Json::Value &v, std::vector<FirmwareVersion> &out, std::
     return true;
 }
 
+bool ReadTransferResults(const Json::Value &v, std::vector<TransferResult> &out, std::string &strError)
+{
+    if (!v.isArray())
+        return Fail(strError, "\"TransferResults\" must be an array");
+    std::vector<TransferResult> parsed;
+    for (const Json::Value &e : v) {
+        if (!e.isObject() || !e["Kind"].isInt() || !e["Value"].isInt())
+            return Fail(strError, "a \"TransferResults\" element must be {\"Kind\": n, \"Value\": n}");
+        parsed.push_back(TransferResult{e["Kind"].asInt(), e["Value"].asInt()});
+    }
+    out = std::move(parsed);
+    return true;
+}
+
 bool ReadBool(const Json::Value &entry, const char *pKey, bool &bOut, std::string &strError)
 {
     const Json::Value &v = entry[pKey];
@@ -161,6 +175,15 @@ bool DeviceSettings::Parse(const Json::Value &entry, int nChannels, DeviceSettin
         return false;
     if (!entry["NewVersions"].isNull() && !ReadVersions(entry["NewVersions"], settings.newVersions, strError))
         return false;
+    if (!entry["TransferResults"].isNull() &&
+        !ReadTransferResults(entry["TransferResults"], settings.transferResults, strError))
+        return false;
+    const Json::Value &step = entry["UpgradeStepMs"];
+    if (!step.isNull()) {
+        if (!step.isInt() || step.asInt() < 0)
+            return Fail(strError, "\"UpgradeStepMs\" must be a number of milliseconds, 0 or above");
+        settings.nUpgradeStepMs = step.asInt();
+    }
     if (!ReadBool(entry, "UpgradeFails", settings.bUpgradeFails, strError) ||
         !ReadBool(entry, "DeviceTalk", settings.bDeviceTalk, strError))
         return false;

@@ -41,7 +41,17 @@ struct FirmwareVersion
 //   "TwoLens": [{"Channel": 0, "Stream": 0, "Supported": true, "Times": 0.0, "MaxTimes": 8.0}, ...]
 //   "NewVersions": [{"Name": "...", "Date": "2024-6-1", "Size": 1048576}, ...]  (newest first)
 //   "UpgradeFails": false  (every upgrade ends in the failed state)
+//   "UpgradeStepMs": 10  (the time between two progress reports of this device's upgrades; without it the
+//                         library-wide step, KorvexControl::SetUpgradeStep)
 //   "DeviceTalk": true  (the device itself can talk)
+//   "TransferResults": [{"Kind": 2, "Value": 5012}, ...]  (the results the first file transfers of each login
+//                         report in turn, kind and first value, instead of their own)
+struct TransferResult
+{
+    int32_t nKind = 0;
+    int32_t nValue = 0;
+};
+
 struct DeviceSettings
 {
     std::map<std::string, bool> abilities;
@@ -50,7 +60,9 @@ struct DeviceSettings
     std::vector<TwoLensSetting> twoLens;
     std::vector<FirmwareVersion> newVersions;
     bool bUpgradeFails = false;
+    int nUpgradeStepMs = -1;    // -1: the library-wide step
     bool bDeviceTalk = true;
+    std::vector<TransferResult> transferResults;
 
     static DeviceSettings BuiltIn();
     // Reads the keys above from a device entry of nChannels channels.

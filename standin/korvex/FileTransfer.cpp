@@ -2,6 +2,7 @@
 
 #include "standin/korvex/FileTransferTask.h"
 #include "standin/korvex/KorvexSim.h"
+#include "standin/korvex/ReceivedReport.h"
 #include "standin/korvex/StrictJson.h"
 
 #include <algorithm>
@@ -92,11 +93,13 @@ int32_t FileTransfer::Send(int32_t lLogin, const char *pPath, ZDK_fFileTransferC
         KorvexSim::SetLastError(ZDK_ERR_ILLEGAL_PARAM);
         return 0;
     }
-    if (!KorvexSim::Instance().LoginDevice(lLogin))
+    const std::shared_ptr<const KorvexDevice> device = KorvexSim::Instance().LoginDevice(lLogin);
+    if (!device)
         return 0;
     KorvexReceivedFile file;
     int64_t nAnnounced = 0;
     bool bForced = false;
+    bool bFromControl = false;
     std::pair<int32_t, int32_t> forced;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -108,9 +111,16 @@ int32_t FileTransfer::Send(int32_t lLogin, const char *pPath, ZDK_fFileTransferC
         }
         file.strHeader = it->second.strHeader;
         nAnnounced = it->second.nFileSize;
-        bForced = !m_nextResults.empty();
+        bForced = bFromControl = !m_nextResults.empty();
         if (bForced)
             forced = m_nextResults.front();
+        // The device entry's own results, one per transfer of the login, in turn.
+        const size_t nTransfer = m_transfers[lLogin];
+        const std::vector<TransferResult> &results = device->settings.transferResults;
+        if (!bForced && nTransfer < results.size()) {
+            bForced = true;
+            forced = {results[nTransfer].nKind, results[nTransfer].nValue};
+        }
     }
     // The whole file is read now: the caller may remove it as soon as the call has returned.
     FILE *pFile = std::fopen(pPath, "rb");
@@ -151,8 +161,9 @@ int32_t FileTransfer::Send(int32_t lLogin, const char *pPath, ZDK_fFileTransferC
         return 0;
     std::lock_guard<std::mutex> lock(m_mutex);
     m_announced.erase(lLogin);
-    if (bForced && !m_nextResults.empty())
+    if (bFromControl && !m_nextResults.empty())
         m_nextResults.pop_front();
+    ++m_transfers[lLogin];
     return lHandle;
 }
 
@@ -177,6 +188,7 @@ void FileTransfer::SetNextResult(int32_t nKind, int32_t nValue)
 
 void FileTransfer::Received(const KorvexReceivedFile &file)
 {
+    ReceivedReport::File(file);
     std::lock_guard<std::mutex> lock(m_mutex);
     m_received.push_back(file);
 }
@@ -192,5 +204,6 @@ void FileTransfer::Reset()
     std::lock_guard<std::mutex> lock(m_mutex);
     m_announced.clear();
     m_nextResults.clear();
+    m_transfers.clear();
     m_received.clear();
 }

@@ -71,5 +71,6 @@ private:
     std::mutex m_mutex;
     std::map<int32_t, Announced> m_announced;  // per login, the header of its next file
     std::deque<std::pair<int32_t, int32_t>> m_nextResults;
+    std::map<int32_t, size_t> m_transfers;     // per login, the transfers started so far
     std::vector<KorvexReceivedFile> m_received;
 };

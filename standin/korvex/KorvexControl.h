@@ -13,7 +13,11 @@
 namespace KorvexControl {
 
 // Every API call made since the last reset, as "Name key=value ..." lines (secrets are not recorded), and the
-// lines of one function.
+// lines of one function. From outside the process: KORVEX_JOURNAL names a file to which every line is appended as
+// it is made, together with notes of the library's own: each login ("# login=5: logged in to 127.0.0.1 SN"), each
+// stream or task opened ("# login=5: opened live 12"),
+// and what each logout and the clean-up found still open ("# logout login=5: streams left open: live 12", or
+// "none"; "# cleanup: logins left open 0; streams left open: none").
 std::vector<std::string> Journal();
 std::vector<std::string> JournalOf(const std::string &strName);
 void ClearJournal();

@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 
@@ -35,6 +36,29 @@ VideoSpec SpecOf(const KorvexDevice &dev, int nChannel, int nStreamType)
     return videoSpec;
 }
 
+const char *KindName(SimStream::Kind eKind)
+{
+    switch (eKind) {
+    case SimStream::Kind::Live: return "live";
+    case SimStream::Kind::Playback: return "playback";
+    case SimStream::Kind::Download: return "download";
+    case SimStream::Kind::Upgrade: return "upgrade";
+    case SimStream::Kind::Transfer: return "transfer";
+    case SimStream::Kind::Talk: return "talk";
+    }
+    return "stream";
+}
+
+// "live 12, playback 14", or "none".
+std::string Describe(const std::vector<std::shared_ptr<SimStream>> &streams)
+{
+    std::string strText;
+    for (const std::shared_ptr<SimStream> &stream : streams)
+        strText += (strText.empty() ? "" : ", ") + std::string(KindName(stream->GetKind())) + " " +
+                   std::to_string(stream->Handle());
+    return strText.empty() ? "none" : strText;
+}
+
 } // namespace
 
 KorvexSim &KorvexSim::Instance()
@@ -50,12 +74,17 @@ KorvexSim::KorvexSim()
     MediaLibrary::Instance();
     DeviceConfig::Instance();
     FileTransfer::Instance();
+    const char *pJournal = std::getenv("KORVEX_JOURNAL");
+    if (pJournal && *pJournal)
+        m_pJournalFile = std::fopen(pJournal, "a");
 }
 
 KorvexSim::~KorvexSim()
 {
     // A process that ends without ZDK_DEV_Cleanup still stops its streams before the statics go.
     Cleanup();
+    if (m_pJournalFile)
+        std::fclose(m_pJournalFile);
 }
 
 void KorvexSim::SetLastError(int32_t nError) { t_nLastError = nError; }
@@ -73,7 +102,26 @@ void KorvexSim::AddToJournal(std::string strLine)
     // journal.
     if (m_journal.size() >= 2 * kJournalLines)
         m_journal.erase(m_journal.begin(), m_journal.end() - static_cast<std::ptrdiff_t>(kJournalLines - 1));
+    if (m_pJournalFile) {
+        std::fprintf(m_pJournalFile, "%s\n", strLine.c_str());
+        std::fflush(m_pJournalFile);
+    }
     m_journal.push_back(std::move(strLine));
+}
+
+void KorvexSim::AddStream(const std::shared_ptr<SimStream> &stream)
+{
+    m_streams[stream->Handle()] = stream;
+    NoteInFile("login=" + std::to_string(stream->Login()) + ": opened " + KindName(stream->GetKind()) + " " +
+               std::to_string(stream->Handle()));
+}
+
+void KorvexSim::NoteInFile(const std::string &strText)
+{
+    if (!m_pJournalFile)
+        return;
+    std::fprintf(m_pJournalFile, "# %s\n", strText.c_str());
+    std::fflush(m_pJournalFile);
 }
 
 bool KorvexSim::Enter(const char *pName, const std::string &strArgs, bool bNeedInit)
@@ -176,9 +224,12 @@ int32_t KorvexSim::Cleanup()
     std::vector<std::thread> graveyard;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_bInitialised = false;
         for (auto &entry : m_streams)
             streams.push_back(entry.second);
+        if (m_bInitialised)
+            NoteInFile("cleanup: logins left open " + std::to_string(m_logins.size()) + "; streams left open: " +
+                       Describe(streams));
+        m_bInitialised = false;
         m_streams.clear();
         m_logins.clear();
     }
@@ -298,6 +349,7 @@ int32_t KorvexSim::Login(const char *pAddress, int32_t nPort, const char *pUser,
     login->nHandle = NextHandle();
     login->device = device;
     m_logins[login->nHandle] = login;
+    NoteInFile("login=" + std::to_string(login->nHandle) + ": logged in to " + device->strIP + " " + device->strSerial);
     ScheduleEvents(login);
     return login->nHandle;
 }
@@ -373,6 +425,8 @@ int32_t KorvexSim::Logout(int32_t lLogin)
                 ++itStream;
             }
         }
+        // What the caller left open, which the logout stops now.
+        NoteInFile("logout login=" + std::to_string(lLogin) + ": streams left open: " + Describe(streams));
     }
     StopStreams(streams);
     m_events.Forget(lLogin);
@@ -411,7 +465,7 @@ int32_t KorvexSim::RealPlay(int32_t lLogin, const ZDK_ClientInfo &client)
     const KorvexDevice &dev = *login->device;
     auto stream = std::make_shared<LiveStream>(NextHandle(), lLogin, SpecOf(dev, client.nChannel, client.nStreamType),
                                                dev.nAudioType, dev.nAudioRate);
-    m_streams[stream->Handle()] = stream;
+    AddStream(stream);
     stream->Start();
     return stream->Handle();
 }
@@ -508,7 +562,7 @@ int32_t KorvexSim::PlayBack(int32_t lLogin, int32_t nChannel, int32_t nStreamTyp
     auto stream = std::make_shared<PlaybackStream>(NextHandle(), lLogin, SpecOf(dev, nChannel, nStreamType),
                                                    dev.nAudioType, dev.nAudioRate, nBegin, (nEnd - nBegin) * 1000,
                                                    cbData, pDataUser, cbPos, pPosUser);
-    m_streams[stream->Handle()] = stream;
+    AddStream(stream);
     stream->Start();
     return stream->Handle();
 }
@@ -544,7 +598,7 @@ int32_t KorvexSim::Download(int32_t lLogin, int32_t nChannel, int32_t nStreamTyp
     auto task = std::make_shared<DownloadTask>(NextHandle(), lLogin, SpecOf(dev, nChannel, nStreamType),
                                                dev.nAudioType, dev.nAudioRate, nBegin, (nEnd - nBegin) * 1000, bPicture,
                                                std::move(file), m_dDownloadSpeed, cbPos, pUser);
-    m_streams[task->Handle()] = task;
+    AddStream(task);
     task->Start();
     return task->Handle();
 }
@@ -584,7 +638,7 @@ int32_t KorvexSim::StartTask(int32_t lLogin, const TaskMaker &make)
     if (!task)
         return 0;
     NextHandle();
-    m_streams[task->Handle()] = task;
+    AddStream(task);
     task->Start();
     return task->Handle();
 }

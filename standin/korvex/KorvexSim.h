@@ -5,6 +5,7 @@
 #include "standin/korvex/EventDispatcher.h"
 #include "standin/korvex/SimStream.h"
 
+#include <cstdio>
 #include <deque>
 #include <functional>
 #include <map>
@@ -147,9 +148,16 @@ private:
     std::vector<std::thread> m_graveyard;
 
     static constexpr size_t kJournalLines = 20000;
-    // m_mutex held.
+    // m_mutex held. A journal line also goes to the journal file, when there is one.
     void AddToJournal(std::string strLine);
+    // m_mutex held: keeps the stream (or task) with the streams, noted in the journal file.
+    void AddStream(const std::shared_ptr<SimStream> &stream);
+    // m_mutex held: a note of the library's own in the journal file only ("# " and the text).
+    void NoteInFile(const std::string &strText);
     std::vector<std::string> m_journal;
+    // The file named by KORVEX_JOURNAL, so that a test outside the process can read what the library was asked
+    // and what it found still open at each logout and at its clean-up.
+    std::FILE *m_pJournalFile = nullptr;
     std::map<std::string, std::deque<int32_t>> m_failNext;
     std::map<std::string, int> m_latency;
     std::map<std::string, std::pair<int32_t, std::string>> m_loginErrors;

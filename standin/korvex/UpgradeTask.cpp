@@ -60,7 +60,8 @@ int32_t UpgradeTask::Start(int32_t lLogin, int64_t nTotal, const char *pVersion,
                 KorvexSim::SetLastError(ZDK_ERR_UPGRADE_REFUSED);
                 return nullptr;
             }
-            return std::make_shared<UpgradeTask>(nHandle, lLogin, device, nSize, g_nStepMs.load(), cb, pUser);
+            const int nStepMs = device->settings.nUpgradeStepMs >= 0 ? device->settings.nUpgradeStepMs : g_nStepMs.load();
+            return std::make_shared<UpgradeTask>(nHandle, lLogin, device, nSize, nStepMs, cb, pUser);
         });
 }
 

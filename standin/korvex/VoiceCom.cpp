@@ -3,6 +3,7 @@
 #include "platform/stream_block.h"
 #include "standin/korvex/KorvexSim.h"
 #include "standin/korvex/MediaLibrary.h"
+#include "standin/korvex/ReceivedReport.h"
 #include "standin/korvex/VoiceComTask.h"
 
 #include <algorithm>
@@ -120,6 +121,7 @@ void VoiceCom::Keep(KorvexTalkFrame &&frame)
         for (const Talk &talk : m_talks)
             if (talk.nHandle == frame.nHandle)
                 frame.bChannelForm = talk.bChannelForm;
+        ReceivedReport::Talk(frame);
         m_frames.push_back(std::move(frame));
         ++m_nTotal;
         if (m_frames.size() > kMaxKept)

@@ -120,3 +120,13 @@ QString LiveSession::NewestFile(const QString &strFolder, const QString &strPatt
     const QFileInfoList files = QDir(strFolder).entryInfoList({strPattern}, QDir::Files, QDir::Time);
     return files.isEmpty() ? QString() : files.first().absoluteFilePath();
 }
+
+std::vector<std::string> MessageKinds(const std::vector<HostMessage> &messages)
+{
+    std::vector<std::string> kinds;
+    for (const HostMessage &message : messages)
+        kinds.push_back(message.value.isMember("MainEvent") ? std::to_string(message["MainEvent"].asInt()) + "/" +
+                                                                  std::to_string(message["SubEvent"].asInt())
+                                                            : "reply");
+    return kinds;
+}

@@ -48,3 +48,6 @@ private:
     HostedPlugin m_plugin;
     int m_nMsgId = 0;
 };
+
+// What came, in order: "reply" for a reply, "main/sub" for an event ("0/3").
+std::vector<std::string> MessageKinds(const std::vector<HostMessage> &messages);

@@ -17,21 +17,6 @@
 
 namespace {
 
-std::string Kind(const HostMessage &message)
-{
-    if (message.value.isMember("MainEvent"))
-        return std::to_string(message["MainEvent"].asInt()) + "/" + std::to_string(message["SubEvent"].asInt());
-    return "reply";
-}
-
-std::vector<std::string> Kinds(const std::vector<HostMessage> &messages)
-{
-    std::vector<std::string> kinds;
-    for (const HostMessage &message : messages)
-        kinds.push_back(Kind(message));
-    return kinds;
-}
-
 using Kinds_t = std::vector<std::string>;
 
 // The play state the host reports for a live channel.
@@ -76,7 +61,7 @@ TEST(LivePreview, OneFourAndSixteenChannelsOpenShowTheirChannelsAndClose)
 
     // One channel in the current window: the window's state, then the reply.
     std::vector<HostMessage> messages = session.Exchange(LiveSession::Open("one", 0, 1));
-    ASSERT_EQ(Kinds(messages), (Kinds_t{"0/2", "reply"}));
+    ASSERT_EQ(MessageKinds(messages), (Kinds_t{"0/2", "reply"}));
     EXPECT_EQ(messages[0]["Data"]["Chn"].asInt(), 0);
     EXPECT_EQ(messages[0]["Data"]["CurChannel"].asInt(), 0);
     EXPECT_EQ(messages[1].text.toStdString(), OpenReply("one", 0, -1, 1, 100));
@@ -84,14 +69,14 @@ TEST(LivePreview, OneFourAndSixteenChannelsOpenShowTheirChannelsAndClose)
 
     // Four channels in windows 0 to 3, then all sixteen: one status entry a channel, the last one's result.
     messages = session.Exchange(LiveSession::Open("four", 260, 1));
-    ASSERT_EQ(Kinds(messages), (Kinds_t{"0/2", "0/3", "reply"}));
+    ASSERT_EQ(MessageKinds(messages), (Kinds_t{"0/2", "0/3", "reply"}));
     EXPECT_EQ(EntriesOf(messages[1]).rets, std::vector<int>(4, 100));
     EXPECT_EQ(JsonText::Write(messages[1]["ChnStatus"][3]), "{\"Chn\":3,\"Record\":false,\"Ret\":100,\"Stream\":1}\n");
     EXPECT_EQ(messages[2].text.toStdString(), OpenReply("four", 0, 0, 0, 100));
     EXPECT_EQ(TestPattern::ChannelShown(session.Snapshot(3), 16), 3);
 
     messages = session.Exchange(LiveSession::Open("all", -1, 1));
-    ASSERT_EQ(Kinds(messages), (Kinds_t{"0/2", "0/3", "reply"}));
+    ASSERT_EQ(MessageKinds(messages), (Kinds_t{"0/2", "0/3", "reply"}));
     const Entries all = EntriesOf(messages[1]);
     EXPECT_EQ(all.rets, std::vector<int>(16, 100));
     EXPECT_EQ(all.errors, std::vector<bool>(16, false));
@@ -100,7 +85,7 @@ TEST(LivePreview, OneFourAndSixteenChannelsOpenShowTheirChannelsAndClose)
 
     // One channel closes; the others play on.
     messages = session.Exchange(LiveSession::Close("close5", 5));
-    ASSERT_EQ(Kinds(messages), (Kinds_t{"0/2", "reply"}));
+    ASSERT_EQ(MessageKinds(messages), (Kinds_t{"0/2", "reply"}));
     EXPECT_EQ(messages[1].text.toStdString(), "{\"Chn\":5,\"Msg\":4,\"MsgID\":\"close5\",\"Ret\":100,\"SubMsg\":1}\n");
     EXPECT_EQ(PlayState(session, 5), 0);
     EXPECT_EQ(PlayState(session, 6), 2);
@@ -110,7 +95,7 @@ TEST(LivePreview, OneFourAndSixteenChannelsOpenShowTheirChannelsAndClose)
 
     // Every channel closes: one entry a channel of the device, with stream 9.
     messages = session.Exchange(LiveSession::Close("closeall", -1));
-    ASSERT_EQ(Kinds(messages), (Kinds_t{"0/2", "0/3", "reply"}));
+    ASSERT_EQ(MessageKinds(messages), (Kinds_t{"0/2", "0/3", "reply"}));
     EXPECT_EQ(messages[1]["Ret"].asInt(), 1016);
     EXPECT_EQ(EntriesOf(messages[1]).rets, std::vector<int>(16, 100));
     EXPECT_EQ(messages[1]["ChnStatus"][15]["Stream"].asInt(), 9);
@@ -142,39 +127,6 @@ TEST(LivePreview, ARangeOpenedAgainStopsEveryStreamBeforeAnyTile)
     EXPECT_EQ(log.count("ZDK_DEV_StopRealPlay lPlay="), 4);
     EXPECT_EQ(log.count("PlayWidget::PreviewStop Chn="), 4);
     EXPECT_EQ(TestPattern::ChannelShown(session.Snapshot(2), 16), 2);
-}
-
-// The playback page takes the device's streams: the live channels stop, and the live page opens them again, each
-// in its own window and stream, when it comes back.
-TEST(LivePreview, ThePlaybackPageStopsTheLiveChannelsAndTheLivePageReopensThem)
-{
-    LiveSession session;
-    ASSERT_TRUE(session.Start());
-    ASSERT_EQ(session.Reply(LiveSession::Open("four", 260, 1))["Ret"].asInt(), 100);
-    ASSERT_TRUE(session.Plugin().WaitForLog("\"MsgID\":\"four\",\"Ret\""));
-    const int nBefore = session.Plugin().Output().size();
-
-    ASSERT_EQ(session.Reply(HostedPlugin::NewRequest(2, 1, "playback"))["Ret"].asInt(), 100);
-    ASSERT_TRUE(session.Plugin().WaitForLog("\"MsgID\":\"playback\",\"Ret\""));
-    const QByteArray log = session.Plugin().Output().mid(nBefore);
-    EXPECT_EQ(log.count("ZDK_DEV_StopRealPlay lPlay="), 4) << log.toStdString();
-    EXPECT_EQ(log.count("PlayWidget::PreviewStop Chn="), 4);
-    for (int nChannel : {0, 3})
-        EXPECT_EQ(PlayState(session, nChannel), 0) << "channel " << nChannel;
-
-    const std::vector<HostMessage> messages = session.Exchange(HostedPlugin::NewRequest(2, 0, "live"));
-    ASSERT_EQ(Kinds(messages), (Kinds_t{"0/2", "0/3", "reply"}));
-    const Entries entries = EntriesOf(messages[1]);
-    std::vector<int> rets(16, 1016);
-    std::fill(rets.begin(), rets.begin() + 4, 100);
-    EXPECT_EQ(entries.rets, rets);
-    EXPECT_EQ(JsonText::Write(messages[1]["ChnStatus"][3]), "{\"Chn\":3,\"Record\":false,\"Ret\":100,\"Stream\":1}\n");
-    for (int nChannel : {0, 3}) {
-        EXPECT_EQ(PlayState(session, nChannel), 2) << "channel " << nChannel;
-        EXPECT_EQ(TestPattern::ChannelShown(session.Snapshot(nChannel), 16), nChannel) << "channel " << nChannel;
-    }
-    ASSERT_TRUE(session.Plugin().Finish());
-    EXPECT_EQ(session.Plugin().ExitCode(), 0);
 }
 
 TEST(LivePreview, EachOperationAnswersAsThePageExpects)
@@ -244,7 +196,7 @@ TEST(LivePreview, TheStreamSwitchReopensTheChannelOnTheOtherStream)
 
     // The channel leaves its tile first, so the current window no longer shows a channel to replace.
     std::vector<HostMessage> messages = session.Exchange(LiveSession::Open("main", 0, 0));
-    ASSERT_EQ(Kinds(messages), (Kinds_t{"0/2", "reply"}));
+    ASSERT_EQ(MessageKinds(messages), (Kinds_t{"0/2", "reply"}));
     EXPECT_EQ(messages[1].text.toStdString(), OpenReply("main", 0, -1, 0, 100));
     EXPECT_TRUE(WaitUntil([&] { return session.Snapshot(0).size() == QSize(1280, 720); }, HostedPlugin::kWaitMs));
     EXPECT_EQ(TestPattern::ChannelShown(session.Snapshot(0), 16), 0);
@@ -302,7 +254,7 @@ TEST(LivePreview, RecordingEveryChannelReportsEachOne)
     Json::Value on = LiveSession::Preview(10, "allon", -1);
     on["Record"] = 1;
     std::vector<HostMessage> messages = session.Exchange(on);
-    ASSERT_EQ(Kinds(messages), (Kinds_t{"0/3", "reply"}));
+    ASSERT_EQ(MessageKinds(messages), (Kinds_t{"0/3", "reply"}));
     EXPECT_EQ(messages[1].text.toStdString(), "{\"Chn\":-1,\"Msg\":4,\"MsgID\":\"allon\",\"Record\":0,\"SubMsg\":10}\n");
     const Json::Value &status = messages[0]["ChnStatus"];
     ASSERT_EQ(status.size(), 16u);
@@ -315,7 +267,7 @@ TEST(LivePreview, RecordingEveryChannelReportsEachOne)
     Json::Value off = LiveSession::Preview(10, "alloff", -1);
     off["Record"] = 0;
     messages = session.Exchange(off);
-    ASSERT_EQ(Kinds(messages), (Kinds_t{"0/3", "reply"}));
+    ASSERT_EQ(MessageKinds(messages), (Kinds_t{"0/3", "reply"}));
     for (Json::ArrayIndex i = 0; i < 16; ++i)
         EXPECT_FALSE(messages[0]["ChnStatus"][i]["Record"].asBool()) << "channel " << i;
 }
@@ -327,7 +279,7 @@ TEST(LivePreview, ChannelsBeyondTheTablesAreRefusedWithoutHarm)
 
     // A range of 100 channels opens the 64 the tables hold; the device has 16 of them.
     std::vector<HostMessage> messages = session.Exchange(LiveSession::Open("range", 356, 1));
-    ASSERT_EQ(Kinds(messages), (Kinds_t{"0/2", "0/3", "reply"}));
+    ASSERT_EQ(MessageKinds(messages), (Kinds_t{"0/2", "0/3", "reply"}));
     const Entries entries = EntriesOf(messages[1]);
     ASSERT_EQ(entries.rets.size(), 64u);
     for (int i = 0; i < 64; ++i) {
@@ -359,7 +311,7 @@ TEST(LivePreview, ChannelsTheDeviceRefusesReportTheirError)
     LiveSession session("x64", R"({"Devices": [{"Channels": 4}]})");
     ASSERT_TRUE(session.Start());
     std::vector<HostMessage> messages = session.Exchange(LiveSession::Open("six", 262, 1));
-    ASSERT_EQ(Kinds(messages), (Kinds_t{"0/2", "0/3", "reply"}));
+    ASSERT_EQ(MessageKinds(messages), (Kinds_t{"0/2", "0/3", "reply"}));
     const Entries entries = EntriesOf(messages[1]);
     EXPECT_EQ(entries.rets, (std::vector<int>{100, 100, 100, 100, 122, 122}));
     EXPECT_EQ(entries.errors, (std::vector<bool>{false, false, false, false, true, true}));
@@ -379,7 +331,7 @@ TEST(LivePreviewBudget, TheThirtyTwoBitDeliverableOpensWhatItsMemoryAllows)
     LiveSession session("x86");
     ASSERT_TRUE(session.Start());
     std::vector<HostMessage> messages = session.Exchange(LiveSession::Open("range", 320, 1));
-    ASSERT_EQ(Kinds(messages), (Kinds_t{"0/2", "0/3", "reply"}));
+    ASSERT_EQ(MessageKinds(messages), (Kinds_t{"0/2", "0/3", "reply"}));
 
     const QRegularExpression figures("CurAppMemory=(\\d+)<=+>CurRemainMemory=(\\d+)");
     const QRegularExpressionMatch match = figures.match(QString::fromUtf8(session.Plugin().Output()));
@@ -405,7 +357,7 @@ TEST(LivePreviewBudget, TheSixtyFourBitDeliverableHasNoBudget)
     LiveSession session;
     ASSERT_TRUE(session.Start());
     std::vector<HostMessage> messages = session.Exchange(LiveSession::Open("range", 320, 1));
-    ASSERT_EQ(Kinds(messages), (Kinds_t{"0/2", "0/3", "reply"}));
+    ASSERT_EQ(MessageKinds(messages), (Kinds_t{"0/2", "0/3", "reply"}));
     EXPECT_EQ(messages[1]["ChnStatus"].size(), 64u);
     EXPECT_FALSE(session.Plugin().Output().contains("CurAppMemory="));
 }

@@ -144,10 +144,21 @@ TEST(LoginCallbacks, TheAlarmCallbackGoesWithTheLoginThatRegisteredIt)
 
 TEST(LoginCallbacks, APictureSizeChangeOnEitherAxisIsTaken)
 {
+    // Every channel but 7 is open, on a held clock so that only the frames handed here report sizes.
+    struct HeldClock
+    {
+        HeldClock() { KorvexControl::HoldClock(); }
+        ~HeldClock() { KorvexControl::ReleaseClock(); }
+    } held;
     ManageHarness harness;
     harness.Send(LoginRequest(kBuiltInByAddress));
     ASSERT_TRUE(harness.WaitForMessages(1));
     ASSERT_TRUE(harness.Messages()[0].contains("\"Ret\":100"));
+    harness.Send(R"({"MainType":4,"SubType":0,"MsgID":"o","Channel":-1,"Stream":1})");
+    harness.Send(R"({"MainType":4,"SubType":1,"MsgID":"c","Channel":7})");
+    harness.Sync();
+    ASSERT_TRUE(KorvexControl::WaitForIdle());
+    harness.Sync();
     LogCapture log;
     const struct
     {
@@ -165,6 +176,7 @@ TEST(LoginCallbacks, APictureSizeChangeOnEitherAxisIsTaken)
         {ZDK_FRAME_AUDIO, 5, 640, 360, false},
         {ZDK_FRAME_VIDEO, 64, 640, 360, false},   // no such channel
         {ZDK_FRAME_VIDEO, 6, 2560, 1440, true},   // each channel has its own record
+        {ZDK_FRAME_VIDEO, 7, 2560, 1440, false},  // a closed channel: a report left from its stream
     };
     for (const auto &f : frames) {
         const int nBefore = log.Count("uHeight:");
@@ -174,11 +186,22 @@ TEST(LoginCallbacks, APictureSizeChangeOnEitherAxisIsTaken)
         frame.nHeight = static_cast<uint16_t>(f.nHeight);
         EXPECT_EQ(CPluginManage::RealDataCallBackV2(1, &frame, ZDK_ChannelToUser(f.nUserChannel)), 1);
         harness.Sync();
-        EXPECT_EQ(log.Count("uHeight:") - nBefore, f.bTaken ? 1 : 0) << f.nWidth << "x" << f.nHeight;
+        EXPECT_EQ(log.Count("uHeight:") - nBefore, f.bTaken ? 1 : 0) << f.nUserChannel << ": " << f.nWidth << "x" << f.nHeight;
         if (f.bTaken) {
             EXPECT_TRUE(log.Contains(QString("uHeight:%1,uWidth:%2").arg(f.nHeight).arg(f.nWidth)));
         }
     }
+
+    // A report queued before the logout runs after it: it is dropped and makes no new window.
+    RealDataFrame frame{};
+    frame.nKind = ZDK_FRAME_VIDEO;
+    frame.nWidth = 800;
+    frame.nHeight = 600;
+    const int nBefore = log.Count("uHeight:");
+    harness.Send(R"({"MainType":9})");
+    CPluginManage::RealDataCallBackV2(1, &frame, ZDK_ChannelToUser(5));
+    harness.Sync();
+    EXPECT_EQ(log.Count("uHeight:") - nBefore, 0);
 }
 
 TEST(LoginCallbacks, TheLoginReportsTheScreenScale)

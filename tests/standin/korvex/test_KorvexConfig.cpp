@@ -373,7 +373,11 @@ TEST(KorvexConfigCatalog, BadKeysAreRefused)
         R"([{"NewVersions": [{"Name": "", "Date": "2024-1-1"}]}])",
         R"([{"NewVersions": [{"Name": "A", "Date": "2024-1-1", "Size": 0}]}])",
         R"([{"UpgradeFails": 1}])",
+        R"([{"UpgradeStepMs": -1}])",
+        R"([{"UpgradeStepMs": "10"}])",
         R"([{"DeviceTalk": "yes"}])",
+        R"([{"TransferResults": {"Kind": 2, "Value": 1}}])",
+        R"([{"TransferResults": [{"Kind": 2}]}])",
     };
     for (const char *pJson : cases) {
         std::vector<KorvexDevice> devices;

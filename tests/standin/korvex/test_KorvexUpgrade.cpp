@@ -21,7 +21,8 @@ const char *kDevices = R"([
    "NewVersions": [{"Name": "KVX_V1.0.3.1", "Date": "2024-6-1", "Size": 5000},
                    {"Name": "KVX_V1.0.2.0", "Date": "2024-2-1", "Size": 3000}]},
   {"IP": "10.0.0.2", "Port": 34567, "Channels": 1, "UpgradeFails": true},
-  {"IP": "10.0.0.3", "Port": 34567, "Channels": 1, "NewVersions": []}
+  {"IP": "10.0.0.3", "Port": 34567, "Channels": 1, "NewVersions": []},
+  {"IP": "10.0.0.4", "Port": 34567, "Channels": 1, "UpgradeStepMs": 0}
 ])";
 
 // Collects the progress reports of upgrades.
@@ -226,6 +227,19 @@ TEST_F(KorvexUpgrade, OneUpgradeAtATime)
                                                     UpgradeProbe::OnProgress, &probe);
     EXPECT_GT(lNext, lOther);
     EXPECT_TRUE(probe.Reports().empty());
+}
+
+TEST_F(KorvexUpgrade, ADeviceStepsAtItsOwnPace)
+{
+    // The library-wide step would take hours; the device's own is none.
+    KorvexControl::SetUpgradeStep(3600000);
+    UpgradeProbe probe;
+    const int32_t lHandle = ZDK_DEV_StartLocalUpgrade(LoginAt("10.0.0.4", 34567), Firmware().c_str(), ZDK_UPGRADE_LOCAL,
+                                                      UpgradeProbe::OnProgress, &probe);
+    ASSERT_GT(lHandle, 0);
+    ASSERT_TRUE(probe.WaitFor(10));
+    EXPECT_EQ(probe.Reports().back().nValue, ZDK_UPGRADE_DONE);
+    EXPECT_EQ(ZDK_DEV_CloseUpgradeHandle(lHandle), 1);
 }
 
 TEST_F(KorvexUpgrade, NoCallbackAfterCloseLogoutOrCleanup)
