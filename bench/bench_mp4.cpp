@@ -4,6 +4,7 @@
 
 #include "device/media/CMp4Writer.h"
 #include "device/media/G711Alaw.h"
+#include "tests/support/Mp4Frames.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -67,28 +68,13 @@ double WriteAll(const std::vector<Unit> &vecUnits, const std::string &strOut, bo
     std::vector<uint8_t> vecAlaw(160);
     for (size_t i = 0; i < vecAlaw.size(); ++i)
         vecAlaw[i] = G711AlawEncodeSample(static_cast<int16_t>(8000 * std::sin(2 * M_PI * 440 * double(i) / 8000)));
-    FrameInfo audio;
-    audio.pData = vecAlaw.data();
-    audio.nLength = static_cast<int>(vecAlaw.size());
-    audio.nFrameType = CMp4Writer::kFrameAudio;
-    audio.nCodec = 14;
-    audio.nChannels = 1;
-    audio.nBitsPerSample = 16;
-    audio.nSampleRate = 8000;
+    const FrameInfo audio = Mp4AudioFrame(vecAlaw, 14, 8000, 16);
 
     const auto start = std::chrono::steady_clock::now();
     {
         CMp4Writer writer(strOut.c_str());
         for (const Unit &unit : vecUnits) {
-            FrameInfo frame;
-            frame.pData = unit.data.data();
-            frame.nLength = static_cast<int>(unit.data.size());
-            frame.nFrameType = CMp4Writer::kFrameVideo;
-            frame.nSubType = unit.bKey ? 0 : 1;
-            frame.nCodec = CMp4Writer::kCodecH264;
-            frame.nFrameRate = 25;
-            frame.nWidth = 1280;
-            frame.nHeight = 720;
+            const FrameInfo frame = Mp4VideoFrame(unit.data, unit.bKey, CMp4Writer::kCodecH264, 25, 1280, 720);
             writer.WriteFrame(&frame);
             for (int n = 0; bAudio && n < 2; ++n)
                 writer.WriteFrame(&audio);

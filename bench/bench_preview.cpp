@@ -15,6 +15,7 @@
 #include "device/CQZConnect.h"
 #include "device/CRecordWorker.h"
 #include "requests/CPluginManage.h"
+#include "requests/HostLink.h"
 #include "runtime/CDataCenter.h"
 #include "runtime/HostLinkFrame.h"
 #include "runtime/JsonText.h"
@@ -259,12 +260,7 @@ int main(int argc, char **argv)
         return 1;
     }
     auto *pManage = new CPluginManage(QString(), 1, nullptr);
-    auto pListen = std::make_unique<ListenThread>(strServer);
-    QObject::connect(pListen.get(), &ListenThread::recvMsgSig, pManage, &CPluginManage::onRecvWebsocketMsg);
-    QObject::connect(pListen.get(), &ListenThread::disconnectSig, pManage, &CPluginManage::onDisconnect,
-                     Qt::BlockingQueuedConnection);
-    QObject::connect(pManage, &CPluginManage::sendWebSocketMsgSig, pListen.get(), &ListenThread::onSendMsg);
-    pListen->Start();
+    std::unique_ptr<ListenThread> pListen = StartHostLink(strServer, pManage);
     if (!host.WaitLinked()) {
         std::printf("the program did not connect\n");
         return 1;

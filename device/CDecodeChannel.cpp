@@ -54,9 +54,6 @@ SYSTEMTIME ReadTime(const char *pText)
     return t;
 }
 
-bool IsSlow(int s) { return s >= PLAY_STATE_SLOW_1 && s <= PLAY_STATE_SLOW_4; }
-bool IsFast(int s) { return s >= PLAY_STATE_FAST_1 && s <= PLAY_STATE_FAST_4; }
-
 } // namespace
 
 CDecodeChannel::CDecodeChannel(int nPort)
@@ -200,7 +197,7 @@ int CDecodeChannel::SetPlayState(int nCode)
         return m_nPlayState;
     }
     if (nCode == PLAY_STATE_NORMAL) {
-        if (s >= PLAY_STATE_STEP || IsFast(s) || IsSlow(s)) {
+        if (s >= PLAY_STATE_STEP || IsFastPlayState(s) || IsSlowPlayState(s)) {
             if (KTN_VIEW_Play(m_nPort, hWnd))
                 m_nPlayState = PLAY_STATE_NORMAL;
         } else if (s == PLAY_STATE_PAUSE) {
@@ -210,7 +207,7 @@ int CDecodeChannel::SetPlayState(int nCode)
         return m_nPlayState;
     }
     // Only the four fast codes step the speed up; 36-47 and codes above 49 are no play state.
-    if (IsFast(nCode)) {
+    if (IsFastPlayState(nCode)) {
         if (s > PLAY_STATE_FAST_4 || !KTN_VIEW_Play(m_nPort, hWnd))
             return m_nPlayState;
         for (int i = 0; i < nCode - 31; ++i)
@@ -219,7 +216,7 @@ int CDecodeChannel::SetPlayState(int nCode)
         m_nPlayState = nCode;
         return m_nPlayState;
     }
-    if (IsSlow(nCode)) {
+    if (IsSlowPlayState(nCode)) {
         if (!KTN_VIEW_Play(m_nPort, hWnd))
             return m_nPlayState;
         for (int i = 0; i < nCode - 15; ++i)
@@ -230,7 +227,7 @@ int CDecodeChannel::SetPlayState(int nCode)
     }
     if (nCode == PLAY_STATE_PAUSE) {
         // From another speed or a single step, back to normal speed first.
-        if ((IsSlow(s) || IsFast(s) || s >= PLAY_STATE_STEP) && !KTN_VIEW_Play(m_nPort, hWnd))
+        if ((IsSlowPlayState(s) || IsFastPlayState(s) || s >= PLAY_STATE_STEP) && !KTN_VIEW_Play(m_nPort, hWnd))
             return m_nPlayState;
         if (KTN_VIEW_Pause(m_nPort, 1))
             m_nPlayState = PLAY_STATE_PAUSE;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "device/PlayState.h"
 #include "platform/pavline.h"
 #include "platform/winapi.h"
 
@@ -18,20 +19,6 @@ enum DecodePortBase : int {
     DECODE_PORT_LOCAL_FILE = 128,   // 128-131: local-file pane 0-3
     DECODE_PORT_COLOR_PREVIEW = 320,
     DECODE_PORT_TALK = 499,         // talk and voice audio, used without a channel
-};
-
-// Play states kept by a channel: 1 stopped, 0 normal, 2 paused, 16-19 slow 1-4, 32-35 fast 1-4, 48 and 49 the
-// two single steps.
-enum PlayStateCode : int {
-    PLAY_STATE_NORMAL = 0,
-    PLAY_STATE_STOPPED = 1,
-    PLAY_STATE_PAUSE = 2,
-    PLAY_STATE_SLOW_1 = 16,
-    PLAY_STATE_SLOW_4 = 19,
-    PLAY_STATE_FAST_1 = 32,
-    PLAY_STATE_FAST_4 = 35,
-    PLAY_STATE_STEP = 48,
-    PLAY_STATE_STEP_BACK = 49,
 };
 
 constexpr int DISPLAY_REGION_SCALE = KTN_DISPLAY_REGION_SCALE;

@@ -29,7 +29,6 @@ void DeriveHexKey(char *pOut, uint32_t nSeed)
     pOut[32] = '\0';
 }
 
-QString Text(const char *pField, size_t nWidth) { return QString::fromLocal8Bit(FixedText::Read(pField, nWidth)); }
 
 // The first six rows, which both error maps share.
 bool CommonError(int nError, int &nRet)
@@ -89,7 +88,7 @@ int CQZConnect::InitKorvex(ZDK_fDisConnect cbDisConnect, void *pUser)
         ZDK_DEV_UserData(m_pUserData->type, m_pUserData->UserData, m_pUserData->len);
         LOGN(QString("ZDK_DEV_UserData end type:%1, UserData:%2, nlen:%3")
                  .arg(m_pUserData->type)
-                 .arg(Text(m_pUserData->UserData, sizeof m_pUserData->UserData))
+                 .arg(FixedText::ReadLocal(m_pUserData->UserData))
                  .arg(m_pUserData->len),
              strTag);
     }
@@ -103,7 +102,7 @@ int CQZConnect::InitKorvex(ZDK_fDisConnect cbDisConnect, void *pUser)
     // The key and the secret never reach the log.
     LOGN(QString("ZDK_DEV_InitAppInfo Ret=%1 m_pAccoutInfo:%2  %3  %4 %5")
              .arg(nRet)
-             .arg(Text(m_pAccoutInfo->Uuid, sizeof m_pAccoutInfo->Uuid))
+             .arg(FixedText::ReadLocal(m_pAccoutInfo->Uuid))
              .arg(SecretMask::kMasked)
              .arg(SecretMask::kMasked)
              .arg(m_pAccoutInfo->MoveCard),
@@ -195,7 +194,7 @@ int CQZConnect::ConnectDevice(DevLoginInfo &info, int &nError, const char *pWebT
         nError = LoginErrorToRet(nLibError);
         if (nLibError == -11613) {
             FixedText::Copy(info.CloudError, FixedText::Read(devInfo.sCloudError));
-            LOGE(QString("Cloud Error:%1").arg(Text(info.CloudError, sizeof info.CloudError)), strTag);
+            LOGE(QString("Cloud Error:%1").arg(FixedText::ReadLocal(info.CloudError)), strTag);
         }
     } else {
         nError = 1017;

@@ -249,9 +249,9 @@ int CQZConnect::GetNewVersionInfo(int lLoginID, const QString &strCurrentDate, Q
     // Only the first version is read, and only when the device filled it.
     const bool bFirst = nReturned >= offsetof(ZDK_UpgradeInfo, versions) + sizeof(ZDK_UpgradeVersion);
     if (nResult > 0 && bFirst && info.nCount > 0) {
-        const QString strDate = QString::fromLocal8Bit(FixedText::Read(info.versions[0].sDate));
+        const QString strDate = FixedText::ReadLocal(info.versions[0].sDate);
         if (strDate != strCurrentDate)
-            strNewVersion = QString::fromLocal8Bit(FixedText::Read(info.versions[0].sName));
+            strNewVersion = FixedText::ReadLocal(info.versions[0].sName);
     }
     LOGN(QString("GetNewVersionInfo Ret:%1 count:%2 version:%3")
              .arg(nResult)

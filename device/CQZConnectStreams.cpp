@@ -1,7 +1,7 @@
 // Live streams, playback and download.
 
 #include "device/CQZConnect.h"
-
+#include "device/PlayState.h"
 #include "runtime/FixedText.h"
 #include "runtime/LightWeightLog.h"
 
@@ -32,9 +32,6 @@ void FillFileTime(ZDK_FileTime &t, const char *pField, size_t nWidth)
     t.nMinute = v[4];
     t.nSecond = v[5];
 }
-
-bool IsFast(int nState) { return nState >= 32 && nState <= 35; }
-bool IsSlow(int nState) { return nState >= 16 && nState <= 19; }
 
 } // namespace
 
@@ -183,22 +180,22 @@ int CQZConnect::PlayBackControl(int lPlay, int nNewState, int nCurState)
 {
     auto send = [lPlay](int nCommand, int nValue) { return ZDK_DEV_PlayBackControl(lPlay, nCommand, nValue, 0) != 0; };
     bool bOk = false;
-    if (IsFast(nNewState)) {
+    if (IsFastPlayState(nNewState)) {
         bOk = send(ZDK_PLAY_FAST, nNewState - 31);
-    } else if (IsSlow(nNewState)) {
+    } else if (IsSlowPlayState(nNewState)) {
         bOk = send(ZDK_PLAY_SLOW, nNewState - 15);
     } else if (nNewState == 0) {
-        if (IsFast(nCurState))
+        if (IsFastPlayState(nCurState))
             bOk = send(ZDK_PLAY_FAST, 0);
-        else if (IsSlow(nCurState))
+        else if (IsSlowPlayState(nCurState))
             bOk = send(ZDK_PLAY_SLOW, 0);
         else
             bOk = send(ZDK_PLAY_NORMAL, 0);
     } else if (nNewState == 2) {
         // At normal speed the device is not told; the paused decoder holds the data back.
-        if (!IsFast(nCurState) && !IsSlow(nCurState))
+        if (!IsFastPlayState(nCurState) && !IsSlowPlayState(nCurState))
             return nCurState;
-        bOk = send(IsFast(nCurState) ? ZDK_PLAY_FAST : ZDK_PLAY_SLOW, 0);
+        bOk = send(IsFastPlayState(nCurState) ? ZDK_PLAY_FAST : ZDK_PLAY_SLOW, 0);
         if (bOk)
             bOk = send(ZDK_PLAY_PAUSE, 0);
     } else {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "device/CPreRollCache.h"
+#include "platform/FilePtr.h"
 #include "platform/stream_block.h"
 
 #include <QString>
@@ -97,8 +98,6 @@ private:
         int nAudioType = 0;     // the talk header's audio type (0x0E A-law, 0x0A mu-law)
         int nAudioRate = 0;
     };
-    struct FileCloser { void operator()(std::FILE *p) const { std::fclose(p); } };
-    using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
     explicit CRecordWorker(int nPort);
 

@@ -2,6 +2,7 @@
 
 #include "device/media/G711Alaw.h"
 #include "device/media/TalkFrameHeader.h"
+#include "platform/FilePtr.h"
 #include "platform/korvex.h"
 #include "platform/pavline.h"
 #include "runtime/CDataCenter.h"
@@ -38,11 +39,6 @@ constexpr int kMaxCapturePayload = CTalk::kFrameBufferSize - kHeaderSize;
 // The file task's frames: a fixed header (A-law, 8000 Hz) and 160 bytes of the file.
 constexpr size_t kFilePayload = 160;
 const unsigned char kFileFrameHeader[8] = {0x00, 0x00, 0x01, 0xFA, 0x0E, 0x02, 0xA0, 0x00};
-
-struct FileCloser
-{
-    void operator()(std::FILE *p) const { std::fclose(p); }
-};
 
 bool NonZero(const Json::Value &v)
 {
@@ -317,7 +313,7 @@ void CTalk::FileTask(int32_t lTalkHandle)
         m_nErrorCode = kFileMissing;
         return;
     }
-    std::unique_ptr<std::FILE, FileCloser> pFile(std::fopen(strPath.toLocal8Bit().constData(), "rb"));
+    FilePtr pFile(std::fopen(strPath.toLocal8Bit().constData(), "rb"));
     if (!pFile) {
         LOGE(QString("Open file failed! Path: %1").arg(strPath), strTag);
         m_nErrorCode = kOpenFileFailed;

@@ -2,6 +2,7 @@
 
 #include "device/CTalk.h"
 #include "device/media/G711Alaw.h"
+#include "platform/FilePtr.h"
 #include "platform/pavline.h"
 #include "runtime/CDataCenter.h"
 #include "runtime/JsonText.h"
@@ -29,12 +30,6 @@ constexpr int kEncodeBufferSize = 2048;
 constexpr uint32_t kTestPlayBuffer = 5120000;
 constexpr int kVoicePort = CTalk::kTalkPort;
 constexpr int kHeaderSize = 8;
-
-struct FileCloser
-{
-    void operator()(std::FILE *p) const { std::fclose(p); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 std::FILE *OpenFile(const QString &strPath, const char *pMode)
 {

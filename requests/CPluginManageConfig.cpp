@@ -47,12 +47,6 @@ std::unique_ptr<QSettings> OpenClientCfg()
     return pSettings;
 }
 
-template <std::size_t N>
-std::string Utf8OfLocal(const char (&field)[N])
-{
-    return QString::fromLocal8Bit(FixedText::Read(field)).toStdString();
-}
-
 // A member that must be a text: anything else makes the request unreadable, as a failed conversion does.
 QString RequiredText(const Json::Value &request, const char *pKey)
 {
@@ -71,19 +65,18 @@ void CPluginManage::onMainMsgClientConfig(const Json::Value &request)
     const int nSubType = request["SubType"].asInt();
 
     if (nSubType == SUB_READ_CONFIG) {
-        LocalInfo info{};
         // Only the file is read: the plug-in window is made at login, and this may come before it.
-        returnToMainThreadSync([&info] { PlayWidget::LoadLocalInfo(info); });
+        const LocalInfo info = LoadLocalInfoSync();
         const ToolInfo &tool = CDataCenter::GetInstance()->m_stToolInfo;
-        reply["ToolVersion"] = Utf8OfLocal(tool.ToolVersion);
-        reply["ToolDate"] = Utf8OfLocal(tool.ToolDate);
+        reply["ToolVersion"] = FixedText::ReadLocal(tool.ToolVersion).toStdString();
+        reply["ToolDate"] = FixedText::ReadLocal(tool.ToolDate).toStdString();
         reply["CapFileType"] = info.CaptureType;
         reply["RecordFileType"] = info.RecordType;
         reply["ImageType"] = info.ImageType;
         reply["VideoType"] = info.VideoType;
-        reply["RecPath"] = Utf8OfLocal(info.RecPath);
-        reply["CapPath"] = Utf8OfLocal(info.CapPath);
-        reply["DownPath"] = Utf8OfLocal(info.DownPath);
+        reply["RecPath"] = FixedText::ReadLocal(info.RecPath).toStdString();
+        reply["CapPath"] = FixedText::ReadLocal(info.CapPath).toStdString();
+        reply["DownPath"] = FixedText::ReadLocal(info.DownPath).toStdString();
         reply.SetRet(RET_SUCCESS);
         sendWebSocketMsg(reply.ToQString(), 1);
         return;

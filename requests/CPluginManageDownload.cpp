@@ -50,11 +50,11 @@ int CPluginManage::DownloadPosPerMille(int nTotal, int nDone)
 
 QString CPluginManage::DownloadFileName(const QString &strFolder, const DownloadFileEntry &entry, bool bForAvi)
 {
-    const QString strName = QString::fromLocal8Bit(FixedText::Read(entry.FileName));
+    const QString strName = FixedText::ReadLocal(entry.FileName);
     const QString strExtension = strName.contains(".jpg") ? ".jpg" : ".h265x";
-    QString strBegin = QString::fromLocal8Bit(FixedText::Read(entry.BeginTime));
+    QString strBegin = FixedText::ReadLocal(entry.BeginTime);
     strBegin.remove(':').replace(' ', '_');
-    QString strEnd = QString::fromLocal8Bit(FixedText::Read(entry.EndTime)).right(8);
+    QString strEnd = FixedText::ReadLocal(entry.EndTime).right(8);
     strEnd.remove(':');
     const QString strFile = QString::asprintf("%02d_", entry.Channel + 1) + NamePart(strBegin) + "_" +
                             NamePart(strEnd) + (bForAvi ? "_for_avi" : "") + strExtension;
@@ -144,7 +144,7 @@ int CPluginManage::DownloadFile()
     DownloadMembers &download = m_download;
     DevLoginInfo &info = m_login.m_stDevLoginInfo;
     const LocalInfo local = LoadLocalInfoSync();
-    const QString strFolder = QString::fromLocal8Bit(FixedText::Read(local.DownPath));
+    const QString strFolder = FixedText::ReadLocal(local.DownPath);
     if (strFolder.isEmpty() || !QDir(strFolder).exists())
         return -1;
 
@@ -308,7 +308,7 @@ void CPluginManage::onConvertNextFile()
         return;
     const LocalInfo local = LoadLocalInfoSync();
     WebMessage event = WebMessage::Event(1, 5);
-    event["Data"]["DownPath"] = QString::fromLocal8Bit(FixedText::Read(local.DownPath)).toStdString();
+    event["Data"]["DownPath"] = FixedText::ReadLocal(local.DownPath).toStdString();
     sendWebSocketMsg(event.ToQString(), 1);
 }
 

@@ -242,7 +242,7 @@ void CPluginManage::onMainMsgLogin(const Json::Value &request)
             reply["ErrorCode"] = login.m_nLoginError;
             if (nRet == RET_CLOUD_ERROR)
                 reply["CloudErrCode"] =
-                    QString::fromLocal8Bit(FixedText::Read(info.CloudError)).toStdString();
+                    FixedText::ReadLocal(info.CloudError).toStdString();
         }
     }
 
@@ -297,12 +297,10 @@ void CPluginManage::logoutDev()
     // Every channel with a stream is closed, whatever the device's channel count says.
     LOGN("stop preview begin", strTag);
     for (int nChannel = 0; nChannel < 64; ++nChannel) {
-        const int lPlay = info.RealPlayHandle[nChannel];
-        if (lPlay <= 0)
+        if (info.RealPlayHandle[nChannel] <= 0)
             continue;
-        pConnect->DisconnectChannel_V2(lPlay, &CPluginManage::RealDataCallBackV2, ZDK_ChannelToUser(nChannel));
+        StopLiveStream(nChannel);
         returnToMainThreadSync([nChannel] { PlayWidget::GetInstance()->PreviewStop(nChannel); });
-        info.RealPlayHandle[nChannel] = 0;
     }
     LOGN("stop preview end", strTag);
 
@@ -440,7 +438,7 @@ void CPluginManage::onMainMsgReLogin(const Json::Value &request)
         }
     }
     reply["Id"] = m_nSessionId;
-    reply["SerialNo"] = QString::fromLocal8Bit(FixedText::Read(info.SN)).toStdString();
+    reply["SerialNo"] = FixedText::ReadLocal(info.SN).toStdString();
     reply.SetRet(nRet);
     sendWebSocketMsg(reply.ToQString(), 1);
 }

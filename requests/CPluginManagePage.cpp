@@ -4,7 +4,7 @@
 
 #include "requests/CPluginManage.h"
 
-#include "device/CQZConnect.h"
+#include "device/PlayState.h"
 #include "requests/WebMessage.h"
 #include "runtime/LightWeightLog.h"
 #include "runtime/ResultCodes.h"
@@ -56,10 +56,10 @@ QString ShowElectEvent(int nShowElect)
 
 int CPluginManage::PlayStateToSpeed(int nState)
 {
-    if (nState >= 16 && nState <= 19)
-        return nState - 15;
-    if (nState >= 32 && nState <= 35)
-        return nState - 31;
+    if (IsSlowPlayState(nState))
+        return nState - PLAY_STATE_SLOW_1 + 1;
+    if (IsFastPlayState(nState))
+        return nState - PLAY_STATE_FAST_1 + 1;
     return -1;
 }
 
@@ -88,13 +88,12 @@ void CPluginManage::onMainMsgChangePage(const Json::Value &request)
 
     if (nPage == PAGE_PLAYBACK) {
         for (int nChannel = 0; nChannel < 64; ++nChannel) {
-            const int lPlay = info.RealPlayHandle[nChannel];
-            if (lPlay <= 0)
+            if (info.RealPlayHandle[nChannel] <= 0)
                 continue;
-            CQZConnect::GetInstance()->DisconnectChannel_V2(lPlay, &CPluginManage::RealDataCallBackV2,
-                                                             ZDK_ChannelToUser(nChannel));
+            StopLiveStream(nChannel);
             SaveChannel(nChannel);
             returnToMainThreadSync([nChannel] { PlayWidget::GetInstance()->PreviewStop(nChannel); });
+            // Saved, to be opened again when the live page comes back.
             info.RealPlayHandle[nChannel] = -1;
             info.RestoreSaved = 1;
         }
@@ -130,12 +129,7 @@ void CPluginManage::ReopenSavedChannels()
                 if (nPlay < 0) {
                     nRet = RET_WND_FAIL;
                 } else {
-                    lPlay = CQZConnect::GetInstance()->ConnectChanel_V2(info.LoginHandle, nChannel, nStream,
-                                                                        &CPluginManage::RealDataCallBackV2,
-                                                                        ZDK_ChannelToUser(nChannel));
-                    if (lPlay == 0)
-                        lPlay = -1;
-                    if (lPlay < 0) {
+                    if (StartLiveStream(nChannel, nStream) < 0) {
                         returnToMainThreadSync([nChannel] { PlayWidget::GetInstance()->PreviewStop(nChannel); });
                         nRet = RET_OPEN_CHANNEL_FAIL;
                     } else {

@@ -10,6 +10,7 @@
 #include "runtime/FixedText.h"
 #include "runtime/LightWeightLog.h"
 #include "runtime/ResultCodes.h"
+#include "windows/HostPlayState.h"
 #include "windows/LocalInfo.h"
 #include "windows/PlayWidget.h"
 
@@ -57,11 +58,6 @@ constexpr unsigned long kNextFileMs = 200;
 
 bool IsPane(int nPane) { return nPane >= 0 && nPane < kPaneCount; }
 
-std::string LocalFolderUtf8(const char *pField, std::size_t nWidth)
-{
-    return QString::fromLocal8Bit(FixedText::Read(pField, nWidth)).toStdString();
-}
-
 } // namespace
 
 int CPluginManage::NextSpeedState(int nState, int nFirst)
@@ -75,19 +71,8 @@ int CPluginManage::NextSpeedState(int nState, int nFirst)
 
 int CPluginManage::PaneStatusOfState(int nPane, int nState)
 {
-    if (nPane < 0 || nState == PLAY_STATE_NORMAL)
-        return 2;
-    if (nState == PLAY_STATE_PAUSE)
-        return 4;
-    if (nState >= PLAY_STATE_SLOW_1 && nState <= PLAY_STATE_SLOW_4)
-        return 5;
-    if (nState >= PLAY_STATE_FAST_1 && nState <= PLAY_STATE_FAST_4)
-        return 6;
-    if (nState == PLAY_STATE_STEP)
-        return 7;
-    if (nState == PLAY_STATE_STEP_BACK)
-        return 8;
-    return 0;
+    // No pane: playing, whatever the state.
+    return nPane < 0 ? 2 : HostPlayState(nState, 0);
 }
 
 uint32_t CPluginManage::FileLengthField(const Json::Value &value)
@@ -635,7 +620,7 @@ void CPluginManage::HandlePaneRequest(const Json::Value &request)
         if (nShot >= 0)
             nResult = RET_SUCCESS;
         const LocalInfo info = LoadLocalInfoSync();
-        reply["CapPath"] = LocalFolderUtf8(info.CapPath, sizeof info.CapPath);
+        reply["CapPath"] = FixedText::ReadLocal(info.CapPath).toStdString();
         break;
     }
     case SUB_SOUND: {
@@ -678,7 +663,7 @@ void CPluginManage::HandlePaneRequest(const Json::Value &request)
         }
         reply["Record"] = bRecord;
         const LocalInfo info = LoadLocalInfoSync();
-        reply["RecPath"] = LocalFolderUtf8(info.RecPath, sizeof info.RecPath);
+        reply["RecPath"] = FixedText::ReadLocal(info.RecPath).toStdString();
         break;
     }
     case SUB_STATUS: {

@@ -10,6 +10,7 @@
 #include "requests/WebMessage.h"
 #include "runtime/BuildVariant.h"
 #include "runtime/CDataCenter.h"
+#include "runtime/FixedText.h"
 #include "runtime/LightWeightLog.h"
 #include "runtime/ResultCodes.h"
 #include "windows/LocalInfo.h"
@@ -37,7 +38,6 @@ bool IsLiveChannel(int nChannel) { return nChannel >= 0 && nChannel < kMaxChanne
 // "Ret" of a page operation: 0 is success.
 int PageRet(int nResult) { return nResult == 0 ? RET_SUCCESS : RET_FAIL; }
 
-std::string Utf8(const char *pLocal8Bit) { return QString::fromLocal8Bit(pLocal8Bit).toStdString(); }
 
 } // namespace
 
@@ -199,7 +199,7 @@ void CPluginManage::onMainMsgPreview(const Json::Value &request)
         if (nResult < 0) {
             reply.SetRet(RET_FAIL);
         } else {
-            reply["CapPath"] = Utf8(info.CapPath);
+            reply["CapPath"] = FixedText::ReadLocal(info.CapPath).toStdString();
             reply.SetRet(RET_SUCCESS);
         }
         reply["Chn"] = nChannel;
@@ -484,7 +484,7 @@ void CPluginManage::PreviewRecord(const Json::Value &request)
             nResult = PlayWidget::GetInstance()->Record(nChannel, bOn, bRecording);
             PlayWidget::LoadLocalInfo(local);
         });
-        reply["RecPath"] = Utf8(local.RecPath);
+        reply["RecPath"] = FixedText::ReadLocal(local.RecPath).toStdString();
         reply["Chn"] = nChannel;
         reply["Record"] = bOn;
         reply.SetRet(PageRet(nResult));

@@ -39,12 +39,6 @@ std::pair<int, int> EventPair(int nSubType, std::pair<int, int> first, std::pair
     return {-1, -1};
 }
 
-template <std::size_t N>
-QString Local8(const char (&field)[N])
-{
-    return QString::fromLocal8Bit(FixedText::Read(field));
-}
-
 // A GET of the address, without checking the server's certificate for an "https" address.
 QNetworkRequest VersionRequest(const QString &strAddr)
 {
@@ -98,8 +92,8 @@ void CPluginManage::onMainMsgCheckToolVersion(const Json::Value &request)
 
     const ToolInfo tool = CDataCenter::GetInstance()->m_stToolInfo;
     const bool bLog = tool.PrintLogEn == 1;
-    const QString strVersionAddr = Local8(tool.VersionFileAddr);
-    QString strLogAddr = Local8(tool.UpdateLogAddr);
+    const QString strVersionAddr = FixedText::ReadLocal(tool.VersionFileAddr);
+    QString strLogAddr = FixedText::ReadLocal(tool.UpdateLogAddr);
     if (strLanguage == QLatin1String("SimpChinese") && !strLogAddr.isEmpty())
         strLogAddr += "_zh";
     if (bLog)
@@ -143,8 +137,8 @@ void CPluginManage::onMainMsgCheckToolVersion(const Json::Value &request)
                 file.write(data);
                 file.close();
 
-                const QString strCurVersion = Local8(tool.ToolVersion);
-                const QString strCurDate = Local8(tool.ToolDate);
+                const QString strCurVersion = FixedText::ReadLocal(tool.ToolVersion);
+                const QString strCurDate = FixedText::ReadLocal(tool.ToolDate);
                 QSettings settings(strIni, QSettings::IniFormat);
                 settings.setIniCodec("UTF-8");
                 const QString strNewDate = settings.value("Tool/date", "").toString();
@@ -220,7 +214,7 @@ void CPluginManage::onMainMsgCheckWebVersion(const Json::Value &request)
         strLocalText = QString::fromUtf8(local.readAll());
     const QString strCurVersion = GetVersionFromText(strLocalText);
 
-    const QString strWebAddr = Local8(tool.WebVersionAddr);
+    const QString strWebAddr = FixedText::ReadLocal(tool.WebVersionAddr);
     if (bLog)
         LOGN("[" + QString::number(m_nSessionId) + "]Start downloading version files from the server,Path:" + strWebAddr,
              strTag);

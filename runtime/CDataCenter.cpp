@@ -103,7 +103,7 @@ void CDataCenter::InitSDKInfo(const QString &strSdkInfo)
                     const int nLen = root["len"].asInt();
                     userData.len = qBound(0, nLen, static_cast<int>(sizeof userData.UserData));
                     userData.bUse = 1;
-                    LOGN(QString("SetSDKInfo bUse:%1").arg(QString::fromLocal8Bit(FixedText::Read(userData.UserData))),
+                    LOGN(QString("SetSDKInfo bUse:%1").arg(FixedText::ReadLocal(userData.UserData)),
                          strTag);
                 }
                 if (bAccount || userData.bUse) {

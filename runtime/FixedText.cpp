@@ -42,3 +42,8 @@ QByteArray FixedText::Read(const char *pField, std::size_t nWidth)
     const std::size_t nLen = pZero ? static_cast<std::size_t>(static_cast<const char *>(pZero) - pField) : nWidth;
     return QByteArray(pField, static_cast<int>(nLen));
 }
+
+QString FixedText::ReadLocal(const char *pField, std::size_t nWidth)
+{
+    return QString::fromLocal8Bit(Read(pField, nWidth));
+}

@@ -19,6 +19,8 @@ public:
 
     // Reads a field that may lack its terminating zero, never past nWidth bytes.
     static QByteArray Read(const char *pField, std::size_t nWidth);
+    // The same field's text, in the local 8-bit encoding.
+    static QString ReadLocal(const char *pField, std::size_t nWidth);
 
     template <std::size_t N>
     static int Copy(char (&field)[N], const QString &strText) { return Copy(field, N, strText); }
@@ -26,4 +28,6 @@ public:
     static int Copy(char (&field)[N], const QByteArray &bytes) { return Copy(field, N, bytes); }
     template <std::size_t N>
     static QByteArray Read(const char (&field)[N]) { return Read(field, N); }
+    template <std::size_t N>
+    static QString ReadLocal(const char (&field)[N]) { return ReadLocal(field, N); }
 };

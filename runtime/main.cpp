@@ -5,6 +5,7 @@
 #include "device/CQZConnect.h"
 #include "device/CRecordWorker.h"
 #include "requests/CPluginManage.h"
+#include "requests/HostLink.h"
 #include "runtime/BuildVariant.h"
 #include "runtime/CDataCenter.h"
 #include "runtime/CommandLine.h"
@@ -69,12 +70,7 @@ int main(int argc, char *argv[])
     g_bPreviewMemoryBudget = QUORRIN_PREVIEW_BUDGET != 0;
 
     CPluginManage *pManage = new CPluginManage(line.m_strWndHandle, line.m_nSessionId, nullptr);
-    auto pListen = std::make_unique<ListenThread>(line.m_strServerName);
-    QObject::connect(pListen.get(), &ListenThread::recvMsgSig, pManage, &CPluginManage::onRecvWebsocketMsg);
-    QObject::connect(pListen.get(), &ListenThread::disconnectSig, pManage, &CPluginManage::onDisconnect,
-                     Qt::BlockingQueuedConnection);
-    QObject::connect(pManage, &CPluginManage::sendWebSocketMsgSig, pListen.get(), &ListenThread::onSendMsg);
-    pListen->Start();
+    std::unique_ptr<ListenThread> pListen = StartHostLink(line.m_strServerName, pManage);
 
     const int nResult = app.exec();
 

@@ -170,8 +170,8 @@ int CPlaybackWidget::ClosePane(int nPane)
     const size_t i = static_cast<size_t>(nPane);
     if (m_bRecording[i] && pChannel->StopRecord())
         m_bRecording[i] = false;
-    if (m_nSoundPane == nPane && pChannel->CloseSound())
-        m_nSoundPane = -1;
+    if (m_soundPane.Index() == nPane && pChannel->CloseSound())
+        m_soundPane.Forget();
     pChannel->SetDisplayRegionNoLog(0, 0, 0, 0, false);
     m_pPlayWindowManage->SetZoomSelect(nPane, false);
     m_nPaneChannels[i] = -1;
@@ -258,33 +258,11 @@ bool CPlaybackWidget::IsDigitalZoom(int nPane) const
     return IsPane(nPane) && m_bDigitalZoom[static_cast<size_t>(nPane)];
 }
 
-bool CPlaybackWidget::IsSoundOpen(int nPane) const { return IsPane(nPane) && nPane == m_nSoundPane; }
+bool CPlaybackWidget::IsSoundOpen(int nPane) const { return IsPane(nPane) && nPane == m_soundPane.Index(); }
 
 int CPlaybackWidget::OpenSound(int nPane, bool bOn)
 {
-    CDecodeChannel *pChannel = GetDecodeChannel(nPane);
-    if (!pChannel)
-        return -1;
-    int nRet = 0;
-    if (bOn) {
-        if (m_nSoundPane >= 0) {
-            // One pane is heard at a time: the one heard before is switched off first.
-            CDecodeChannel *pSoundChannel = GetDecodeChannel(m_nSoundPane);
-            if (!pSoundChannel)
-                return -1;
-            if (!pSoundChannel->CloseSound())
-                return -2;
-            m_nSoundPane = -1;
-        }
-        nRet = pChannel->OpenSound();
-        if (nRet)
-            m_nSoundPane = nPane;
-    } else {
-        nRet = pChannel->CloseSound();
-        if (nRet && nPane == m_nSoundPane)
-            m_nSoundPane = -1;
-    }
-    return nRet ? 0 : -2;
+    return m_soundPane.Switch(nPane, bOn, [this](int nIndex) { return GetDecodeChannel(nIndex); });
 }
 
 int CPlaybackWidget::DigitalZoom()

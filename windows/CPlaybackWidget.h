@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/pavline.h"
+#include "windows/HeardChannel.h"
 
 #include <QPoint>
 #include <QString>
@@ -128,7 +129,7 @@ private:
     std::array<int, PANE_NUM> m_nPaneChannels{{-1, -1, -1, -1}};
     std::array<bool, PANE_NUM> m_bDigitalZoom{};
     std::array<bool, PANE_NUM> m_bRecording{};
-    int m_nSoundPane = -1;
+    HeardChannel m_soundPane;
     // Read by InputData on the data threads.
     std::atomic<int> m_nMode{MODE_LOCAL_FILE};
 };

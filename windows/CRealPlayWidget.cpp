@@ -9,10 +9,10 @@
 #include "windows/CVideoFrame.h"
 #include "windows/CVideoWnd.h"
 #include "windows/LocalInfoFile.h"
+#include "windows/SurfaceSizeWatch.h"
 
 #include <QDateTime>
 #include <QDir>
-#include <QEvent>
 #include <QHBoxLayout>
 
 #include <json/value.h>
@@ -37,25 +37,6 @@ uint64_t PackSize(int nWidth, int nHeight)
 
 } // namespace
 
-// Follows the size of every tile's surface on the GUI thread, for the overlay drawn on the decode thread.
-class CRealPlayWidget::SurfaceSizeWatch : public QObject
-{
-public:
-    explicit SurfaceSizeWatch(CRealPlayWidget *pPage) : m_pPage(pPage) {}
-
-protected:
-    bool eventFilter(QObject *pWatched, QEvent *pEvent) override
-    {
-        if (pEvent->type() == QEvent::Resize)
-            if (auto *pFrame = qobject_cast<CVideoFrame *>(pWatched))
-                m_pPage->StoreSurfaceSize(pFrame->GetWndIndex());
-        return false;
-    }
-
-private:
-    CRealPlayWidget *m_pPage;
-};
-
 CRealPlayWidget::CRealPlayWidget(QWidget *parent)
     : QWidget(parent)
     , m_pSmartRuleInfo(std::make_unique<SmartRuleInfo>())
@@ -78,7 +59,7 @@ CRealPlayWidget::CRealPlayWidget(QWidget *parent)
     m_pLayout->setSpacing(0);
     m_pLayout->addWidget(m_pPlayWindowManage);
 
-    m_pSurfaceWatch = std::make_unique<SurfaceSizeWatch>(this);
+    m_pSurfaceWatch = std::make_unique<SurfaceSizeWatch>([this](int nWndIndex) { StoreSurfaceSize(nWndIndex); });
     for (int i = 0; i < MAX_WND_NUM; ++i) {
         m_surfaceSizes[static_cast<size_t>(i)].hWnd = m_pPlayWindowManage->GetWndHandle(i);
         m_pPlayWindowManage->GetVideoWnd(i)->GetVideoFrame()->installEventFilter(m_pSurfaceWatch.get());
@@ -267,8 +248,8 @@ int CRealPlayWidget::PreviewStop(int nChannel)
         m_pPlayWindowManage->SetFitMode(nWndIndex, -1);
     }
     m_bDigitalZoom[static_cast<size_t>(nChannel)] = false;
-    if (nChannel == m_nSoundChannel)
-        m_nSoundChannel = -1;
+    if (nChannel == m_soundChannel.Index())
+        m_soundChannel.Forget();
     m_nPlayOriginalState[static_cast<size_t>(nChannel)] = -1;
     if (nWndIndex >= 0)
         m_pPlayWindowManage->setPreviewStatus(nWndIndex, false);
@@ -389,31 +370,10 @@ int CRealPlayWidget::Snapshot(int nChannel, bool bConfigSnapshot)
 
 int CRealPlayWidget::OpenSound(int nChannel, bool bOn)
 {
-    CDecodeChannel *pChannel = GetDecodeChannel(nChannel);
-    if (!pChannel)
-        return -1;
-    int nRet = 0;
-    if (bOn) {
-        if (m_nSoundChannel >= 0) {
-            CDecodeChannel *pHeard = GetDecodeChannel(m_nSoundChannel);
-            if (!pHeard)
-                return -1;
-            if (!pHeard->CloseSound())
-                return -2;
-            m_nSoundChannel = -1;
-        }
-        nRet = pChannel->OpenSound();
-        if (nRet)
-            m_nSoundChannel = nChannel;
-    } else {
-        nRet = pChannel->CloseSound();
-        if (nRet && nChannel == m_nSoundChannel)
-            m_nSoundChannel = -1;
-    }
-    return nRet ? 0 : -2;
+    return m_soundChannel.Switch(nChannel, bOn, [this](int nIndex) { return GetDecodeChannel(nIndex); });
 }
 
-bool CRealPlayWidget::IsSoundOpen(int nChannel) const { return IsIndex(nChannel) && nChannel == m_nSoundChannel; }
+bool CRealPlayWidget::IsSoundOpen(int nChannel) const { return IsIndex(nChannel) && nChannel == m_soundChannel.Index(); }
 
 int CRealPlayWidget::SetColor(int nWhich, int nValue)
 {

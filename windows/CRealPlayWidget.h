@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/winapi.h"
+#include "windows/HeardChannel.h"
 #include "windows/LocalInfo.h"
 #include "windows/SmartRuleInfo.h"
 
@@ -17,6 +18,7 @@
 class CDecodeChannel;
 class CPlayWindowManage;
 class QHBoxLayout;
+class SurfaceSizeWatch;
 struct RealDataFrame;
 
 // Page 0 of the plug-in window: a grid of up to 64 tiles and one decode channel per device channel (port =
@@ -119,8 +121,6 @@ private slots:
     void onPictureSize(int nChannel, int nWidth, int nHeight);
 
 private:
-    class SurfaceSizeWatch;
-
     // Electronic PTZ of one channel: a display region on the 0..8192 scale and numbered presets.
     struct PTZElectInfo
     {
@@ -168,7 +168,7 @@ private:
     std::array<bool, 64> m_bRecording{};
     CPlayWindowManage *m_pPlayWindowManage = nullptr;
     LocalInfo m_stLocalInfo{};
-    int m_nSoundChannel = -1;
+    HeardChannel m_soundChannel;
     std::array<std::atomic<int>, 64> m_nPlayOriginalState;    // read by InputData and the overlay
     std::array<uint8_t, 64> m_nStreamType{};
     std::array<PTZElectInfo, 64> m_stPTZElect;

@@ -9,6 +9,7 @@
 #include "windows/CColorSetWidget.h"
 #include "windows/CPlaybackWidget.h"
 #include "windows/CRealPlayWidget.h"
+#include "windows/HostPlayState.h"
 #include "windows/SmartRuleInfo.h"
 
 namespace {
@@ -17,26 +18,6 @@ namespace {
 constexpr int kCurrentPageKind = 5;
 
 bool IsPane(int nPane) { return nPane >= 0 && nPane < CPlaybackWidget::PANE_NUM; }
-
-// A channel's play state as the host reports it.
-int HostPlayState(int nState)
-{
-    if (nState == PLAY_STATE_STOPPED)
-        return 0;
-    if (nState == PLAY_STATE_NORMAL)
-        return 2;
-    if (nState == PLAY_STATE_PAUSE)
-        return 4;
-    if (nState >= PLAY_STATE_SLOW_1 && nState <= PLAY_STATE_SLOW_4)
-        return 5;
-    if (nState >= PLAY_STATE_FAST_1 && nState <= PLAY_STATE_FAST_4)
-        return 6;
-    if (nState == PLAY_STATE_STEP)
-        return 7;
-    if (nState == PLAY_STATE_STEP_BACK)
-        return 8;
-    return nState;
-}
 
 } // namespace
 
@@ -277,7 +258,8 @@ int PlayWidget::GetPlayState(int nKind, int nIndex) const
         nState = m_pColorSetWidget->GetPlayState();
     else
         return 0;
-    return HostPlayState(nState);
+    // Any other value is passed on as it stands.
+    return HostPlayState(nState, nState);
 }
 
 bool PlayWidget::IsDigitalZoom(int nPage, int nIndex) const

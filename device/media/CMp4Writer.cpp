@@ -2,6 +2,7 @@
 
 #include "device/media/CAacEncoder.h"
 #include "device/media/CAudioConvert.h"
+#include "platform/FilePtr.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -79,12 +80,6 @@ void AppendUnit(std::vector<uint8_t> &vecOut, const uint8_t *pData, const NalUni
     vecOut.insert(vecOut.end(), kStart, kStart + 4);
     vecOut.insert(vecOut.end(), pData + unit.nStart + nSkip, pData + unit.nStart + unit.nLength);
 }
-
-struct FileCloser
-{
-    void operator()(std::FILE *p) const { std::fclose(p); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 } // namespace
 

@@ -1,5 +1,7 @@
 #include "device/media/G711Alaw.h"
 
+#include "device/media/G711Buffer.h"
+
 #include <array>
 
 namespace {
@@ -74,12 +76,5 @@ int16_t G711AlawDecode(uint8_t nCode)
 
 int G711AlawEncode(const unsigned char *pPcm, unsigned char *pOut, int nLen, int *pOutCount)
 {
-    const int nCount = (pPcm && pOut && nLen > 0) ? nLen / 2 : 0;
-    for (int i = 0; i < nCount; ++i) {
-        const auto nSample = static_cast<int16_t>(pPcm[2 * i] | (pPcm[2 * i + 1] << 8));
-        pOut[i] = G711AlawEncodeSample(nSample);
-    }
-    if (pOutCount)
-        *pOutCount = nCount;
-    return 1;
+    return G711EncodeBuffer(pPcm, pOut, nLen, pOutCount, G711AlawEncodeSample);
 }

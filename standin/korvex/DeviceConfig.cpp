@@ -57,6 +57,39 @@ bool ChannelOf(const KorvexDevice &device, int32_t nChannel, int &nOut)
     return true;
 }
 
+// The lens a two-lens command names, and its setting.
+struct LensRequest
+{
+    Json::Value element;        // the command's one element
+    int nIndex = 0;             // the channel
+    int nStream = 0;
+    const TwoLensSetting *pSetting = nullptr;
+};
+
+// Reads a two-lens command: the one-element array [{...}] of its text, whose element has the keys and a stream
+// type (and passes pValid, where given), for a channel of the device whose lens is supported. 1, else the
+// failure.
+int32_t ReadLensRequest(const KorvexDevice &device, const char *pIn, uint32_t nInLength, int32_t nChannel,
+                        std::initializer_list<const char *> keys, bool (*pValid)(const Json::Value &),
+                        LensRequest &out)
+{
+    Json::Value root;
+    std::string strError;
+    if (!StrictJson::Parse(pIn, nInLength, root, strError))
+        return Failed(ZDK_ERR_ILLEGAL_PARAM);
+    const Json::Value *pElement = SingleElement(root);
+    if (!pElement || !StrictJson::HasKeys(*pElement, keys) || !StreamTypeOf(*pElement, out.nStream) ||
+        (pValid && !pValid(*pElement)))
+        return Failed(ZDK_ERR_ILLEGAL_PARAM);
+    if (!ChannelOf(device, nChannel, out.nIndex))
+        return Failed(ZDK_ERR_NO_CHANNEL);
+    out.pSetting = device.settings.TwoLens(out.nIndex, out.nStream);
+    if (!out.pSetting || !out.pSetting->bSupported)
+        return Failed(ZDK_ERR_NOT_SUPPORTED);
+    out.element = *pElement;
+    return 1;
+}
+
 } // namespace
 
 DeviceConfig &DeviceConfig::Instance()
@@ -217,31 +250,21 @@ int32_t DeviceConfig::GetConfigJson(int32_t lLogin, const char *pName, int32_t n
 int32_t DeviceConfig::SensorGet(const std::shared_ptr<const KorvexDevice> &device, const char *pIn,
                                 uint32_t nInLength, int32_t nChannel, Json::Value &answer)
 {
-    Json::Value root;
-    std::string strError;
-    if (!StrictJson::Parse(pIn, nInLength, root, strError))
-        return Failed(ZDK_ERR_ILLEGAL_PARAM);
-    const Json::Value *pElement = SingleElement(root);
-    int nStream = 0;
-    if (!pElement || !StrictJson::HasKeys(*pElement, {"StreamType"}) || !StreamTypeOf(*pElement, nStream))
-        return Failed(ZDK_ERR_ILLEGAL_PARAM);
-    int nIndex = 0;
-    if (!ChannelOf(*device, nChannel, nIndex))
-        return Failed(ZDK_ERR_NO_CHANNEL);
-    const TwoLensSetting *pSetting = device->settings.TwoLens(nIndex, nStream);
-    if (!pSetting || !pSetting->bSupported)
-        return Failed(ZDK_ERR_NOT_SUPPORTED);
+    LensRequest lens;
+    const int32_t nRead = ReadLensRequest(*device, pIn, nInLength, nChannel, {"StreamType"}, nullptr, lens);
+    if (nRead != 1)
+        return nRead;
     double dTimes = 0.0;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        dTimes = StateOf(device).times[std::make_pair(nIndex, nStream)];
+        dTimes = StateOf(device).times[std::make_pair(lens.nIndex, lens.nStream)];
     }
     Json::Value entry(Json::objectValue);
-    entry["StreamType"] = nStream;
+    entry["StreamType"] = lens.nStream;
     entry["Times"] = dTimes;
     entry["TimesOri"] = dTimes;
-    if (pSetting->bHasMaxTimes)
-        entry["MaxTimes"] = pSetting->dMaxTimes;
+    if (lens.pSetting->bHasMaxTimes)
+        entry["MaxTimes"] = lens.pSetting->dMaxTimes;
     // The device itself answers under the command's own name, a channel's camera under a name of its own.
     const std::string strMember = nChannel == -1 ? kSensorGetName : std::string("bypass@") + kSensorGetName;
     answer["Name"] = strMember;
@@ -252,27 +275,18 @@ int32_t DeviceConfig::SensorGet(const std::shared_ptr<const KorvexDevice> &devic
 int32_t DeviceConfig::ScaleTimesSwitch(const std::shared_ptr<const KorvexDevice> &device, const char *pIn,
                                        uint32_t nInLength, int32_t nChannel)
 {
-    Json::Value root;
-    std::string strError;
-    if (!StrictJson::Parse(pIn, nInLength, root, strError))
-        return Failed(ZDK_ERR_ILLEGAL_PARAM);
-    const Json::Value *pElement = SingleElement(root);
-    int nStream = 0;
-    if (!pElement || !StrictJson::HasKeys(*pElement, {"StreamType", "TimesOri", "Times"}) ||
-        !StreamTypeOf(*pElement, nStream) || !(*pElement)["TimesOri"].isNumeric() ||
-        !(*pElement)["Times"].isNumeric())
-        return Failed(ZDK_ERR_ILLEGAL_PARAM);
-    int nIndex = 0;
-    if (!ChannelOf(*device, nChannel, nIndex))
-        return Failed(ZDK_ERR_NO_CHANNEL);
-    const TwoLensSetting *pSetting = device->settings.TwoLens(nIndex, nStream);
-    if (!pSetting || !pSetting->bSupported)
-        return Failed(ZDK_ERR_NOT_SUPPORTED);
-    const double dTimes = (*pElement)["Times"].asDouble();
-    if (dTimes < 0.0 || dTimes > pSetting->dMaxTimes)
+    LensRequest lens;
+    const int32_t nRead = ReadLensRequest(
+        *device, pIn, nInLength, nChannel, {"StreamType", "TimesOri", "Times"},
+        [](const Json::Value &element) { return element["TimesOri"].isNumeric() && element["Times"].isNumeric(); },
+        lens);
+    if (nRead != 1)
+        return nRead;
+    const double dTimes = lens.element["Times"].asDouble();
+    if (dTimes < 0.0 || dTimes > lens.pSetting->dMaxTimes)
         return Failed(ZDK_ERR_ILLEGAL_PARAM);
     std::lock_guard<std::mutex> lock(m_mutex);
-    StateOf(device).times[std::make_pair(nIndex, nStream)] = dTimes;
+    StateOf(device).times[std::make_pair(lens.nIndex, lens.nStream)] = dTimes;
     return 1;
 }
 

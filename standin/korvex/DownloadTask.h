@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/FilePtr.h"
 #include "platform/korvex.h"
 #include "standin/korvex/MediaLibrary.h"
 #include "standin/korvex/SimStream.h"
@@ -13,12 +14,6 @@
 class DownloadTask : public SimStream
 {
 public:
-    struct FileCloser
-    {
-        void operator()(FILE *p) const { std::fclose(p); }
-    };
-    using FilePtr = std::unique_ptr<FILE, FileCloser>;
-
     // dSpeed: media time written per wall time (0 writes as fast as possible).
     DownloadTask(int32_t nHandle, int32_t nLogin, const VideoSpec &videoSpec, uint8_t nAudioType, int nAudioRate,
                  int64_t nBeginSeconds, int64_t nDurationMs, bool bPicture, FilePtr file, double dSpeed,

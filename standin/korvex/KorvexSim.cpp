@@ -535,23 +535,25 @@ int32_t KorvexSim::SetStreamOption(int32_t lLogin, int32_t nChannel, int32_t nSt
     return 1;
 }
 
-bool KorvexSim::ValidSpan(int64_t nBegin, int64_t nEnd)
+bool KorvexSim::RecordingRequest(bool bArguments, int32_t nStreamType, bool bSpan, int64_t nBegin, int64_t nEnd)
 {
-    return nBegin > 0 && nEnd > nBegin;
+    if (!bArguments || nStreamType < 0 || nStreamType > 1) {
+        SetLastError(ZDK_ERR_ILLEGAL_PARAM);
+        return false;
+    }
+    if (bSpan && !(nBegin > 0 && nEnd > nBegin)) {
+        SetLastError(ZDK_ERR_NO_RECORD);
+        return false;
+    }
+    return true;
 }
 
 int32_t KorvexSim::PlayBack(int32_t lLogin, int32_t nChannel, int32_t nStreamType, int64_t nBegin, int64_t nEnd,
                             ZDK_fRealDataCallBack cbData, void *pDataUser, ZDK_fDownLoadPosCallBack cbPos,
                             void *pPosUser)
 {
-    if (!cbData || nStreamType < 0 || nStreamType > 1) {
-        SetLastError(ZDK_ERR_ILLEGAL_PARAM);
+    if (!RecordingRequest(cbData != nullptr, nStreamType, true, nBegin, nEnd))
         return 0;
-    }
-    if (!ValidSpan(nBegin, nEnd)) {
-        SetLastError(ZDK_ERR_NO_RECORD);
-        return 0;
-    }
     std::lock_guard<std::mutex> lock(m_mutex);
     std::shared_ptr<LoginState> login = FindLoginChannel(lLogin, nChannel);
     if (!login)
@@ -580,20 +582,14 @@ int32_t KorvexSim::PlayBackControl(int32_t lPlay, int32_t nCommand, int32_t nVal
 int32_t KorvexSim::Download(int32_t lLogin, int32_t nChannel, int32_t nStreamType, int64_t nBegin, int64_t nEnd,
                             const char *pFileName, const char *pPath, ZDK_fDownLoadPosCallBack cbPos, void *pUser)
 {
-    if (!pPath || !*pPath || nStreamType < 0 || nStreamType > 1) {
-        SetLastError(ZDK_ERR_ILLEGAL_PARAM);
-        return 0;
-    }
     const bool bPicture = pFileName && std::strstr(pFileName, ".jpg") != nullptr;
-    if (!bPicture && !ValidSpan(nBegin, nEnd)) {
-        SetLastError(ZDK_ERR_NO_RECORD);
+    if (!RecordingRequest(pPath && *pPath, nStreamType, !bPicture, nBegin, nEnd))
         return 0;
-    }
     std::lock_guard<std::mutex> lock(m_mutex);
     std::shared_ptr<LoginState> login = FindLoginChannel(lLogin, nChannel);
     if (!login)
         return 0;
-    DownloadTask::FilePtr file(std::fopen(pPath, "wb"));
+    FilePtr file(std::fopen(pPath, "wb"));
     if (!file) {
         SetLastError(ZDK_ERR_FILE_OPEN);
         return 0;

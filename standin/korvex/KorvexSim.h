@@ -117,7 +117,9 @@ private:
     std::shared_ptr<T> FindStream(int32_t lHandle, SimStream::Kind eKind);
     // Stops the streams (m_mutex not held) and keeps threads that cannot be joined yet.
     void StopStreams(const std::vector<std::shared_ptr<SimStream>> &streams);
-    static bool ValidSpan(int64_t nBegin, int64_t nEnd);
+    // What a request for recordings asks, before anything is looked up: its own arguments (bArguments), a stream
+    // type of 0 or 1, and a span that ends after it begins where it needs one; false with the last error set.
+    static bool RecordingRequest(bool bArguments, int32_t nStreamType, bool bSpan, int64_t nBegin, int64_t nEnd);
     // m_mutex held: the timed events of the login's device, counted from now.
     void ScheduleEvents(const std::shared_ptr<LoginState> &login);
     // m_mutex held: marks the login cut and breaks its streams; false when there is no such login or it was cut

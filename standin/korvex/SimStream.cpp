@@ -230,16 +230,7 @@ void SimStream::Start()
 
 std::thread SimStream::Stop()
 {
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_bStop = true;
-    }
-    m_cv.notify_all();
-    {
-        std::lock_guard<std::mutex> lock(TheClock().mutex);
-        LeaveHeldWait();
-    }
-    TheClock().cv.notify_all();
+    Raise(m_bStop);
     if (std::this_thread::get_id() == m_thread.get_id())
         return std::move(m_thread);
     if (m_thread.joinable())
@@ -267,11 +258,13 @@ bool SimStream::WaitUntil(Clock::time_point tp)
     return !m_bStop.load();
 }
 
-void SimStream::Wake()
+void SimStream::Wake() { Raise(m_bWake); }
+
+void SimStream::Raise(std::atomic<bool> &bFlag)
 {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_bWake = true;
+        bFlag = true;
     }
     m_cv.notify_all();
     {

@@ -98,6 +98,8 @@ protected:
 private:
     bool WaitForHeldClock(Clock::time_point &tp, bool &bResult);
     void LeaveHeldWait();
+    // Sets the flag and wakes the thread, in a wait of its own or of the held clock.
+    void Raise(std::atomic<bool> &bFlag);
 
     const Kind m_eKind;
     const int32_t m_nHandle;

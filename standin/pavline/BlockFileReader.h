@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/FilePtr.h"
 #include "platform/stream_block.h"
 #include "standin/pavline/MediaFileReader.h"
 
@@ -31,8 +32,6 @@ public:
     }
 
 private:
-    struct FileCloser { void operator()(std::FILE *p) const { std::fclose(p); } };
-    using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
     BlockFileReader() = default;
     // The first key frame that begins at or after nOffset: its offset and timestamp. False when there is none.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/FilePtr.h"
 #include "platform/pavline.h"
 #include "standin/pavline/AviWriter.h"
 
@@ -23,11 +24,10 @@ public:
     bool Run(KTN_fConvertProgressCallBack cb, void *pUser);
 
 private:
-    struct FileCloser { void operator()(std::FILE *p) const { std::fclose(p); } };
 
     FileConverter() = default;
 
-    std::unique_ptr<std::FILE, FileCloser> m_pSource;
+    FilePtr m_pSource;
     int64_t m_nSourceSize = 0;
     std::unique_ptr<AviWriter> m_pWriter;
 };

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/FilePtr.h"
 #include "platform/stream_block.h"
 #include "standin/pavline/AviWriter.h"
 #include "standin/pavline/MediaUnit.h"
@@ -24,12 +25,11 @@ public:
     uint64_t BytesWritten() const { return m_nBytes; }
 
 private:
-    struct FileCloser { void operator()(std::FILE *p) const { std::fclose(p); } };
 
     PortRecorder() = default;
 
     int m_nType = 0;
-    std::unique_ptr<std::FILE, FileCloser> m_pFile;
+    FilePtr m_pFile;
     std::unique_ptr<AviWriter> m_pAvi;
     StreamBlock::Parser m_parser;
     std::vector<uint8_t> m_block;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/FilePtr.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <memory>

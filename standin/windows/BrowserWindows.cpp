@@ -1,75 +1,13 @@
 #include "standin/windows/BrowserWindows.h"
 
-#include "standin/windows/ForeignParentWindow.h"
+#include "standin/windows/BrowserTreeFile.h"
 #include "standin/windows/GuiThreadCheck.h"
 
-#include <QApplication>
-#include <QCoreApplication>
-#include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QScreen>
-#include <QThread>
 #include <QWidget>
-#include <QWindow>
 
 #include <algorithm>
-#include <functional>
-#include <set>
 
-#include <sys/syscall.h>
 #include <unistd.h>
-
-namespace {
-
-// Foreign handles lie above every id that X11 (29 bits) or the offscreen platform (a small counter) hands out,
-// so a handle names either a simulated window or a widget, never both.
-constexpr uintptr_t kDesktop = 0x60000000;
-constexpr uintptr_t kFirstHandle = 0x60000010;
-constexpr uintptr_t kHandleStep = 0x10;
-constexpr uintptr_t kFirstScreenDC = 0x70000000;
-constexpr DWORD kBrowserThread = 0x2a10;
-constexpr DWORD kBrowserProcess = 0x2a0c;
-
-// One browser top window with its content window, in the foreground.
-const char kDefaultTree[] = R"({
-  "foreground": "browser",
-  "windows": [
-    {"id": "browser", "class": "Chrome_WidgetWin_1", "title": "Web Viewer",
-     "rect": [100, 50, 1296, 837], "frame": [8, 31, 8, 8],
-     "children": [
-       {"id": "content", "class": "Chrome_RenderWidgetHostHWND", "title": "Chrome Legacy Window",
-        "rect": [0, 78, 1280, 720]}
-     ]}
-  ]
-})";
-
-bool OnGuiThread()
-{
-    const QCoreApplication *pApp = QCoreApplication::instance();
-    return pApp && QThread::currentThread() == pApp->thread();
-}
-
-HWND Handle(uintptr_t n) { return reinterpret_cast<HWND>(n); }
-
-// The platform hands a window's messages to its widget through QWidget::nativeEvent; this reaches the same
-// (protected, virtual) function for a simulated message.
-struct NativeEventAccess : QWidget
-{
-    static bool Deliver(QWidget *pWidget, const QByteArray &eventType, void *pMessage, long *pResult)
-    {
-        return (pWidget->*(&NativeEventAccess::nativeEvent))(eventType, pMessage, pResult);
-    }
-};
-
-QRect ScreenGeometry()
-{
-    const QScreen *pScreen = QGuiApplication::primaryScreen();
-    return pScreen ? pScreen->geometry() : QRect(0, 0, 1920, 1080);
-}
-
-} // namespace
 
 BrowserWindows &BrowserWindows::Instance()
 {
@@ -78,8 +16,6 @@ BrowserWindows &BrowserWindows::Instance()
 }
 
 BrowserWindows::BrowserWindows()
-    : m_nNextHandle(kFirstHandle)
-    , m_nNextScreenDC(kFirstScreenDC)
 {
     Reset();
 }
@@ -89,424 +25,13 @@ void BrowserWindows::Reset()
     {
         std::lock_guard<std::recursive_mutex> lock(m_mutex);
         m_nWindowsVersion = 0;
-        m_nScreenDpi = 0;
+        m_screenContexts.SetDpi(0);
         m_calls.clear();
-        m_attachedInputs.clear();
-        m_nFreedWhileParenting = 0;
-        const QByteArray path = qgetenv("QUORRIN_BROWSER");
-        QFile file(QString::fromLocal8Bit(path));
-        QString strError;
-        if (path.isEmpty() || !file.open(QIODevice::ReadOnly) || !ParseTree(file.readAll(), &strError)) {
-            if (!path.isEmpty())
-                qWarning("QUORRIN_BROWSER %s: %s", path.constData(), qPrintable(strError));
-            ParseTree(kDefaultTree, nullptr);
-        }
+        m_threadInputs.Clear();
+        m_foreignParents.ResetCounts();
+        BrowserTreeFile::LoadConfigured(m_tree);
     }
     SyncForeignParents();
-}
-
-bool BrowserWindows::LoadTree(const QByteArray &json, QString *pError)
-{
-    bool bOk;
-    {
-        std::lock_guard<std::recursive_mutex> lock(m_mutex);
-        bOk = ParseTree(json, pError);
-    }
-    SyncForeignParents();
-    return bOk;
-}
-
-bool BrowserWindows::ParseTree(const QByteArray &json, QString *pError)
-{
-    auto fail = [&](const QString &strWhy) {
-        if (pError)
-            *pError = strWhy;
-        return false;
-    };
-    QJsonParseError parseError;
-    const QJsonDocument doc = QJsonDocument::fromJson(json, &parseError);
-    if (!doc.isObject())
-        return fail("not a JSON object: " + parseError.errorString());
-    const QJsonObject root = doc.object();
-    if (!root.value("windows").isArray())
-        return fail("no \"windows\" list");
-
-    std::map<HWND, Node> nodes;
-    std::vector<HWND> topLevel;
-    std::map<QString, HWND> ids;
-    std::vector<std::pair<HWND, QString>> owners;
-    QString strError;
-    // Lists name windows from the top of the z-order down.
-    std::function<bool(const QJsonArray &, HWND, std::vector<HWND> &)> parseList =
-        [&](const QJsonArray &list, HWND hParent, std::vector<HWND> &siblings) {
-            for (const QJsonValue &value : list) {
-                if (!value.isObject()) {
-                    strError = "a window is not an object";
-                    return false;
-                }
-                const QJsonObject object = value.toObject();
-                Node node;
-                node.hWnd = NewHandle();
-                node.strId = object.value("id").toString();
-                node.strClass = object.value("class").toString();
-                node.strTitle = object.value("title").toString();
-                node.hParent = hParent;
-                node.bVisible = object.value("visible").toBool(true);
-                const QJsonArray rect = object.value("rect").toArray();
-                const QJsonArray frame = object.value("frame").toArray();
-                if (rect.size() != 4 || (!frame.isEmpty() && frame.size() != 4)) {
-                    strError = "\"rect\" needs 4 numbers and \"frame\" none or 4";
-                    return false;
-                }
-                node.rcWindow = QRect(rect[0].toInt(), rect[1].toInt(), rect[2].toInt(), rect[3].toInt());
-                if (!frame.isEmpty())
-                    node.frame = QMargins(frame[0].toInt(), frame[1].toInt(), frame[2].toInt(), frame[3].toInt());
-                const LONG_PTR nDefaultStyle = hParent ? (WS_CHILD | WS_CLIPSIBLINGS)
-                                                       : (WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN | WS_CLIPSIBLINGS);
-                node.nStyle = static_cast<LONG_PTR>(object.value("style").toDouble(static_cast<double>(nDefaultStyle)));
-                node.nThreadId = kBrowserThread;
-                if (!node.strId.isEmpty())
-                    ids[node.strId] = node.hWnd;
-                if (object.contains("owner"))
-                    owners.emplace_back(node.hWnd, object.value("owner").toString());
-                const HWND hWnd = node.hWnd;
-                siblings.push_back(hWnd);
-                nodes[hWnd] = node;
-                std::vector<HWND> children;
-                if (!parseList(object.value("children").toArray(), hWnd, children))
-                    return false;
-                nodes[hWnd].children = children;
-            }
-            return true;
-        };
-    if (!parseList(root.value("windows").toArray(), nullptr, topLevel))
-        return fail(strError);
-    for (const auto &owner : owners) {
-        auto it = ids.find(owner.second);
-        if (it == ids.end())
-            return fail("unknown owner \"" + owner.second + "\"");
-        if (nodes[owner.first].hParent)
-            return fail("a child window has no owner");
-        nodes[owner.first].hOwner = it->second;
-    }
-    HWND hForeground = topLevel.empty() ? nullptr : topLevel.front();
-    if (root.contains("foreground")) {
-        auto it = ids.find(root.value("foreground").toString());
-        if (it == ids.end())
-            return fail("unknown foreground window");
-        hForeground = it->second;
-    }
-
-    // Plug-in windows keep existing but start again outside the tree.
-    m_nodes = std::move(nodes);
-    m_topLevel = std::move(topLevel);
-    m_hForeground = hForeground;
-    return true;
-}
-
-HWND BrowserWindows::WindowById(const QString &strId) const
-{
-    std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    for (const auto &entry : m_nodes)
-        if (entry.second.bForeign && entry.second.strId == strId)
-            return entry.first;
-    return nullptr;
-}
-
-HWND BrowserWindows::NewHandle()
-{
-    const HWND hWnd = Handle(m_nNextHandle);
-    m_nNextHandle += kHandleStep;
-    return hWnd;
-}
-
-QWidget *BrowserWindows::WidgetWithHandle(HWND hWnd)
-{
-    const uintptr_t nId = reinterpret_cast<uintptr_t>(hWnd);
-    if (!nId || nId >= kDesktop)
-        return nullptr;
-    if (!OnGuiThread()) {
-        // Not a simulated window: one of the plug-in's own (or none), which only the GUI thread may ask about.
-        GuiThreadCheck::Note("user32 call on a plug-in window");
-        return nullptr;
-    }
-    for (QWidget *pWidget : QApplication::allWidgets())
-        if (pWidget->internalWinId() == static_cast<WId>(nId))
-            return pWidget;
-    return nullptr;
-}
-
-void BrowserWindows::Purge()
-{
-    if (!OnGuiThread())
-        return;
-    std::vector<HWND> stale;
-    for (const auto &entry : m_nodes)
-        if (!entry.second.bForeign
-            && (!entry.second.pWidget || entry.second.pWidget->internalWinId() != reinterpret_cast<WId>(entry.first)))
-            stale.push_back(entry.first);
-    for (HWND hWnd : stale)
-        RemoveNode(hWnd);
-}
-
-void BrowserWindows::RemoveNode(HWND hWnd)
-{
-    auto it = m_nodes.find(hWnd);
-    if (it == m_nodes.end())
-        return;
-    Unlink(it->second);
-    // Its children go too (a native child of a widget whose window is gone has no window either).
-    const std::vector<HWND> children = it->second.children;
-    for (HWND hChild : children)
-        RemoveNode(hChild);
-    m_nodes.erase(hWnd);
-    for (auto &entry : m_nodes)
-        if (entry.second.hOwner == hWnd)
-            entry.second.hOwner = nullptr;
-    if (m_hForeground == hWnd)
-        m_hForeground = nullptr;
-}
-
-BrowserWindows::Node *BrowserWindows::Find(HWND hWnd)
-{
-    Purge();
-    auto it = m_nodes.find(hWnd);
-    if (it != m_nodes.end()) {
-        if (!it->second.bForeign)
-            GuiThreadCheck::Note("user32 call on a plug-in window");
-        return &it->second;
-    }
-    return PluginNode(hWnd);
-}
-
-BrowserWindows::Node *BrowserWindows::PluginNode(HWND hWnd)
-{
-    auto it = m_nodes.find(hWnd);
-    if (it != m_nodes.end())
-        return it->second.bForeign ? nullptr : &it->second;
-    QWidget *pWidget = WidgetWithHandle(hWnd);
-    if (!pWidget)
-        return nullptr;
-    Node node;
-    node.hWnd = hWnd;
-    node.bForeign = false;
-    node.pWidget = pWidget;
-    node.nThreadId = GetCurrentThreadId();
-    HWND hParent = nullptr;
-    if (!pWidget->isWindow()) {
-        node.nStyle = WS_CHILD | WS_CLIPSIBLINGS;
-        if (QWidget *pNative = pWidget->nativeParentWidget())
-            if (PluginNode(reinterpret_cast<HWND>(pNative->internalWinId())))
-                hParent = reinterpret_cast<HWND>(pNative->internalWinId());
-    } else {
-        node.nStyle = WS_POPUP | WS_CLIPSIBLINGS | WS_CLIPCHILDREN;
-        const QWindow *pWindow = pWidget->windowHandle();
-        if (auto *pForeign = dynamic_cast<const ForeignParentWindow *>(pWindow ? pWindow->parent() : nullptr)) {
-            auto parent = m_nodes.find(pForeign->Handle());
-            if (parent != m_nodes.end() && parent->second.bForeign)
-                hParent = pForeign->Handle();
-        }
-    }
-    Node &added = m_nodes[hWnd] = node;
-    LinkOnTop(added, hParent);
-    return &added;
-}
-
-std::vector<HWND> &BrowserWindows::SiblingsOf(const Node &node)
-{
-    return node.hParent ? m_nodes[node.hParent].children : m_topLevel;
-}
-
-void BrowserWindows::Unlink(Node &node)
-{
-    std::vector<HWND> &siblings = SiblingsOf(node);
-    siblings.erase(std::remove(siblings.begin(), siblings.end(), node.hWnd), siblings.end());
-    node.hParent = nullptr;
-}
-
-void BrowserWindows::LinkOnTop(Node &node, HWND hParent)
-{
-    node.hParent = hParent;
-    std::vector<HWND> &siblings = SiblingsOf(node);
-    siblings.insert(siblings.begin(), node.hWnd);
-}
-
-bool BrowserWindows::IsAncestorOrSelf(HWND hAncestor, HWND hWnd)
-{
-    for (HWND h = hWnd; h;) {
-        if (h == hAncestor)
-            return true;
-        auto it = m_nodes.find(h);
-        h = it == m_nodes.end() ? nullptr : it->second.hParent;
-    }
-    return false;
-}
-
-void BrowserWindows::Subtree(HWND hWnd, std::vector<HWND> &out)
-{
-    out.push_back(hWnd);
-    auto it = m_nodes.find(hWnd);
-    if (it != m_nodes.end())
-        for (HWND hChild : it->second.children)
-            Subtree(hChild, out);
-}
-
-bool BrowserWindows::UnderAny(HWND hWnd, const std::vector<HWND> &dying)
-{
-    // Through parents and owners alike: owned windows go with their owner.
-    std::set<HWND> seen;
-    std::vector<HWND> pending{hWnd};
-    while (!pending.empty()) {
-        const HWND h = pending.back();
-        pending.pop_back();
-        if (!h || !seen.insert(h).second)
-            continue;
-        if (std::find(dying.begin(), dying.end(), h) != dying.end())
-            return true;
-        auto it = m_nodes.find(h);
-        if (it != m_nodes.end()) {
-            pending.push_back(it->second.hParent);
-            pending.push_back(it->second.hOwner);
-        }
-    }
-    return false;
-}
-
-HWND BrowserWindows::AddWindow(HWND hParent, const QString &strClass, const QString &strTitle, const QRect &rcWindow,
-                               const QMargins &frame, bool bVisible)
-{
-    HWND hWnd = nullptr;
-    {
-        std::lock_guard<std::recursive_mutex> lock(m_mutex);
-        if (hParent == Desktop())
-            hParent = nullptr;
-        if (hParent && !Find(hParent))
-            return nullptr;
-        Node node;
-        node.hWnd = NewHandle();
-        node.strClass = strClass;
-        node.strTitle = strTitle;
-        node.rcWindow = rcWindow;
-        node.frame = frame;
-        node.bVisible = bVisible;
-        node.nStyle = hParent ? (WS_CHILD | WS_CLIPSIBLINGS) : (WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN | WS_CLIPSIBLINGS);
-        node.nThreadId = kBrowserThread;
-        hWnd = node.hWnd;
-        LinkOnTop(m_nodes[hWnd] = node, hParent);
-    }
-    SyncForeignParents();
-    return hWnd;
-}
-
-template <typename F>
-bool BrowserWindows::ChangeForeign(HWND hWnd, F &&change)
-{
-    {
-        std::lock_guard<std::recursive_mutex> lock(m_mutex);
-        Node *pNode = Find(hWnd);
-        if (!pNode || !pNode->bForeign)
-            return false;
-        change(*pNode);
-    }
-    SyncForeignParents();
-    return true;
-}
-
-bool BrowserWindows::SetTitle(HWND hWnd, const QString &strTitle)
-{
-    return ChangeForeign(hWnd, [&](Node &node) { node.strTitle = strTitle; });
-}
-
-bool BrowserWindows::SetForeground(HWND hWnd) { return SetForegroundWindow(hWnd); }
-
-bool BrowserWindows::MoveWindow(HWND hWnd, const QPoint &pos)
-{
-    return ChangeForeign(hWnd, [&](Node &node) { node.rcWindow.moveTo(pos); });
-}
-
-bool BrowserWindows::ResizeWindow(HWND hWnd, const QSize &size)
-{
-    return ChangeForeign(hWnd, [&](Node &node) { node.rcWindow.setSize(size); });
-}
-
-bool BrowserWindows::SetVisible(HWND hWnd, bool bVisible)
-{
-    return ChangeForeign(hWnd, [&](Node &node) { node.bVisible = bVisible; });
-}
-
-bool BrowserWindows::MoveInto(HWND hWnd, HWND hNewParent)
-{
-    {
-        std::lock_guard<std::recursive_mutex> lock(m_mutex);
-        Node *pNode = Find(hWnd);
-        if (!pNode || !pNode->bForeign)
-            return false;
-        bool bOk = false;
-        SetParent(hWnd, hNewParent, bOk);
-        if (!bOk)
-            return false;
-    }
-    SyncForeignParents();
-    return true;
-}
-
-bool BrowserWindows::Destroy(HWND hWnd)
-{
-    std::vector<std::pair<HWND, int>> targets;  // plug-in windows under it, with their depth
-    {
-        std::lock_guard<std::recursive_mutex> lock(m_mutex);
-        Node *pNode = Find(hWnd);
-        if (!pNode || !pNode->bForeign)
-            return false;
-        for (const auto &entry : m_nodes) {
-            if (entry.second.bForeign || !UnderAny(entry.first, {hWnd}))
-                continue;
-            int nDepth = 0;
-            for (HWND h = entry.second.hParent; h; h = m_nodes.at(h).hParent)
-                ++nDepth;
-            targets.emplace_back(entry.first, nDepth);
-        }
-    }
-    // Windows hear of it before their children, each on its own handle.
-    std::stable_sort(targets.begin(), targets.end(),
-                     [](const auto &a, const auto &b) { return a.second < b.second; });
-    for (const auto &target : targets) {
-        QWidget *pWidget = nullptr;
-        {
-            std::lock_guard<std::recursive_mutex> lock(m_mutex);
-            if (Find(target.first) && UnderAny(target.first, {hWnd}))
-                pWidget = m_nodes[target.first].pWidget;
-        }
-        if (!pWidget)
-            continue;
-        MSG msg{target.first, WM_DESTROY, 0, 0, 0, POINT{0, 0}};
-        long nResult = 0;
-        NativeEventAccess::Deliver(pWidget, QByteArrayLiteral("windows_generic_MSG"), &msg, &nResult);
-    }
-
-    std::vector<QPointer<QWidget>> lost;
-    {
-        std::lock_guard<std::recursive_mutex> lock(m_mutex);
-        Purge();
-        std::vector<HWND> dying;
-        for (const auto &entry : m_nodes)
-            if (UnderAny(entry.first, {hWnd}))
-                dying.push_back(entry.first);
-        for (HWND h : dying) {
-            auto it = m_nodes.find(h);
-            if (it == m_nodes.end())
-                continue;
-            if (!it->second.bForeign && it->second.pWidget && it->second.pWidget->isWindow())
-                lost.push_back(it->second.pWidget);
-            RemoveNode(h);
-        }
-    }
-    // A plug-in window still under it goes from the screen with it.
-    for (const QPointer<QWidget> &pWidget : lost)
-        if (pWidget)
-            pWidget->hide();
-    SyncForeignParents();
-    return true;
 }
 
 void BrowserWindows::SetWindowsVersion(int nVersion)
@@ -518,41 +43,7 @@ void BrowserWindows::SetWindowsVersion(int nVersion)
 void BrowserWindows::SetScreenDpi(int nDpi)
 {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    m_nScreenDpi = nDpi;
-}
-
-QRect BrowserWindows::ClientRectOnScreen(HWND hWnd)
-{
-    std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    QPoint origin;
-    QSize size;
-    if (!ClientOrigin(hWnd, origin) || !ClientSize(hWnd, size))
-        return QRect();
-    return QRect(origin, size);
-}
-
-HWND BrowserWindows::ParentOf(HWND hWnd)
-{
-    std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    const Node *pNode = Find(hWnd);
-    return pNode ? pNode->hParent : nullptr;
-}
-
-HWND BrowserWindows::OwnerOf(HWND hWnd)
-{
-    std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    const Node *pNode = Find(hWnd);
-    return pNode ? pNode->hOwner : nullptr;
-}
-
-std::vector<HWND> BrowserWindows::Children(HWND hParent)
-{
-    std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    Purge();
-    if (!hParent || hParent == Desktop())
-        return m_topLevel;
-    const Node *pNode = Find(hParent);
-    return pNode ? pNode->children : std::vector<HWND>();
+    m_screenContexts.SetDpi(nDpi);
 }
 
 int BrowserWindows::Calls(const std::string &strName) const
@@ -565,26 +56,19 @@ int BrowserWindows::Calls(const std::string &strName) const
 int BrowserWindows::AttachedInputs() const
 {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    int n = 0;
-    for (const auto &entry : m_attachedInputs)
-        n += entry.second;
-    return n;
+    return m_threadInputs.Attached();
 }
 
 int BrowserWindows::ForeignParents(HWND hWnd) const
 {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    int n = 0;
-    for (const QPointer<ForeignParentWindow> &pWindow : m_foreignParents)
-        if (pWindow && (!hWnd || pWindow->Handle() == hWnd))
-            ++n;
-    return n;
+    return m_foreignParents.Alive(hWnd);
 }
 
 int BrowserWindows::ForeignParentsFreedWhileParenting() const
 {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    return m_nFreedWhileParenting;
+    return m_foreignParents.FreedWhileParenting();
 }
 
 void BrowserWindows::Count(const char *pName)
@@ -596,7 +80,7 @@ void BrowserWindows::Count(const char *pName)
 bool BrowserWindows::IsWindow(HWND hWnd)
 {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    return hWnd == Desktop() || Find(hWnd) != nullptr;
+    return hWnd == Desktop() || m_tree.Find(hWnd) != nullptr;
 }
 
 bool BrowserWindows::ClassName(HWND hWnd, QString &strClass)
@@ -606,7 +90,7 @@ bool BrowserWindows::ClassName(HWND hWnd, QString &strClass)
         strClass = "#32769";
         return true;
     }
-    const Node *pNode = Find(hWnd);
+    const Node *pNode = m_tree.Find(hWnd);
     if (!pNode)
         return false;
     if (pNode->bForeign)
@@ -625,7 +109,7 @@ bool BrowserWindows::Title(HWND hWnd, QString &strTitle)
         strTitle.clear();
         return true;
     }
-    const Node *pNode = Find(hWnd);
+    const Node *pNode = m_tree.Find(hWnd);
     if (!pNode)
         return false;
     strTitle = pNode->bForeign ? pNode->strTitle : pNode->pWidget->windowTitle();
@@ -636,8 +120,8 @@ HWND BrowserWindows::Relative(HWND hWnd, UINT uCmd)
 {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
     if (hWnd == Desktop())
-        return uCmd == GW_CHILD && !m_topLevel.empty() ? m_topLevel.front() : nullptr;
-    Node *pNode = Find(hWnd);
+        return uCmd == GW_CHILD && !m_tree.TopLevel().empty() ? m_tree.TopLevel().front() : nullptr;
+    Node *pNode = m_tree.Find(hWnd);
     if (!pNode)
         return nullptr;
     switch (uCmd) {
@@ -647,7 +131,7 @@ HWND BrowserWindows::Relative(HWND hWnd, UINT uCmd)
         return pNode->hOwner;
     case GW_HWNDNEXT:
     case GW_HWNDPREV: {
-        const std::vector<HWND> &siblings = SiblingsOf(*pNode);
+        const std::vector<HWND> &siblings = m_tree.SiblingsOf(*pNode);
         auto it = std::find(siblings.begin(), siblings.end(), hWnd);
         if (uCmd == GW_HWNDNEXT)
             return it == siblings.end() || it + 1 == siblings.end() ? nullptr : *(it + 1);
@@ -661,7 +145,7 @@ HWND BrowserWindows::Relative(HWND hWnd, UINT uCmd)
 HWND BrowserWindows::Parent(HWND hWnd)
 {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    const Node *pNode = Find(hWnd);
+    const Node *pNode = m_tree.Find(hWnd);
     if (!pNode)
         return nullptr;
     if (pNode->hParent)
@@ -678,14 +162,14 @@ HWND BrowserWindows::SetParent(HWND hWnd, HWND hNewParent, bool &bOk)
         std::lock_guard<std::recursive_mutex> lock(m_mutex);
         if (hNewParent == Desktop())
             hNewParent = nullptr;
-        Node *pNode = Find(hWnd);
-        if (!pNode || (hNewParent && !Find(hNewParent)) || (hNewParent && IsAncestorOrSelf(hWnd, hNewParent)))
+        Node *pNode = m_tree.Find(hWnd);
+        if (!pNode || (hNewParent && !m_tree.Find(hNewParent)) || (hNewParent && m_tree.IsAncestorOrSelf(hWnd, hNewParent)))
             return nullptr;
-        pNode = Find(hWnd);
+        pNode = m_tree.Find(hWnd);
         hOld = pNode->hParent ? pNode->hParent : Desktop();
         bForeign = pNode->bForeign;
-        Unlink(*pNode);
-        LinkOnTop(*pNode, hNewParent);
+        m_tree.Unlink(*pNode);
+        m_tree.LinkOnTop(*pNode, hNewParent);
         if (hNewParent)
             pNode->hOwner = nullptr;    // a child window has no owner
         bOk = true;
@@ -699,7 +183,7 @@ LONG_PTR BrowserWindows::GetLong(HWND hWnd, int nIndex, bool &bOk)
 {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
     bOk = false;
-    const Node *pNode = Find(hWnd);
+    const Node *pNode = m_tree.Find(hWnd);
     if (!pNode)
         return 0;
     switch (nIndex) {
@@ -722,18 +206,18 @@ LONG_PTR BrowserWindows::SetLong(HWND hWnd, int nIndex, LONG_PTR nValue, bool &b
     const LONG_PTR nPrevious = GetLong(hWnd, nIndex, bOk);
     if (!bOk)
         return 0;
-    Node *pNode = Find(hWnd);
+    Node *pNode = m_tree.Find(hWnd);
     if (nIndex == GWL_STYLE) {
         // Visibility stays what the window shows.
         pNode->nStyle = nValue & ~WS_VISIBLE;
         return nPrevious;
     }
     const HWND hOwner = reinterpret_cast<HWND>(nValue);
-    if (hOwner && (!Find(hOwner) || UnderAny(hOwner, {hWnd}))) {
+    if (hOwner && (!m_tree.Find(hOwner) || m_tree.UnderAny(hOwner, {hWnd}))) {
         bOk = false;
         return 0;
     }
-    pNode = Find(hWnd);
+    pNode = m_tree.Find(hWnd);
     pNode->hOwner = hOwner;
     return nPrevious;
 }
@@ -744,11 +228,11 @@ bool BrowserWindows::SetPos(HWND hWnd, HWND hInsertAfter, int x, int y, int cx, 
     bool bForeign = false;
     {
         std::lock_guard<std::recursive_mutex> lock(m_mutex);
-        Node *pNode = Find(hWnd);
+        Node *pNode = m_tree.Find(hWnd);
         if (!pNode)
             return false;
         if (!(uFlags & SWP_NOZORDER) && hInsertAfter != hWnd) {
-            std::vector<HWND> &siblings = SiblingsOf(*pNode);
+            std::vector<HWND> &siblings = m_tree.SiblingsOf(*pNode);
             const HWND hBottom = reinterpret_cast<HWND>(1);
             if (hInsertAfter && hInsertAfter != hBottom
                 && std::find(siblings.begin(), siblings.end(), hInsertAfter) == siblings.end())
@@ -785,10 +269,10 @@ bool BrowserWindows::SetPos(HWND hWnd, HWND hInsertAfter, int x, int y, int cx, 
 bool BrowserWindows::BringToTop(HWND hWnd)
 {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    Node *pNode = Find(hWnd);
+    Node *pNode = m_tree.Find(hWnd);
     if (!pNode)
         return false;
-    std::vector<HWND> &siblings = SiblingsOf(*pNode);
+    std::vector<HWND> &siblings = m_tree.SiblingsOf(*pNode);
     siblings.erase(std::remove(siblings.begin(), siblings.end(), hWnd), siblings.end());
     siblings.insert(siblings.begin(), hWnd);
     return true;
@@ -797,75 +281,25 @@ bool BrowserWindows::BringToTop(HWND hWnd)
 bool BrowserWindows::ClientOrigin(HWND hWnd, QPoint &origin)
 {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    if (!hWnd || hWnd == Desktop()) {
-        origin = QPoint(0, 0);
-        return true;
-    }
-    const Node *pNode = Find(hWnd);
-    if (!pNode)
-        return false;
-    if (!pNode->bForeign) {
-        origin = pNode->pWidget->mapToGlobal(QPoint(0, 0));
-        return true;
-    }
-    QPoint parentOrigin;
-    if (!ClientOrigin(pNode->hParent, parentOrigin))
-        return false;
-    origin = parentOrigin + pNode->rcWindow.topLeft() + QPoint(pNode->frame.left(), pNode->frame.top());
-    return true;
+    return m_tree.ClientOrigin(hWnd, origin);
 }
 
 bool BrowserWindows::WindowRect(HWND hWnd, QRect &rect)
 {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    if (hWnd == Desktop()) {
-        rect = ScreenGeometry();
-        return true;
-    }
-    const Node *pNode = Find(hWnd);
-    if (!pNode)
-        return false;
-    if (!pNode->bForeign) {
-        const QWidget *pWidget = pNode->pWidget;
-        rect = QRect(pWidget->mapToGlobal(QPoint(0, 0)), pWidget->size());
-        if (pWidget->isWindow() && pWidget->windowHandle())
-            rect = rect.marginsAdded(pWidget->windowHandle()->frameMargins());
-        return true;
-    }
-    QPoint parentOrigin;
-    if (!ClientOrigin(pNode->hParent, parentOrigin))
-        return false;
-    rect = pNode->rcWindow.translated(parentOrigin);
-    return true;
+    return m_tree.WindowRect(hWnd, rect);
 }
 
 bool BrowserWindows::ClientSize(HWND hWnd, QSize &size)
 {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    if (hWnd == Desktop()) {
-        size = ScreenGeometry().size();
-        return true;
-    }
-    const Node *pNode = Find(hWnd);
-    if (!pNode)
-        return false;
-    if (!pNode->bForeign)
-        size = pNode->pWidget->size();
-    else
-        size = pNode->rcWindow.marginsRemoved(pNode->frame).size().expandedTo(QSize(0, 0));
-    return true;
+    return m_tree.ClientSize(hWnd, size);
 }
 
 bool BrowserWindows::IsVisible(HWND hWnd)
 {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    if (hWnd == Desktop())
-        return true;
-    const Node *pNode = Find(hWnd);
-    if (!pNode)
-        return false;
-    const bool bVisible = pNode->bForeign ? pNode->bVisible : pNode->pWidget->isVisible();
-    return bVisible && (!pNode->hParent || IsVisible(pNode->hParent));
+    return m_tree.IsVisible(hWnd);
 }
 
 bool BrowserWindows::Invalidate(HWND hWnd)
@@ -873,7 +307,7 @@ bool BrowserWindows::Invalidate(HWND hWnd)
     QPointer<QWidget> pWidget;
     {
         std::lock_guard<std::recursive_mutex> lock(m_mutex);
-        const Node *pNode = Find(hWnd);
+        const Node *pNode = m_tree.Find(hWnd);
         if (!pNode)
             return hWnd == Desktop();
         pWidget = pNode->pWidget;
@@ -886,77 +320,54 @@ bool BrowserWindows::Invalidate(HWND hWnd)
 HWND BrowserWindows::Foreground()
 {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    return m_hForeground && Find(m_hForeground) ? m_hForeground : nullptr;
+    const HWND hForeground = m_tree.Foreground();
+    return hForeground && m_tree.Find(hForeground) ? hForeground : nullptr;
 }
 
 bool BrowserWindows::SetForegroundWindow(HWND hWnd)
 {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    if (!Find(hWnd))
+    if (!m_tree.Find(hWnd))
         return false;
-    m_hForeground = hWnd;
+    m_tree.SetForeground(hWnd);
     return true;
 }
 
-HWND BrowserWindows::Desktop() const { return Handle(kDesktop); }
+HWND BrowserWindows::Desktop() const { return WindowTree::Desktop(); }
 
 DWORD BrowserWindows::ThreadOf(HWND hWnd, DWORD *pProcessId)
 {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    const Node *pNode = hWnd == Desktop() ? nullptr : Find(hWnd);
+    const Node *pNode = hWnd == Desktop() ? nullptr : m_tree.Find(hWnd);
     if (!pNode)
         return 0;
     if (pProcessId)
-        *pProcessId = pNode->bForeign ? kBrowserProcess : static_cast<DWORD>(getpid());
+        *pProcessId = pNode->bForeign ? WindowTree::kBrowserProcess : static_cast<DWORD>(getpid());
     return pNode->nThreadId;
 }
 
 bool BrowserWindows::AttachInput(DWORD nFrom, DWORD nTo, bool bAttach)
 {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    if (!nFrom || !nTo || nFrom == nTo)
-        return false;
-    const auto key = std::make_pair(nFrom, nTo);
-    if (bAttach) {
-        ++m_attachedInputs[key];
-        return true;
-    }
-    auto it = m_attachedInputs.find(key);
-    if (it == m_attachedInputs.end())
-        return false;
-    if (--it->second == 0)
-        m_attachedInputs.erase(it);
-    return true;
+    return m_threadInputs.Attach(nFrom, nTo, bAttach);
 }
 
 HDC BrowserWindows::ScreenDC()
 {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    if (m_nScreenDpi < 0)
-        return nullptr;
-    m_screenDCs.push_back(m_nNextScreenDC);
-    return reinterpret_cast<HDC>(m_nNextScreenDC++);
+    return m_screenContexts.Get();
 }
 
 bool BrowserWindows::ReleaseScreenDC(HDC hDC)
 {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    auto it = std::find(m_screenDCs.begin(), m_screenDCs.end(), reinterpret_cast<uintptr_t>(hDC));
-    if (it == m_screenDCs.end())
-        return false;
-    m_screenDCs.erase(it);
-    return true;
+    return m_screenContexts.Release(hDC);
 }
 
 int BrowserWindows::DeviceCaps(HDC hDC, int nIndex)
 {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    if (nIndex != LOGPIXELSX
-        || std::find(m_screenDCs.begin(), m_screenDCs.end(), reinterpret_cast<uintptr_t>(hDC)) == m_screenDCs.end())
-        return 0;
-    // A screen at 100 % unless told otherwise (the platform's own figure, offscreen's 100 for one, is no
-    // Windows screen's).
-    return m_nScreenDpi > 0 ? m_nScreenDpi : 96;
+    return m_screenContexts.DeviceCaps(hDC, nIndex);
 }
 
 int BrowserWindows::WindowsVersion() const
@@ -973,16 +384,15 @@ int BrowserWindows::WindowsVersion() const
 
 ForeignParentWindow *BrowserWindows::MakeForeignParent(HWND hWnd)
 {
-    if (!OnGuiThread())
+    if (!GuiThreadCheck::OnGuiThread())
         return nullptr;
     ForeignParentWindow *pWindow = nullptr;
     {
         std::lock_guard<std::recursive_mutex> lock(m_mutex);
-        const Node *pNode = Find(hWnd);
+        const Node *pNode = m_tree.Find(hWnd);
         if (!pNode || !pNode->bForeign)
             return nullptr;
-        pWindow = new ForeignParentWindow(hWnd);
-        m_foreignParents.emplace_back(pWindow);
+        pWindow = m_foreignParents.Make(hWnd);
     }
     SyncForeignParents();
     return pWindow;
@@ -991,57 +401,46 @@ ForeignParentWindow *BrowserWindows::MakeForeignParent(HWND hWnd)
 void BrowserWindows::ForeignParentGone(ForeignParentWindow *pWindow, bool bParentedSomething)
 {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    m_foreignParents.erase(std::remove_if(m_foreignParents.begin(), m_foreignParents.end(),
-                                          [&](const QPointer<ForeignParentWindow> &p) { return !p || p == pWindow; }),
-                           m_foreignParents.end());
-    if (bParentedSomething)
-        ++m_nFreedWhileParenting;
+    m_foreignParents.Gone(pWindow, bParentedSomething);
 }
 
 void BrowserWindows::ChildParented(HWND hChild, HWND hParent)
 {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    Node *pParent = Find(hParent);
-    Node *pNode = Find(hChild);
+    Node *pParent = m_tree.Find(hParent);
+    Node *pNode = m_tree.Find(hChild);
     if (!pNode || pNode->bForeign || !pParent || !pParent->bForeign)
         return;
-    Unlink(*pNode);
-    LinkOnTop(*pNode, hParent);
+    m_tree.Unlink(*pNode);
+    m_tree.LinkOnTop(*pNode, hParent);
     pNode->hOwner = nullptr;
 }
 
 void BrowserWindows::ChildUnparented(HWND hChild, HWND hParent)
 {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    Node *pNode = Find(hChild);
+    Node *pNode = m_tree.Find(hChild);
     if (!pNode || pNode->bForeign || pNode->hParent != hParent)
         return;
-    Unlink(*pNode);
-    LinkOnTop(*pNode, nullptr);
+    m_tree.Unlink(*pNode);
+    m_tree.LinkOnTop(*pNode, nullptr);
 }
 
 void BrowserWindows::SyncForeignParents()
 {
-    if (!OnGuiThread())
+    if (!GuiThreadCheck::OnGuiThread())
         return;
-    std::vector<std::pair<QPointer<ForeignParentWindow>, std::pair<QRect, bool>>> updates;
+    std::vector<ForeignParentRegistry::Placement> placements;
     {
         std::lock_guard<std::recursive_mutex> lock(m_mutex);
-        for (const QPointer<ForeignParentWindow> &pWindow : m_foreignParents) {
-            if (!pWindow)
-                continue;
-            const Node *pNode = Find(pWindow->Handle());
+        placements = m_foreignParents.Placements([&](HWND hWnd, QRect &rect, bool &bVisible) {
+            const Node *pNode = m_tree.Find(hWnd);
             if (!pNode || !pNode->bForeign)
-                continue;   // the window is gone: its stand-in stays where it was
-            updates.push_back({pWindow, {ClientRectOnScreen(pWindow->Handle()), IsVisible(pWindow->Handle())}});
-        }
+                return false;   // the window is gone: its stand-in stays where it was
+            rect = m_tree.ClientRectOnScreen(hWnd);
+            bVisible = m_tree.IsVisible(hWnd);
+            return true;
+        });
     }
-    for (auto &update : updates) {
-        if (!update.first)
-            continue;
-        if (update.first->geometry() != update.second.first)
-            update.first->setGeometry(update.second.first);
-        if (update.first->isVisible() != update.second.second)
-            update.first->setVisible(update.second.second);
-    }
+    ForeignParentRegistry::Apply(placements);
 }

@@ -1,32 +1,26 @@
 #pragma once
 
 #include "platform/winapi.h"
+#include "standin/windows/ForeignParentRegistry.h"
+#include "standin/windows/ScreenContexts.h"
+#include "standin/windows/ThreadInputs.h"
+#include "standin/windows/WindowTree.h"
 
-#include <QByteArray>
-#include <QMargins>
 #include <QPoint>
-#include <QPointer>
 #include <QRect>
+#include <QSize>
 #include <QString>
 
 #include <map>
 #include <mutex>
 #include <string>
-#include <vector>
 
 class ForeignParentWindow;
-class QWidget;
 
-// The simulated window tree behind the user32 calls of platform/winapi.h: the browser's (foreign) windows with
-// class, title, parent, owner, children in z-order, style, window and client rectangles and visibility, the
-// foreground window, and the plug-in's own windows, which are real Qt widgets with a native handle: their
-// parent, owner, style and order are recorded here, their geometry and visibility are the widget's.
-//
-// A foreign window's rectangle is kept relative to its parent's client origin (the screen for a top-level
-// window), so moving a window moves everything inside it. Relations follow Windows: a child window has no
-// owner; GWLP_HWNDPARENT sets the owner and reads the parent of a window that has one, else the owner.
-// Destroying a window destroys its children and the windows it owns; the plug-in windows among them first get
-// WM_DESTROY as a native event, and those that moved themselves out from under the window survive.
+// The simulated windows behind the user32 calls of platform/winapi.h: the window tree (WindowTree) under one
+// lock, and what each call does to it. Relations follow Windows: a child window has no owner; GWLP_HWNDPARENT
+// sets the owner and reads the parent of a window that has one, else the owner. The browser's own doings
+// (BrowserControl) act on the tree under the same lock.
 //
 // Widgets are looked up on the GUI thread only; there every call may be made.
 class BrowserWindows
@@ -37,27 +31,19 @@ public:
     // The tree of the JSON file named by QUORRIN_BROWSER, or the default tree; the Windows version, the screen's
     // DPI and the call counts back to their start. Plug-in windows lose their places in the tree.
     void Reset();
-    bool LoadTree(const QByteArray &json, QString *pError);
-    HWND WindowById(const QString &strId) const;
+    // Runs fn(tree) under the lock, and gives what it returns.
+    template <typename F>
+    auto Locked(F &&fn)
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_mutex);
+        return fn(m_tree);
+    }
+    // Brings the foreign-window stand-ins to their windows' places after a change (on the GUI thread; outside
+    // the lock).
+    void SyncForeignParents();
 
-    // Changes of the browser (control).
-    HWND AddWindow(HWND hParent, const QString &strClass, const QString &strTitle, const QRect &rcWindow,
-                   const QMargins &frame, bool bVisible);
-    bool SetTitle(HWND hWnd, const QString &strTitle);
-    bool SetForeground(HWND hWnd);
-    bool MoveWindow(HWND hWnd, const QPoint &pos);
-    bool ResizeWindow(HWND hWnd, const QSize &size);
-    bool SetVisible(HWND hWnd, bool bVisible);
-    bool Destroy(HWND hWnd);
-    bool MoveInto(HWND hWnd, HWND hNewParent);
     void SetWindowsVersion(int nVersion);
     void SetScreenDpi(int nDpi);
-
-    // What the tree holds (control).
-    QRect ClientRectOnScreen(HWND hWnd);
-    HWND ParentOf(HWND hWnd);
-    HWND OwnerOf(HWND hWnd);
-    std::vector<HWND> Children(HWND hParent);   // top of the z-order first; null: the top-level windows
     int Calls(const std::string &strName) const;
     int AttachedInputs() const;
     int ForeignParents(HWND hWnd) const;        // wrappers alive for the handle; null: all
@@ -97,56 +83,15 @@ public:
     void ChildUnparented(HWND hChild, HWND hParent);
 
 private:
-    struct Node
-    {
-        HWND hWnd = nullptr;
-        bool bForeign = true;
-        QString strId;
-        QString strClass;
-        QString strTitle;
-        HWND hParent = nullptr;
-        HWND hOwner = nullptr;
-        std::vector<HWND> children;     // top of the z-order first
-        LONG_PTR nStyle = 0;
-        QRect rcWindow;                 // foreign: relative to the parent's client origin
-        QMargins frame;                 // foreign: window rectangle less client rectangle
-        bool bVisible = true;           // foreign only
-        QPointer<QWidget> pWidget;      // plug-in only
-        DWORD nThreadId = 0;
-    };
+    using Node = WindowTree::Node;
 
     BrowserWindows();
-    void LoadDefault();
-    bool ParseTree(const QByteArray &json, QString *pError);
-    HWND NewHandle();
-    Node *Find(HWND hWnd);
-    Node *PluginNode(HWND hWnd);
-    void Purge();
-    void RemoveNode(HWND hWnd);
-    std::vector<HWND> &SiblingsOf(const Node &node);
-    void Unlink(Node &node);
-    void LinkOnTop(Node &node, HWND hParent);
-    bool IsAncestorOrSelf(HWND hAncestor, HWND hWnd);
-    void Subtree(HWND hWnd, std::vector<HWND> &out);
-    bool UnderAny(HWND hWnd, const std::vector<HWND> &dying);
-    void DestroyNode(HWND hWnd);
-    void SyncForeignParents();
-    // Changes a foreign window under the lock, then brings the foreign parents up to date.
-    template <typename F>
-    bool ChangeForeign(HWND hWnd, F &&change);
-    static QWidget *WidgetWithHandle(HWND hWnd);
 
     mutable std::recursive_mutex m_mutex;
-    std::map<HWND, Node> m_nodes;
-    std::vector<HWND> m_topLevel;       // the desktop's children, top of the z-order first
-    HWND m_hForeground = nullptr;
-    uintptr_t m_nNextHandle;
+    WindowTree m_tree;
     int m_nWindowsVersion = 0;          // 0: from the environment
-    int m_nScreenDpi = 0;               // 0: 96; -1: no screen context
-    uintptr_t m_nNextScreenDC;
-    std::vector<uintptr_t> m_screenDCs;
+    ScreenContexts m_screenContexts;
     std::map<std::string, int> m_calls;
-    std::map<std::pair<DWORD, DWORD>, int> m_attachedInputs;
-    std::vector<QPointer<ForeignParentWindow>> m_foreignParents;
-    int m_nFreedWhileParenting = 0;
+    ThreadInputs m_threadInputs;
+    ForeignParentRegistry m_foreignParents;
 };

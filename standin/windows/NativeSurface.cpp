@@ -1,12 +1,11 @@
 #include "standin/windows/NativeSurface.h"
 
+#include "standin/windows/GuiThreadCheck.h"
 #include "standin/windows/SurfacePainter.h"
 
 #include <QApplication>
-#include <QCoreApplication>
 #include <QEvent>
 #include <QPainter>
-#include <QThread>
 #include <QWidget>
 
 #include <map>
@@ -26,12 +25,6 @@ Registry &TheRegistry()
     return registry;
 }
 
-bool OnGuiThread()
-{
-    const QCoreApplication *pApp = QCoreApplication::instance();
-    return pApp && QThread::currentThread() == pApp->thread();
-}
-
 QImage BlankImage(const QSize &size)
 {
     QImage image(size.isEmpty() ? QSize(1, 1) : size, QImage::Format_RGB32);
@@ -43,7 +36,7 @@ QImage BlankImage(const QSize &size)
 
 std::shared_ptr<NativeSurface> NativeSurface::Attach(QWidget *pWidget)
 {
-    if (!pWidget || !OnGuiThread())
+    if (!pWidget || !GuiThreadCheck::OnGuiThread())
         return nullptr;
     for (QObject *pChild : pWidget->children())
         if (auto *pPainter = dynamic_cast<SurfacePainter *>(pChild))
@@ -75,7 +68,7 @@ std::shared_ptr<NativeSurface> NativeSurface::Find(HWND hWnd)
             if (std::shared_ptr<NativeSurface> pSurface = it->second.lock())
                 return pSurface;
     }
-    if (!OnGuiThread())
+    if (!GuiThreadCheck::OnGuiThread())
         return nullptr;
     const WId id = reinterpret_cast<WId>(hWnd);
     for (QWidget *pWidget : QApplication::allWidgets())
@@ -162,7 +155,7 @@ void NativeSurface::Clear()
 
 QImage &NativeSurface::DrawTarget()
 {
-    if (!m_bPending && OnGuiThread()) {
+    if (!m_bPending && GuiThreadCheck::OnGuiThread()) {
         // The painter's own thread: nobody reads the front meanwhile.
         if (!m_bShowing)
             m_front.fill(Qt::black);

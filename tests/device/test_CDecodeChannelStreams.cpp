@@ -4,6 +4,7 @@
 #include "device/CDecodeChannel.h"
 #include "device/CQZConnect.h"
 #include "platform/stream_block.h"
+#include "tests/support/DeviceSeconds.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/PavlineFixture.h"
 
@@ -11,25 +12,11 @@
 
 #include <atomic>
 #include <cmath>
-#include <ctime>
 #include <vector>
 
 namespace {
 
 using CDecodeChannelStreamTest = PavlineFixture;
-
-// Milliseconds since 1970 of a device-local time.
-int64_t DeviceMs(int y, int mo, int d, int h, int mi, int s)
-{
-    struct tm t = {};
-    t.tm_year = y - 1900;
-    t.tm_mon = mo - 1;
-    t.tm_mday = d;
-    t.tm_hour = h;
-    t.tm_min = mi;
-    t.tm_sec = s;
-    return static_cast<int64_t>(timegm(&t)) * 1000;
-}
 
 TEST_F(CDecodeChannelStreamTest, PositionAndSeekTimeFollowThePictureShown)
 {
@@ -44,7 +31,8 @@ TEST_F(CDecodeChannelStreamTest, PositionAndSeekTimeFollowThePictureShown)
     ASSERT_EQ(channel.StartPlayback(false), 1);
     // Before any picture: no current play time.
     EXPECT_EQ(channel.GetPlayPos(1), 0.0f);
-    ASSERT_TRUE(PavlineTest::FeedAll(64, PavlineTest::Blocks(*loop, 3, DeviceMs(2024, 1, 15, 10, 5, 0))));
+    const int64_t nStartMs = DeviceSeconds(2024, 1, 15, 10, 5, 0) * 1000;
+    ASSERT_TRUE(PavlineTest::FeedAll(64, PavlineTest::Blocks(*loop, 3, nStartMs)));
     ASSERT_TRUE(PavlineControl::WaitForShown(64, 3, 20000));
 
     struct Case

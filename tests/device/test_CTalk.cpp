@@ -47,6 +47,16 @@ void ExpectNothingHeld()
     EXPECT_EQ(CTalk::VoicePortOwner(), nullptr);
 }
 
+// Once a talk has ended, a stop succeeds without calling either library.
+void ExpectStopCallsNothing(CTalk &talk)
+{
+    PavlineControl::ClearJournal();
+    KorvexControl::ClearJournal();
+    EXPECT_EQ(talk.StopTalk(), 1);
+    EXPECT_TRUE(PavlineControl::Journal().empty());
+    EXPECT_TRUE(KorvexControl::Journal().empty());
+}
+
 } // namespace
 
 TEST_F(CTalkTest, TheMicrophoneReachesTheDeviceInALawFramesAtTheTalksRate)
@@ -300,11 +310,7 @@ TEST_F(CTalkTest, AFailedStartClosesWhatItOpened)
         EXPECT_EQ(Count(KorvexControl::JournalOf("ZDK_DEV_StopVoiceCom")), c.nVoiceStops);
         ExpectNothingHeld();
         // Nothing is left to stop.
-        PavlineControl::ClearJournal();
-        KorvexControl::ClearJournal();
-        EXPECT_EQ(talk.StopTalk(), 1);
-        EXPECT_TRUE(PavlineControl::Journal().empty());
-        EXPECT_TRUE(KorvexControl::Journal().empty());
+        ExpectStopCallsNothing(talk);
     }
 }
 
@@ -328,11 +334,7 @@ TEST_F(CTalkTest, StopFromEveryState)
     ASSERT_TRUE(WaitForAccepted(1));
     EXPECT_EQ(talk.StopTalk(), 1);
     ExpectNothingHeld();
-    PavlineControl::ClearJournal();
-    KorvexControl::ClearJournal();
-    EXPECT_EQ(talk.StopTalk(), 1);
-    EXPECT_TRUE(PavlineControl::Journal().empty());
-    EXPECT_TRUE(KorvexControl::Journal().empty());
+    ExpectStopCallsNothing(talk);
     ASSERT_TRUE(talk.TalkChannel(1));
     EXPECT_EQ(talk.StopTalk(), 1);
     ExpectNothingHeld();

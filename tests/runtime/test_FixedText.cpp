@@ -34,4 +34,7 @@ TEST(FixedText, CopyKeepsTheTerminatorAndZeroFills)
 
     char unterminated[4] = {'a', 'b', 'c', 'd'};
     EXPECT_EQ(FixedText::Read(unterminated), QByteArray("abcd"));
+    const char local[6] = {'\xC3', '\xA9', 't', '\xC3', '\xA9', '\0'};
+    EXPECT_EQ(FixedText::ReadLocal(local), QString::fromUtf8("\xC3\xA9t\xC3\xA9"));
+    EXPECT_EQ(FixedText::ReadLocal(local, 3), QString::fromUtf8("\xC3\xA9t"));
 }

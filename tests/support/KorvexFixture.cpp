@@ -97,6 +97,14 @@ int32_t BlockSink::Take(Block &&block)
     return 1;
 }
 
+int32_t OpenLiveStream(int32_t lLogin, int nChannel, int nStream)
+{
+    ZDK_ClientInfo client{};
+    client.nChannel = nChannel;
+    client.nStreamType = nStream;
+    return ZDK_DEV_RealPlay(lLogin, &client, nullptr);
+}
+
 int32_t BlockSink::OnData(int32_t lHandle, int32_t nType, const unsigned char *pData, uint32_t nSize, void *pUser)
 {
     Block block;

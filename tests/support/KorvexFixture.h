@@ -62,6 +62,9 @@ public:
     ~StreamsStop() { ZDK_DEV_Cleanup(); }
 };
 
+// A live stream of the login's channel (ZDK_DEV_RealPlay, no callback set yet); 0 when the library refuses it.
+int32_t OpenLiveStream(int32_t lLogin, int nChannel, int nStream);
+
 // Collects blocks and position reports from the library's threads.
 class BlockSink
 {

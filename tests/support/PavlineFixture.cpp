@@ -3,6 +3,7 @@
 #include "platform/stream_block.h"
 #include "standin/korvex/MediaLibrary.h"
 #include "standin/korvex/TestPatternEncoder.h"
+#include "tests/support/Mp4Frames.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -92,6 +93,26 @@ bool WriteFile(const std::string &strPath, const std::vector<uint8_t> &bytes)
         return false;
     const bool bOk = std::fwrite(bytes.data(), 1, bytes.size(), pFile) == bytes.size();
     return std::fclose(pFile) == 0 && bOk;
+}
+
+bool WriteMp4(const std::string &strPath, const VideoLoop &loop, int nFrames, bool bSound)
+{
+    CMp4Writer writer(strPath.c_str());
+    const std::vector<uint8_t> alaw(320, 0xD5);     // 40 ms of A-law silence
+    const FrameInfo sound = Mp4AudioFrame(alaw, 14, 8000, 8);
+    if (bSound)
+        writer.WriteFrame(&sound);
+    const int nCodec = loop.IsH265() ? CMp4Writer::kCodecH265 : CMp4Writer::kCodecH264;
+    bool bAll = true;
+    for (int i = 0; i < nFrames; ++i) {
+        const EncodedFrame &f = loop.frames[static_cast<size_t>(i) % loop.frames.size()];
+        const FrameInfo video =
+            Mp4VideoFrame(f.data, f.bKeyFrame, nCodec, loop.nFrameRate, loop.nWidth, loop.nHeight);
+        bAll = writer.WriteFrame(&video) == 1 && bAll;
+        if (bSound)
+            writer.WriteFrame(&sound);
+    }
+    return bAll;
 }
 
 bool FeedAll(int nPort, const std::vector<std::vector<uint8_t>> &blocks, int nTimeoutMs)

@@ -71,6 +71,9 @@ std::vector<std::vector<uint8_t>> Blocks(const VideoLoop &loop, int nFrames, int
 // All blocks end to end.
 std::vector<uint8_t> Join(const std::vector<std::vector<uint8_t>> &blocks);
 bool WriteFile(const std::string &strPath, const std::vector<uint8_t> &bytes);
+// An MP4 file of nFrames pictures of the loop (repeated as needed), written by CMp4Writer; with bSound, 40 ms of
+// A-law silence before the first picture and after each. False when a picture was not written.
+bool WriteMp4(const std::string &strPath, const VideoLoop &loop, int nFrames, bool bSound);
 
 // Feeds every block, again as soon as the port's buffer has room; false when a block is refused otherwise, or
 // for longer than the time.

@@ -3,7 +3,6 @@
 // a file, and clips and snapshots named for local files.
 
 #include "device/CDecodeChannel.h"
-#include "device/media/CMp4Writer.h"
 #include "standin/pavline/PavlineControl.h"
 #include "tests/windows/GridTestSupport.h"
 #include "tests/windows/PlaybackTestSupport.h"
@@ -34,20 +33,7 @@ std::string Mp4File(const QString &strPath, int nFrames)
 {
     const std::string strFile = strPath.toStdString();
     auto loop = Loop();
-    CMp4Writer writer(strFile.c_str());
-    for (int i = 0; i < nFrames; ++i) {
-        const EncodedFrame &f = loop->frames[static_cast<size_t>(i) % loop->frames.size()];
-        FrameInfo video;
-        video.pData = f.data.data();
-        video.nLength = static_cast<int>(f.data.size());
-        video.nFrameType = CMp4Writer::kFrameVideo;
-        video.nSubType = f.bKeyFrame ? 0 : 1;
-        video.nCodec = CMp4Writer::kCodecH264;
-        video.nFrameRate = kFrameRate;
-        video.nWidth = GridTest::kStreamWidth;
-        video.nHeight = GridTest::kStreamHeight;
-        EXPECT_EQ(writer.WriteFrame(&video), 1);
-    }
+    EXPECT_TRUE(loop && PavlineTest::WriteMp4(strFile, *loop, nFrames, false));
     return strFile;
 }
 

@@ -3,10 +3,12 @@
 // index that names none), the playback pane selection report and the smart-rule result.
 
 #include "device/CDecodeChannel.h"
+#include "platform/pavline.h"
 #include "runtime/ResultCodes.h"
 #include "standin/korvex/KorvexControl.h"
 #include "standin/pavline/PavlineControl.h"
 #include "tests/support/LogCapture.h"
+#include "tests/support/WaitUntil.h"
 #include "tests/windows/PlayWidgetPagesFixture.h"
 #include "tests/windows/PlaybackTestSupport.h"
 #include "windows/CColorSetWidget.h"
@@ -162,7 +164,11 @@ TEST_F(PlayWidgetPagesTest, EachFamilyReachesItsPageAndBringsItsResultBack)
          Value(PLAY_STATE_PAUSE), {kPanePort}, {}},
         {"GetPlayPos", PAGE_COLORSET, [&] { return w->GetPlayPos(kPane); }, [&] { return pPlayback->GetPlayPos(kPane); },
          {kPanePort}, {}},
-        {"SetPlayPos", PAGE_REALPLAY, [&] { return w->SetPlayPos(kPane, 0.25); }, Value(1), {kPanePort}, {}},
+        {"SetPlayPos", PAGE_REALPLAY, [&] { return w->SetPlayPos(kPane, 0.25); }, Value(1), {kPanePort},
+         [&] {
+             // The paused pane shows one picture at the new position; the rows after it read its time.
+             EXPECT_TRUE(WaitUntil([] { return KTN_VIEW_GetCurPlayTime(kPanePort) > 0; }));
+         }},
         {"SetPlaybackTime", PAGE_COLORSET,
          [&] { return w->SetPlaybackTime(kPane, "2023-11-13 00:00:00", "2023-11-15 00:00:00"); }, Value(1), {}, {}},
         {"GetPlaybackSeekTime", PAGE_REALPLAY, [&] { return w->GetPlaybackSeekTime(kPane, 500); },

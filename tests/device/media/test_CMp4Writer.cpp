@@ -3,6 +3,7 @@
 #include "device/media/CMp4Writer.h"
 #include "platform/AvPointers.h"
 #include "device/media/G711Alaw.h"
+#include "tests/support/Mp4Frames.h"
 #include "tests/support/TestVideoEncoder.h"
 
 extern "C" {
@@ -47,29 +48,12 @@ int CodecNumber(Codec codec)
 
 FrameInfo VideoFrame(const TestVideoEncoder::AccessUnit &unit, Codec codec, int nFps = kFps)
 {
-    FrameInfo frame;
-    frame.pData = unit.data.data();
-    frame.nLength = static_cast<int>(unit.data.size());
-    frame.nFrameType = CMp4Writer::kFrameVideo;
-    frame.nSubType = unit.bKey ? 0 : 1;
-    frame.nCodec = CodecNumber(codec);
-    frame.nFrameRate = nFps;
-    frame.nWidth = kWidth;
-    frame.nHeight = kHeight;
-    return frame;
+    return Mp4VideoFrame(unit.data, unit.bKey, CodecNumber(codec), nFps, kWidth, kHeight);
 }
 
 FrameInfo AudioFrame(const std::vector<uint8_t> &vecData, int nType, int nRate, int nBits = 16)
 {
-    FrameInfo frame;
-    frame.pData = vecData.data();
-    frame.nLength = static_cast<int>(vecData.size());
-    frame.nFrameType = CMp4Writer::kFrameAudio;
-    frame.nCodec = nType;
-    frame.nChannels = 1;
-    frame.nBitsPerSample = nBits;
-    frame.nSampleRate = nRate;
-    return frame;
+    return Mp4AudioFrame(vecData, nType, nRate, nBits);
 }
 
 // A 440 Hz sine of amplitude 8000, continuing from sample nFirst.

@@ -15,14 +15,6 @@ const char *kSmallDevice = R"([{"IP": "10.0.0.9", "Port": 9000, "Channels": 8,
   "Main": {"Codec": "H.265", "Width": 352, "Height": 288, "FrameRate": 25},
   "Sub": {"Codec": "H.264", "Width": 320, "Height": 180, "FrameRate": 25}}])";
 
-int32_t Open(int32_t lLogin, int nChannel, int nStream)
-{
-    ZDK_ClientInfo client{};
-    client.nChannel = nChannel;
-    client.nStreamType = nStream;
-    return ZDK_DEV_RealPlay(lLogin, &client, nullptr);
-}
-
 // Records which callbacks may no longer run, and catches any that does.
 struct Watch
 {
@@ -114,7 +106,7 @@ TEST_F(KorvexLifecycle, StartStopStressWithSlowCallbacks)
             ASSERT_GT(lLogin, 0);
             std::vector<int32_t> plays;
             for (int nChannel = 0; nChannel < 4; ++nChannel) {
-                const int32_t lPlay = Open(lLogin, nChannel, nChannel == 3 ? 0 : 1);
+                const int32_t lPlay = OpenLiveStream(lLogin, nChannel, nChannel == 3 ? 0 : 1);
                 ASSERT_GT(lPlay, 0);
                 if (nChannel != 1) {
                     ASSERT_NE(ZDK_DEV_SetRealDataCallBack(lPlay, &WatchedV1, ZDK_ChannelToUser(nChannel)), 0);
@@ -220,7 +212,7 @@ TEST_F(KorvexLifecycle, StopWaitsForTheRunningCallback)
         s_pSlow->bLeft = true;
         return 1;
     };
-    const int32_t lPlay = Open(lLogin, 0, 1);
+    const int32_t lPlay = OpenLiveStream(lLogin, 0, 1);
     ASSERT_NE(ZDK_DEV_SetRealDataCallBack_V2(lPlay, onFrame, nullptr), 0);
     {
         std::unique_lock<std::mutex> lock(slow.mutex);
@@ -264,7 +256,7 @@ TEST_F(KorvexLifecycle, CallbacksMayEndTheirOwnStreamOrLogin)
         s_pOwn = &own;
         own.bLogout = bLogout;
         own.lLogin = LoginAt("10.0.0.9", 9000);
-        const int32_t lPlay = Open(own.lLogin, 2, 1);
+        const int32_t lPlay = OpenLiveStream(own.lLogin, 2, 1);
         ASSERT_NE(ZDK_DEV_SetRealDataCallBack_V2(lPlay, onFrame, nullptr), 0);
         EXPECT_TRUE(WaitUntil([&] { return own.bEnded.load(); }));
         // The stream's thread ends when the callback that ended it returns.
@@ -309,7 +301,7 @@ TEST_F(KorvexLifecycle, CutLoginCallsTheDisconnectCallback)
     const int32_t lLogin = LoginBuiltIn();
     BlockSink sink;
     const StreamsStop stop;
-    const int32_t lPlay = Open(lLogin, 0, 1);
+    const int32_t lPlay = OpenLiveStream(lLogin, 0, 1);
     ASSERT_NE(ZDK_DEV_SetRealDataCallBack(lPlay, &BlockSink::OnData, &sink), 0);
     ASSERT_TRUE(sink.WaitForBlocks(2, 20000));
 
@@ -328,7 +320,7 @@ TEST_F(KorvexLifecycle, CutLoginCallsTheDisconnectCallback)
     HoldClock();
     RunLibraryFor(400);
     EXPECT_LE(sink.Count(), nAtCut + 1) << "a cut stream delivers nothing more";
-    EXPECT_EQ(Open(lLogin, 1, 1), 0);
+    EXPECT_EQ(OpenLiveStream(lLogin, 1, 1), 0);
     EXPECT_EQ(ZDK_DEV_GetLastError(), ZDK_ERR_DISCONNECTED);
     EXPECT_NE(ZDK_DEV_Logout(lLogin), 0) << "a cut login is still logged out";
 
@@ -405,7 +397,7 @@ TEST_F(KorvexLifecycle, CleanupEndsEveryStreamAndThread)
     for (int i = 0; i < 2; ++i) {
         const int32_t lLogin = LoginAt("10.0.0.9", 9000);
         for (int nChannel = 0; nChannel < 3; ++nChannel) {
-            const int32_t lPlay = Open(lLogin, nChannel, 1);
+            const int32_t lPlay = OpenLiveStream(lLogin, nChannel, 1);
             ASSERT_NE(ZDK_DEV_SetRealDataCallBack_V2(lPlay, &WatchedV2, nullptr), 0);
             plays.push_back(lPlay);
         }

@@ -21,14 +21,6 @@ const char *kSmallDevice = R"([{"IP": "10.0.0.9", "Port": 9000, "Channels": 4,
   "Sub": {"Codec": "H.264", "Width": 320, "Height": 180, "FrameRate": 25},
   "Audio": {"Codec": "G711U", "SampleRate": 16000}}])";
 
-int32_t Open(int32_t lLogin, int nChannel, int nStream)
-{
-    ZDK_ClientInfo client{};
-    client.nChannel = nChannel;
-    client.nStreamType = nStream;
-    return ZDK_DEV_RealPlay(lLogin, &client, nullptr);
-}
-
 struct ProfileCase
 {
     const char *pName;
@@ -48,7 +40,7 @@ protected:
         const int32_t lLogin = LoginBuiltIn();
         BlockSink sink;
         const StreamsStop stop;
-        const int32_t lPlay = Open(lLogin, nChannel, c.nStream);
+        const int32_t lPlay = OpenLiveStream(lLogin, nChannel, c.nStream);
         ASSERT_GT(lPlay, 0);
         ASSERT_NE(ZDK_DEV_SetRealDataCallBack_V2(lPlay, &BlockSink::OnFrame, &sink), 0);
         // Two key intervals of video, with the audio between.
@@ -154,7 +146,7 @@ TEST_F(KorvexLive, V1CallbackGetsTheSameBlocksWithTheirTypes)
         s_pProbe->users.insert(pUser);
         return 1;
     };
-    const int32_t lPlay = Open(lLogin, 0, 0);
+    const int32_t lPlay = OpenLiveStream(lLogin, 0, 0);
     ASSERT_GT(lPlay, 0);
     ASSERT_NE(ZDK_DEV_SetRealDataCallBack(lPlay, onData, ZDK_ChannelToUser(0)), 0);
     EXPECT_TRUE(WaitUntil([&] {
@@ -205,7 +197,7 @@ TEST_F(KorvexLive, RefusedBlockComesAgain)
         // The first three deliveries are refused, as a full decoder would.
         return s_pProbe->calls.size() <= 3 ? 0 : 1;
     };
-    const int32_t lPlay = Open(lLogin, 1, 1);
+    const int32_t lPlay = OpenLiveStream(lLogin, 1, 1);
     ASSERT_GT(lPlay, 0);
     ASSERT_NE(ZDK_DEV_SetRealDataCallBack(lPlay, onData, nullptr), 0);
     EXPECT_TRUE(WaitUntil([&] {
@@ -227,20 +219,20 @@ TEST_F(KorvexLive, RefusedRequestsAndCallbackRemoval)
 {
     UseDevices(kSmallDevice);
     const int32_t lLogin = LoginAt("10.0.0.9", 9000);
-    EXPECT_EQ(Open(lLogin, 4, 0), 0);
+    EXPECT_EQ(OpenLiveStream(lLogin, 4, 0), 0);
     EXPECT_EQ(ZDK_DEV_GetLastError(), ZDK_ERR_NO_CHANNEL);
-    EXPECT_EQ(Open(lLogin, -1, 0), 0);
+    EXPECT_EQ(OpenLiveStream(lLogin, -1, 0), 0);
     EXPECT_EQ(ZDK_DEV_GetLastError(), ZDK_ERR_NO_CHANNEL);
-    EXPECT_EQ(Open(lLogin, 0, 2), 0);
+    EXPECT_EQ(OpenLiveStream(lLogin, 0, 2), 0);
     EXPECT_EQ(ZDK_DEV_GetLastError(), ZDK_ERR_ILLEGAL_PARAM);
-    EXPECT_EQ(Open(lLogin + 1000, 0, 0), 0);
+    EXPECT_EQ(OpenLiveStream(lLogin + 1000, 0, 0), 0);
     EXPECT_EQ(ZDK_DEV_GetLastError(), ZDK_ERR_INVALID_HANDLE);
     EXPECT_EQ(ZDK_DEV_RealPlay(lLogin, nullptr, nullptr), 0);
     EXPECT_EQ(ZDK_DEV_GetLastError(), ZDK_ERR_ILLEGAL_PARAM);
 
     BlockSink sink, other;
     const StreamsStop stop;
-    const int32_t lPlay = Open(lLogin, 3, 1);
+    const int32_t lPlay = OpenLiveStream(lLogin, 3, 1);
     ASSERT_GT(lPlay, 0);
     EXPECT_EQ(ZDK_DEV_SetRealDataCallBack(lLogin, &BlockSink::OnData, nullptr), 0) << "a login is not a play handle";
     ASSERT_NE(ZDK_DEV_SetRealDataCallBack(lPlay, &BlockSink::OnData, &sink), 0);
@@ -259,9 +251,9 @@ TEST_F(KorvexLive, RefusedRequestsAndCallbackRemoval)
 
     // A forced failure of one call.
     KorvexControl::FailNextCall("ZDK_DEV_RealPlay", -11401);
-    EXPECT_EQ(Open(lLogin, 0, 1), 0);
+    EXPECT_EQ(OpenLiveStream(lLogin, 0, 1), 0);
     EXPECT_EQ(ZDK_DEV_GetLastError(), -11401);
-    const int32_t lAgain = Open(lLogin, 0, 1);
+    const int32_t lAgain = OpenLiveStream(lLogin, 0, 1);
     EXPECT_GT(lAgain, 0);
     EXPECT_EQ(KorvexControl::JournalOf("ZDK_DEV_RealPlay").back(),
               "ZDK_DEV_RealPlay login=" + std::to_string(lLogin) + " channel=0 stream=1 mode=0 rest=0/0/0 reserved=null");
@@ -293,7 +285,7 @@ TEST_F(KorvexLive, DeviceEntryMayNameAMediaFile)
     const int32_t lLogin = LoginAt("10.0.0.7", 34567);
     BlockSink sink;
     const StreamsStop stop;
-    const int32_t lPlay = Open(lLogin, 5, 0);
+    const int32_t lPlay = OpenLiveStream(lLogin, 5, 0);
     ASSERT_GT(lPlay, 0);
     ASSERT_NE(ZDK_DEV_SetRealDataCallBack_V2(lPlay, &BlockSink::OnFrame, &sink), 0);
     ASSERT_TRUE(sink.WaitForBlocks(30, 20000));

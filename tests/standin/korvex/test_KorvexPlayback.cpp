@@ -3,6 +3,7 @@
 // checked against the library's clock held by the test, never against the time a loaded machine takes.
 
 #include "platform/stream_block.h"
+#include "tests/support/DeviceSeconds.h"
 #include "tests/support/KorvexFixture.h"
 #include "tests/support/WaitUntil.h"
 
@@ -10,26 +11,12 @@
 #include <QImage>
 
 #include <cstring>
-#include <ctime>
 
 namespace {
 
 const char *kDevice = R"([{"IP": "127.0.0.1", "Port": 34567, "Channels": 4,
   "Main": {"Codec": "H.265", "Width": 352, "Height": 288, "FrameRate": 25},
   "Sub": {"Codec": "H.264", "Width": 320, "Height": 180, "FrameRate": 25}}])";
-
-// Seconds since 1970 of a local time, as the blocks carry it.
-int64_t LocalSeconds(int y, int mo, int d, int h, int mi, int s)
-{
-    struct tm t = {};
-    t.tm_year = y - 1900;
-    t.tm_mon = mo - 1;
-    t.tm_mday = d;
-    t.tm_hour = h;
-    t.tm_min = mi;
-    t.tm_sec = s;
-    return static_cast<int64_t>(timegm(&t));
-}
 
 ZDK_FindInfo Find(int nChannel, int nStream, int nFromSecond, int nToSecond)
 {
@@ -43,7 +30,7 @@ ZDK_FindInfo Find(int nChannel, int nStream, int nFromSecond, int nToSecond)
     return find;
 }
 
-const int64_t kBegin = LocalSeconds(2021, 3, 4, 10, 0, 0);
+const int64_t kBegin = DeviceSeconds(2021, 3, 4, 10, 0, 0);
 
 struct Media
 {

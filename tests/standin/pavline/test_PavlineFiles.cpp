@@ -1,7 +1,6 @@
 // Local files (the block format, MP4 through libavformat), their position and end, the conversion to AVI and
 // the recorder.
 
-#include "device/media/CMp4Writer.h"
 #include "platform/stream_block.h"
 #include "tests/support/PavlineFixture.h"
 
@@ -124,35 +123,12 @@ protected:
         return strPath;
     }
 
+    // An MP4 file of n frames of the 320x180 pattern, with 40 ms of A-law sound per frame.
     std::string Mp4File(const char *pName, int nFrames)
     {
         auto loop = PavlineTest::PatternLoop(2, 320, 180, 25);
         const std::string strPath = TempPath(pName).toStdString();
-        CMp4Writer writer(strPath.c_str());
-        std::vector<uint8_t> alaw(320, 0xD5);
-        FrameInfo audio;
-        audio.pData = alaw.data();
-        audio.nLength = static_cast<int>(alaw.size());
-        audio.nFrameType = CMp4Writer::kFrameAudio;
-        audio.nCodec = 14;
-        audio.nChannels = 1;
-        audio.nBitsPerSample = 8;
-        audio.nSampleRate = 8000;
-        writer.WriteFrame(&audio);
-        for (int i = 0; i < nFrames; ++i) {
-            const EncodedFrame &f = loop->frames[static_cast<size_t>(i) % loop->frames.size()];
-            FrameInfo video;
-            video.pData = f.data.data();
-            video.nLength = static_cast<int>(f.data.size());
-            video.nFrameType = CMp4Writer::kFrameVideo;
-            video.nSubType = f.bKeyFrame ? 0 : 1;
-            video.nCodec = CMp4Writer::kCodecH264;
-            video.nFrameRate = 25;
-            video.nWidth = 320;
-            video.nHeight = 180;
-            EXPECT_EQ(writer.WriteFrame(&video), 1);
-            writer.WriteFrame(&audio);  // 40 ms of sound per frame
-        }
+        EXPECT_TRUE(loop && PavlineTest::WriteMp4(strPath, *loop, nFrames, true));
         return strPath;
     }
 

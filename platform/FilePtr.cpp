@@ -1,0 +1,3 @@
+#include "platform/FilePtr.h"
+
+void FileCloser::operator()(std::FILE *p) const { std::fclose(p); }
