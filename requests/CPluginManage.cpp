@@ -146,6 +146,14 @@ const std::map<int, CPluginManage::Handler> &CPluginManage::HandlerTable()
     return table;
 }
 
+std::vector<int> CPluginManage::HandledMainTypes()
+{
+    std::vector<int> types;
+    for (const auto &entry : HandlerTable())
+        types.push_back(entry.first);
+    return types;
+}
+
 void CPluginManage::onRecvWebsocketMsg(QString msg)
 {
     const QString strTag = "CPluginManage::onRecvWebsocketMsg";

@@ -155,6 +155,9 @@ public:
     // "NewVersion" of an upgrade version name: from its last "_V" on, less the underscore, else the whole name.
     static QString UpgradeVersionText(const QString &strVersionName);
 
+    // The "MainType" values that have a handler, in ascending order (the request fuzzer covers each of them).
+    static std::vector<int> HandledMainTypes();
+
 signals:
     void returnToMainThreadSyncSig(std::function<void(void)> fn);
     void returnToMainThreadAsyncSig(std::function<void(void)> fn);
@@ -385,7 +388,9 @@ private:
 
     // The import started last: its "SubType" and "MsgID", written on the request thread and read by
     // AsyncResultCallBack on a library thread, both at once.
-    struct PendingImport
+    // Aligned to its size, so that every compiler makes its atomic lock-free (clang calls libatomic for a less
+    // aligned one).
+    struct alignas(8) PendingImport
     {
         int32_t nSubType;
         int32_t nMsgId;

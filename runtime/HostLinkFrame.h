@@ -26,6 +26,8 @@ public:
 
     bool ExpectingHeader() const { return m_bExpectHeader; }
     int BufferedBytes() const { return m_buffer.size() - m_nReadPos; }
+    // What the buffer holds, delivered bytes not yet dropped included.
+    int StoredBytes() const { return m_buffer.size(); }
     int DroppedFields() const { return m_nDroppedFields; }
 
 private:

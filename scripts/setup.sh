@@ -9,6 +9,7 @@ packages=(
   libjsoncpp-dev libjpeg-dev libjpeg-turbo-progs
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth openssl
+  clang libclang-rt-14-dev
 )
 
 missing=()

@@ -1,0 +1,549 @@
+// The request path: CPluginManage::onRecvWebsocketMsg on the request thread, every handler of the dispatch
+// table included. Input: the text of one request as the host link delivers it (UTF-8).
+// Checks on every message sent: at most 65535 bytes (but the key's reply, which bypasses the send path); valid
+// JSON in the writer's compact form (sorted keys, a final line feed), unless the send path cut a longer text; a
+// reply carries "Msg", "SubMsg" (the snapshot's "Channel"), "MsgID" and an integer "Ret" (the chooser's answer
+// "nRet" instead), echoing the request's "MainType", "SubType" (or a fixed
+// 0, as the alarm-type replies do) and "MsgID" where it had them; an event carries integer "MainEvent" and
+// "SubEvent". Text that does not parse, a non-object, a "MainType" that is no int or is 0 get no reply; a
+// "MainType" without a handler gets exactly one reply with "Ret" 1020. No window is used off the GUI thread (as
+// the windows' stand-in notes it).
+//
+// The process is set up once as the program sets itself up (offscreen Qt application, log, data centre, the
+// request handler with the device library initialised, on its own thread); each request is handled on the
+// request thread while the GUI thread serves the hand-offs to the windows, and the harness waits until both are
+// idle. The simulated device library knows one small device, and a request meets it logged in (the harness logs
+// in again by request whenever an input ended the login), so that the live, view, playback and download handlers
+// go past their login checks. Nothing outside the process is reached and nothing waits: the library's clock is
+// held, so streams, playbacks, downloads and talks open but deliver nothing; the update server's address is a
+// closed local port (version checks fail at once); the windows are offscreen. No program can be started: a
+// seccomp filter refuses every new process (threads are allowed), so a chooser ("Browse") or "ffmpeg" fails to
+// start at once and is answered as such. The harness runs from an application folder of its own (it starts
+// itself again from a copy of its program in a new folder, in /dev/shm where there is one, so that the
+// handlers' writes of "ClientCfg.ini" never wait for a disk): the log is switched off there, and what a handler
+// writes there is removed after each input, so that every request meets the same folder.
+
+#include "FuzzSupport.h"
+
+#include "requests/CPluginManage.h"
+#include "runtime/CDataCenter.h"
+#include "runtime/JsonText.h"
+#include "runtime/LightWeightLog.h"
+#include "runtime/MainThreadObject.h"
+#include "runtime/ResultCodes.h"
+#include "standin/korvex/KorvexControl.h"
+#include "standin/windows/GuiThreadCheck.h"
+#include "windows/PluginRegion.h"
+
+// The classic reader is deprecated in this jsoncpp; it is the one the dispatcher parses requests with.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+#include <json/reader.h>
+#pragma GCC diagnostic pop
+
+#include <QApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+
+#include <linux/audit.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <sched.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstddef>
+#include <cstdlib>
+#include <ctime>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+CPluginManage *g_pManage = nullptr;
+std::set<int> g_handled;
+std::mutex g_mutex;
+std::vector<QString> g_messages;
+// Requests for a handler, recent first: a handler may answer after the harness stopped waiting for it.
+std::deque<Json::Value> g_recentHandled;
+
+std::vector<QString> TakeMessages()
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    std::vector<QString> messages;
+    messages.swap(g_messages);
+    return messages;
+}
+
+// Runs the function on the request thread and returns when it has run; meanwhile the GUI thread runs the
+// hand-offs to the windows.
+void RunOnRequestThread(const std::function<void()> &fn)
+{
+    QEventLoop loop;
+    QMetaObject::invokeMethod(
+        g_pManage,
+        [&] {
+            fn();
+            QMetaObject::invokeMethod(&loop, "quit", Qt::QueuedConnection);
+        },
+        Qt::QueuedConnection);
+    loop.exec();
+}
+
+// Until a round trip through both threads brings no new message (at most a few rounds).
+void Settle()
+{
+    for (int i = 0; i < 4; ++i) {
+        size_t nBefore;
+        {
+            std::lock_guard<std::mutex> lock(g_mutex);
+            nBefore = g_messages.size();
+        }
+        QCoreApplication::processEvents();
+        RunOnRequestThread([] {});
+        std::lock_guard<std::mutex> lock(g_mutex);
+        if (g_messages.size() == nBefore)
+            return;
+    }
+}
+
+bool ParseRequest(const std::string &strText, Json::Value &root)
+{
+    try {
+        Json::Reader reader;
+        return reader.parse(strText, root, false);
+    } catch (...) {
+        // The dispatcher's guard catches what the reader throws (a nesting too deep).
+        return false;
+    }
+}
+
+bool ParseStrict(const std::string &strText, Json::Value &root)
+{
+    Json::CharReaderBuilder builder;
+    Json::CharReaderBuilder::strictMode(&builder.settings_);
+    // A reply may nest one level deeper than the deepest request the dispatcher's reader takes.
+    builder.settings_["stackLimit"] = 4000;
+    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+    std::string strErrors;
+    return reader->parse(strText.data(), strText.data() + strText.size(), &root, &strErrors);
+}
+
+// Numbers compare by value, whatever type the reader gave them (10000000000000 is unsigned to one reader and
+// signed to the other; a handler writes "Msg" as an int from a "MainType" such as 7.0); the rest by structure.
+bool SameValue(const Json::Value &a, const Json::Value &b)
+{
+    const auto isNumber = [](const Json::Value &v) {
+        return v.type() == Json::intValue || v.type() == Json::uintValue || v.type() == Json::realValue;
+    };
+    if (isNumber(a) && isNumber(b)) {
+        if (a.type() == Json::realValue || b.type() == Json::realValue)
+            return a.asDouble() == b.asDouble();
+        const bool bNegA = a.type() == Json::intValue && a.asLargestInt() < 0;
+        const bool bNegB = b.type() == Json::intValue && b.asLargestInt() < 0;
+        if (bNegA || bNegB)
+            return bNegA && bNegB && a.asLargestInt() == b.asLargestInt();
+        return a.asLargestUInt() == b.asLargestUInt();
+    }
+    if (a.type() != b.type() || a.size() != b.size())
+        return false;
+    if (a.isArray()) {
+        for (Json::ArrayIndex i = 0; i < a.size(); ++i) {
+            if (!SameValue(a[i], b[i]))
+                return false;
+        }
+        return true;
+    }
+    if (a.isObject()) {
+        for (const std::string &strKey : a.getMemberNames()) {
+            if (!b.isMember(strKey) || !SameValue(a[strKey], b[strKey]))
+                return false;
+        }
+        return true;
+    }
+    return a == b;
+}
+
+// A value as it reads back from the writer's text. The writer puts U+FFFD for what is no character (a lone
+// surrogate such as "\ude00" in a request), so a copied value is compared in that form.
+Json::Value Written(const Json::Value &value)
+{
+    Json::Value wrapper(Json::arrayValue);
+    wrapper.append(value);
+    Json::Value back;
+    FUZZ_CHECK(ParseStrict(JsonText::Write(wrapper), back) && back.size() == 1, "the writer's text does not read back");
+    return back[0];
+}
+
+// The snapshot's reply carries the channel (the request's "SubType") in place of "SubMsg".
+const char *SubKey(const Json::Value &reply)
+{
+    return reply["Msg"] == 19 && !reply.isMember("SubMsg") ? "Channel" : "SubMsg";
+}
+
+// A reply echoes the request: a copied "MainType", "SubType" and "MsgID" for an unhandled type, the two types as
+// ints from a handler; "MsgID" is null when the request had none.
+bool Echoes(const Json::Value &reply, const Json::Value &request, bool bHandled)
+{
+    const Json::Value &msgId = request.isMember("MsgID") ? request["MsgID"] : Json::Value();
+    if (!SameValue(reply["MsgID"], Written(msgId)))
+        return false;
+    if (!bHandled)
+        return SameValue(reply["Msg"], Written(request["MainType"])) &&
+               SameValue(reply["SubMsg"], Written(request["SubType"]));
+    if (!SameValue(reply["Msg"], Json::Value(request["MainType"].asInt())))
+        return false;
+    // Some handlers answer with a fixed "SubMsg" 0 ("MainType" 14 and 15).
+    if (request.isMember("SubType") && request["SubType"].isConvertibleTo(Json::intValue) &&
+        !SameValue(reply[SubKey(reply)], Json::Value(request["SubType"].asInt())) && !SameValue(reply["SubMsg"], Json::Value(0)))
+        return false;
+    return true;
+}
+
+struct Sorted
+{
+    std::vector<Json::Value> replies;
+    int nCutReplies = 0;
+};
+
+// Checks what holds for every message and sorts out the replies (events are checked and left).
+Sorted CheckMessages(const std::vector<QString> &messages, const std::string &strRequest)
+{
+    Sorted out;
+    for (const QString &strMsg : messages) {
+        const QByteArray utf8 = strMsg.toUtf8();
+        const std::string strText = utf8.toStdString();
+        const std::string strWhat = "request " + strRequest.substr(0, 300) + "\n  message " + strText.substr(0, 300);
+        const std::string strSize = "\n  is " + std::to_string(utf8.size()) + " bytes";
+        Json::Value msg;
+        if (!ParseStrict(strText, msg)) {
+            // The send path cuts a longer text at 65535 bytes, less at most 3 to keep whole characters.
+            FUZZ_CHECK(utf8.size() <= CPluginManage::kMaxMsgBytes, strWhat + strSize);
+            FUZZ_CHECK(utf8.size() > CPluginManage::kMaxMsgBytes - 4, strWhat + "\n  is not JSON");
+            ++out.nCutReplies;
+            continue;
+        }
+        FUZZ_CHECK(msg.isObject(), strWhat + "\n  is not an object");
+        // The key's reply goes to the link directly, past the send path and its cut.
+        const bool bKeyReply = static_cast<const Json::Value &>(msg)["Msg"] == 32 && msg.isMember("key");
+        FUZZ_CHECK(bKeyReply || utf8.size() <= CPluginManage::kMaxMsgBytes, strWhat + strSize);
+        FUZZ_CHECK(JsonText::Write(msg) == strText, strWhat + "\n  is not in the compact form: " + JsonText::Write(msg).substr(0, 300));
+        if (msg.isMember("MainEvent")) {
+            FUZZ_CHECK(msg["MainEvent"].isInt() && msg["SubEvent"].isInt(), strWhat + "\n  event types are no ints");
+            continue;
+        }
+        for (const char *pKey : {"Msg", SubKey(msg), "MsgID"})
+            FUZZ_CHECK(msg.isMember(pKey), strWhat + "\n  lacks " + pKey);
+        // The answer of a chooser carries its result as "nRet" and no "Ret".
+        const char *pRet = msg.isMember("nRet") && !msg.isMember("Ret") ? "nRet" : "Ret";
+        FUZZ_CHECK(msg[pRet].isInt(), strWhat + "\n  no integer \"Ret\"");
+        out.replies.push_back(msg);
+    }
+    return out;
+}
+
+// The one device of the simulated library: the built-in address, few channels and small pictures, so that what
+// a request opens stays cheap.
+const char *const kDevices =
+    "{\"Devices\": [{\"IP\": \"127.0.0.1\", \"Port\": 34567, \"User\": \"admin\", \"Password\": \"\","
+    " \"Channels\": 4, \"Main\": {\"Codec\": \"H.264\", \"Width\": 64, \"Height\": 48, \"FrameRate\": 5},"
+    " \"Sub\": {\"Codec\": \"H.264\", \"Width\": 64, \"Height\": 48, \"FrameRate\": 5}}]}\n";
+const char *const kLoginRequest =
+    "{\"MainType\":8,\"SubType\":0,\"MsgID\":\"fuzz-login\",\"Browse\":2,"
+    "\"Device\":{\"LoginType\":0,\"IP\":\"127.0.0.1\",\"Port\":34567,\"User\":\"admin\",\"Password\":\"\"}}";
+
+void ResetAppFolder();
+
+// Logs in to the device by request when no login is open (the first time, or after an input logged out, logged
+// in elsewhere or failed a login). The messages on the way are checked as any; the login must succeed.
+void EnsureLoggedIn()
+{
+    if (KorvexControl::OpenLogins() > 0)
+        return;
+    RunOnRequestThread([] { g_pManage->onRecvWebsocketMsg(QString::fromUtf8(kLoginRequest)); });
+    Settle();
+    const Sorted sorted = CheckMessages(TakeMessages(), kLoginRequest);
+    bool bLoggedIn = false;
+    for (const Json::Value &reply : sorted.replies)
+        bLoggedIn = bLoggedIn || (reply["MsgID"] == "fuzz-login" && reply["Ret"].asInt() == RET_SUCCESS);
+    FUZZ_CHECK(bLoggedIn && KorvexControl::OpenLogins() > 0, "the harness's own login failed");
+    ResetAppFolder();
+    Json::Value request;
+    ParseRequest(kLoginRequest, request);
+    g_recentHandled.push_front(request);
+}
+
+// Sleeps of the request thread return at once. With the library's clock held nothing can arrive while a handler
+// waits (a snapshot's settling time), so such a wait only costs the run its time; other threads sleep as asked.
+thread_local bool t_bSkipSleeps = false;
+
+} // namespace
+
+extern "C" int nanosleep(const struct timespec *pRequest, struct timespec *pRemain)
+{
+    if (t_bSkipSleeps)
+        return 0;
+    return static_cast<int>(syscall(SYS_nanosleep, pRequest, pRemain));
+}
+
+extern "C" int clock_nanosleep(clockid_t nClock, int nFlags, const struct timespec *pRequest, struct timespec *pRemain)
+{
+    if (t_bSkipSleeps)
+        return 0;
+    return syscall(SYS_clock_nanosleep, nClock, nFlags, pRequest, pRemain) == 0 ? 0 : errno;
+}
+
+namespace {
+
+const char *const kAppDirVariable = "QUORRIN_FUZZ_APP_DIR";
+
+// Starts the harness again from a copy (or a hard link) of its program in a new folder, which then is its
+// application folder: "<program>-app-<pid>-XXXXXX" in /dev/shm, else beside the program. Returns only when it
+// already runs from such a folder, or when that cannot be made.
+void RunFromOwnFolder(char **argv)
+{
+    if (qEnvironmentVariableIsSet(kAppDirVariable))
+        return;
+    char exe[4096];
+    const ssize_t nLen = readlink("/proc/self/exe", exe, sizeof exe - 1);
+    if (nLen <= 0)
+        return;
+    exe[nLen] = 0;
+    const std::string strExe(exe);
+    const std::string strName = strExe.substr(strExe.rfind('/') + 1);
+    const std::string strSuffix = "-app-" + std::to_string(getpid()) + "-XXXXXX";
+    std::string strDir = "/dev/shm/" + strName + strSuffix;
+    if (access("/dev/shm", W_OK) != 0 || !mkdtemp(&strDir[0])) {
+        strDir = strExe + strSuffix;
+        if (!mkdtemp(&strDir[0]))
+            return;
+    }
+    const std::string strLinked = strDir + "/" + strName;
+    if (link(strExe.c_str(), strLinked.c_str()) != 0 &&
+        !QFile::copy(QString::fromLocal8Bit(strExe.c_str()), QString::fromLocal8Bit(strLinked.c_str())))
+        return;
+    setenv(kAppDirVariable, strDir.c_str(), 1);
+    execv(strLinked.c_str(), argv);
+}
+
+// The application folder back to its program alone (only when it is the harness's own folder).
+void ResetAppFolder()
+{
+    static const QString strDir = qEnvironmentVariable(kAppDirVariable);
+    if (strDir.isEmpty() || QFileInfo(strDir).canonicalFilePath() != QFileInfo(QCoreApplication::applicationDirPath()).canonicalFilePath())
+        return;
+    static const QString strProgram = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
+    QDir dir(strDir);
+    for (const QFileInfo &entry : dir.entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System)) {
+        if (entry.fileName() == strProgram)
+            continue;
+        if (entry.isDir() && !entry.isSymLink())
+            QDir(entry.filePath()).removeRecursively();
+        else
+            dir.remove(entry.fileName());
+    }
+}
+
+// From here on the process may make threads but no process: clone without CLONE_THREAD or CLONE_VM (a fork),
+// clone with CLONE_VFORK (a spawn), fork, vfork and exec fail with EPERM; clone3, whose flags a filter cannot
+// read, fails with ENOSYS, so that the C library makes its threads with clone. The sanitizers' own helpers that
+// share the memory (the leak checker's tracer) still run; the symbolizer cannot start, so reports give module
+// offsets (rerun the input with QUORRIN_FUZZ_PROGRAMS=1 for symbols).
+void RefuseNewProcesses()
+{
+    if (qEnvironmentVariableIsSet("QUORRIN_FUZZ_PROGRAMS"))
+        return;
+    const unsigned nDeny = SECCOMP_RET_ERRNO | (EPERM & SECCOMP_RET_DATA);
+    sock_filter filter[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, AUDIT_ARCH_X86_64, 1, 0),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_clone3, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | (ENOSYS & SECCOMP_RET_DATA)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_fork, 3, 0),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_vfork, 2, 0),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_execve, 1, 0),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_execveat, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, nDeny),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_clone, 0, 4),
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args[0])),
+        BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, CLONE_VFORK, 1, 0),
+        BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, CLONE_THREAD | CLONE_VM, 1, 0),
+        BPF_STMT(BPF_RET | BPF_K, nDeny),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+    };
+    sock_fprog program{static_cast<unsigned short>(sizeof filter / sizeof filter[0]), filter};
+    // Every thread of the process, the ones Qt has already started included.
+    FUZZ_CHECK(prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+                   syscall(__NR_seccomp, SECCOMP_SET_MODE_FILTER, SECCOMP_FILTER_FLAG_TSYNC, &program) == 0,
+               "the filter that refuses new processes could not be set");
+}
+
+void RemoveAppFolder()
+{
+    const QString strDir = qEnvironmentVariable(kAppDirVariable);
+    if (!strDir.isEmpty() && QFileInfo(strDir).canonicalFilePath() == QFileInfo(QCoreApplication::applicationDirPath()).canonicalFilePath())
+        QDir(strDir).removeRecursively();
+}
+
+} // namespace
+
+// The allocation and free stacks ASan keeps are cut to two frames: every request takes the reader and writer
+// down other recursion paths, and with whole stacks their store grows by about 0.4 MB per thousand inputs,
+// which would end a long run on its memory limit. Rerun a kept input with ASAN_OPTIONS=malloc_context_size=30
+// for the whole stacks.
+extern "C" const char *__asan_default_options()
+{
+    return "malloc_context_size=2";
+}
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***argv)
+{
+    RunFromOwnFolder(*argv);
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    qputenv("LC_ALL", "C.UTF-8");
+    qputenv("QUORRIN_UPDATE_HOST", "127.0.0.1:1");
+    qunsetenv("PAVLINE_SOUND_WAV");
+    qunsetenv("PAVLINE_MIC_WAV");
+    qunsetenv("KORVEX_JOURNAL");
+    qunsetenv("KORVEX_RECEIVED");
+
+    // As main does it; the application and the handler live until the process ends.
+    static int s_nArgc = 1;
+    static char *s_argv[] = {(*argv)[0], nullptr};
+    new QApplication(s_nArgc, s_argv);
+    std::atexit(RemoveAppFolder);
+    const QDir appDir(QCoreApplication::applicationDirPath());
+    ResetAppFolder();
+    // Read once, at the logger's and the device library's start; the files go with the first reset.
+    QFile config(appDir.filePath("ClientCfg.ini"));
+    if (config.open(QIODevice::WriteOnly))
+        config.write("[Enable]\nPrintLogEn=0\n");
+    config.close();
+    QFile devices(appDir.filePath("devices.json"));
+    if (devices.open(QIODevice::WriteOnly))
+        devices.write(kDevices);
+    devices.close();
+    qputenv("KORVEX_DEVICES", appDir.filePath("devices.json").toLocal8Bit());
+    LightWeightLog::CreateInstance(appDir.path());
+    CDataCenter::CreateInstance(appDir.path())->m_nSessionId = 1;
+    MainThreadObject::RegisterMetaTypes();
+    qRegisterMetaType<PluginRegion>("PluginRegion");
+    RefuseNewProcesses();
+    g_pManage = new CPluginManage(QString(), 1, nullptr);
+    QObject::connect(g_pManage, &CPluginManage::sendWebSocketMsgSig, [](const QString &strMsg) {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        g_messages.push_back(strMsg);
+    });
+
+    // Streams, playbacks and downloads open and then wait for a clock that does not move.
+    KorvexControl::HoldClock();
+    RunOnRequestThread([] { t_bSkipSleeps = true; });
+    EnsureLoggedIn();
+
+    const std::vector<int> handled = CPluginManage::HandledMainTypes();
+    g_handled.insert(handled.begin(), handled.end());
+    std::vector<std::string> seeds = {
+        "{\"MainType\":1,\"SubType\":0,\"MsgID\":1}",
+        "{\"MainType\":7,\"SubType\":3,\"MsgID\":\"abc\"}",
+        "{\"MainType\":0,\"MsgID\":2}",
+        "{\"MainType\":-4.0,\"SubType\":[1,{\"a\":null}],\"MsgID\":{\"x\":1.5e3}} // note",
+        "{\"MainType\":\"8\"}",
+        "[1,2,3]",
+        "not json",
+        "{\"MainType\":99,\"MsgID\":\"\\u00e9\\ud83d\\ude00\"}",
+    };
+    for (int nType : handled) {
+        for (int nSub = 0; nSub <= 50; ++nSub)
+            seeds.push_back("{\"MainType\":" + std::to_string(nType) + ",\"SubType\":" + std::to_string(nSub) +
+                            ",\"MsgID\":" + std::to_string(nSub) + "}");
+    }
+    // Requests as the page sends them, for the fuzzer to vary.
+    const char *const kPageRequests[] = {
+        kLoginRequest,
+        "{\"MainType\":4,\"SubType\":0,\"MsgID\":1,\"Channel\":0,\"Stream\":1}",
+        "{\"MainType\":4,\"SubType\":0,\"MsgID\":2,\"Channel\":260,\"Stream\":0}",
+        "{\"MainType\":4,\"SubType\":10,\"MsgID\":3,\"Channel\":1}",
+        "{\"MainType\":4,\"SubType\":1,\"MsgID\":4,\"Channel\":0}",
+        "{\"MainType\":19,\"SubType\":0,\"MsgID\":5,\"Channel\":2}",
+        "{\"MainType\":5,\"SubType\":34,\"MsgID\":6,\"Mode\":2,\"SelectWnd\":0,\"Stream\":1,\"FileInfo\":"
+        "[{\"Channel\":0,\"Wnd\":0,\"FileType\":0,\"BeginTime\":\"2024-01-15 10:00:00\",\"EndTime\":"
+        "\"2024-01-15 10:01:00\"}]}",
+        "{\"MainType\":5,\"SubType\":40,\"MsgID\":7,\"Channel\":0,\"Cmd\":16,\"Param\":0}",
+        "{\"MainType\":5,\"SubType\":39,\"MsgID\":8,\"Channel\":0,\"Stream\":1,\"FileType\":0,\"Event\":\"*\","
+        "\"FileInfo\":[{\"FileName\":\"a.h264\",\"FileLength\":\"0x00010000\",\"BeginTime\":\"2024-01-15 10:00:00\","
+        "\"EndTime\":\"2024-01-15 10:01:00\"}]}",
+        "{\"MainType\":9,\"SubType\":0,\"MsgID\":9}",
+        "{\"MainType\":28,\"SubType\":0,\"MsgID\":10}",
+    };
+    seeds.insert(seeds.end(), std::begin(kPageRequests), std::end(kPageRequests));
+    WriteSeeds(seeds);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *pData, size_t nSize)
+{
+    const QString strMsg = QString::fromUtf8(reinterpret_cast<const char *>(pData), static_cast<int>(nSize));
+    const std::string strRequest(reinterpret_cast<const char *>(pData), nSize);
+
+    // What the dispatcher makes of it.
+    Json::Value request;
+    const bool bParsed = ParseRequest(CPluginManage::CutMessage(strMsg).toStdString(), request);
+    bool bAnswered = false;   // a "MainType" without a handler: one reply with "Ret" 1020
+    bool bHandled = false;    // a handler decides
+    if (bParsed && request.isObject()) {
+        const Json::Value &mainType = static_cast<const Json::Value &>(request)["MainType"];
+        const int nMainType = mainType.isConvertibleTo(Json::intValue) ? mainType.asInt() : 0;
+        bHandled = nMainType != 0 && g_handled.count(nMainType) > 0;
+        bAnswered = nMainType != 0 && !bHandled;
+    }
+
+    RunOnRequestThread([&] { g_pManage->onRecvWebsocketMsg(strMsg); });
+    // Only a handler answers or writes anything after it has returned.
+    if (bHandled) {
+        Settle();
+        ResetAppFolder();
+    }
+    const Sorted sorted = CheckMessages(TakeMessages(), strRequest);
+    // The windows are used on the GUI thread only, whatever a handler does.
+    FUZZ_CHECK(GuiThreadCheck::Violations() == 0, "request " + strRequest.substr(0, 300) + "\n  used a window off the GUI thread: " +
+                                                      GuiThreadCheck::Reports().front());
+
+    if (bHandled) {
+        g_recentHandled.push_front(request);
+        if (g_recentHandled.size() > 16)
+            g_recentHandled.pop_back();
+    }
+    size_t nForThis = 0;
+    for (const Json::Value &reply : sorted.replies) {
+        if ((bAnswered || bHandled) && Echoes(reply, request, bHandled)) {
+            ++nForThis;
+            if (bAnswered)
+                FUZZ_CHECK(reply["Ret"].asInt() == RET_UNSUPPORTED, "request " + strRequest + "\n  not answered with 1020");
+            continue;
+        }
+        bool bLate = false;
+        for (size_t i = bHandled ? 1 : 0; i < g_recentHandled.size() && !bLate; ++i)
+            bLate = Echoes(reply, g_recentHandled[i], true);
+        FUZZ_CHECK(bLate, "request " + strRequest.substr(0, 300) + "\n  got a reply that does not echo it: " +
+                              JsonText::Write(reply).substr(0, 300));
+    }
+    if (bAnswered)
+        FUZZ_CHECK(nForThis + sorted.nCutReplies == 1, "request " + strRequest.substr(0, 300) + "\n  got " +
+                                                           std::to_string(nForThis) + " replies, not one");
+    if (!bAnswered && !bHandled)
+        FUZZ_CHECK(nForThis == 0 && sorted.nCutReplies == 0, "request " + strRequest.substr(0, 300) + "\n  needs no reply");
+    if (bHandled)
+        EnsureLoggedIn();
+    return 0;
+}
