@@ -43,10 +43,12 @@ struct Requests
     RepaintScheduler *pScheduler = nullptr;
 };
 
+// Never destroyed: the decode stand-in's ports, stopped by its own static object at exit, still ask for
+// repaints then.
 Requests &TheRequests()
 {
-    static Requests requests;
-    return requests;
+    static Requests *const pRequests = new Requests;
+    return *pRequests;
 }
 
 } // namespace
