@@ -112,13 +112,13 @@ inline double FfmpegPerFrame(const VideoLoop &loop)
 // The loop of the built-in device's main (0) or sub (1) stream profile.
 inline std::shared_ptr<const VideoLoop> LoopOf(int nStreamType)
 {
-    VideoSpec spec;
-    spec.nCodec = nStreamType == 0 ? StreamBlock::kCodecH265 : StreamBlock::kCodecH264;
-    spec.nWidth = nStreamType == 0 ? 1280 : 640;
-    spec.nHeight = nStreamType == 0 ? 720 : 360;
-    spec.nFrameRate = nStreamType == 0 ? 25 : 15;
+    VideoSpec format;
+    format.nCodec = nStreamType == 0 ? StreamBlock::kCodecH265 : StreamBlock::kCodecH264;
+    format.nWidth = nStreamType == 0 ? 1280 : 640;
+    format.nHeight = nStreamType == 0 ? 720 : 360;
+    format.nFrameRate = nStreamType == 0 ? 25 : 15;
     std::string strError;
-    std::shared_ptr<const VideoLoop> loop = MediaLibrary::Instance().Video(spec, strError);
+    std::shared_ptr<const VideoLoop> loop = MediaLibrary::Instance().Video(format, strError);
     if (!loop)
         std::printf("no test pattern: %s\n", strError.c_str());
     return loop;
