@@ -1,26 +1,25 @@
-// The request path: CPluginManage::onRecvWebsocketMsg on the request thread, every handler of the dispatch
-// table included. Input: the text of one request as the host link delivers it (UTF-8).
-// Checks on every message sent: at most 65535 bytes (but the key's reply, which bypasses the send path); valid
-// JSON in the writer's compact form (sorted keys, a final line feed), unless the send path cut a longer text; a
-// reply carries "Msg", "SubMsg" (the snapshot's "Channel"), "MsgID" and an integer "Ret" (the chooser's answer
-// "nRet" instead), echoing the request's "MainType", "SubType" (or a fixed
-// 0, as the alarm-type replies do) and "MsgID" where it had them; an event carries integer "MainEvent" and
-// "SubEvent". Text that does not parse, a non-object, a "MainType" that is no int or is 0 get no reply; a
-// "MainType" without a handler gets exactly one reply with "Ret" 1020. No window is used off the GUI thread (as
-// the windows' stand-in notes it).
+// The request path: CPluginManage::onRecvWebsocketMsg on the request thread, every handler of the dispatch table
+// included. Input: the text of one request as the host link delivers it (UTF-8). Checks on every message sent: at
+// most 65535 bytes (but the key's reply, which bypasses the send path); valid JSON in the writer's compact form
+// (sorted keys, a final line feed), unless the send path cut a longer text; a reply carries "Msg", "SubMsg" (the
+// snapshot's "Channel"), "MsgID" and an integer "Ret" (the chooser's answer "nRet" instead), echoing the request's
+// "MainType", "SubType" (or a fixed 0, as the alarm-type replies do, or 1, as the local upgrade's do) and "MsgID"
+// where it had them; an event carries integer "MainEvent" and "SubEvent". Text that does not parse, a non-object, a
+// "MainType" that is no int or is 0 get no reply; a "MainType" without a handler gets exactly one reply with "Ret"
+// 1020. No window is used off the GUI thread (as the windows' stand-in notes it).
 //
-// The process is set up once as the program sets itself up (offscreen Qt application, log, data centre, the
-// request handler with the device library initialised, on its own thread); each request is handled on the
-// request thread while the GUI thread serves the hand-offs to the windows, and the harness waits until both are
-// idle. The simulated device library knows one small device, and a request meets it logged in (the harness logs
-// in again by request whenever an input ended the login), so that the live, view, playback and download handlers
-// go past their login checks. Nothing outside the process is reached and nothing waits: the library's clock is
-// held, so streams, playbacks, downloads and talks open but deliver nothing; the update server's address is a
-// closed local port (version checks fail at once); the windows are offscreen. No program can be started: a
-// seccomp filter refuses every new process (threads are allowed), so a chooser ("Browse") or "ffmpeg" fails to
-// start at once and is answered as such. The harness runs from an application folder of its own (it starts
-// itself again from a copy of its program in a new folder, in /dev/shm where there is one, so that the
-// handlers' writes of "ClientCfg.ini" never wait for a disk): the log is switched off there, and what a handler
+// The process is set up once as the program sets itself up (offscreen Qt application, log, data centre, the request
+// handler with the device library initialised, on its own thread); each request is handled on the request thread
+// while the GUI thread serves the hand-offs to the windows, and the harness waits until both are idle. The
+// simulated device library knows one small device, and most requests meet it logged in (the harness logs in again by
+// request a few requests after an input ended the login), so that the live, view, playback and download handlers go
+// past their login checks. Nothing outside the process is reached and nothing waits: the library's clock is held,
+// so streams, playbacks, downloads and talks open but deliver nothing; the update server's address is a closed
+// local port (version checks fail at once); the windows are offscreen. No program can be started: a seccomp filter
+// refuses every new process (threads are allowed), so a chooser ("Browse") or "ffmpeg" fails to start at once (Qt
+// reports the refused fork as a crash) and is answered as such. The harness runs from an application folder of its
+// own (it starts itself again from a copy of its program in a new folder, in /dev/shm where there is one, so that
+// the handlers' writes of "ClientCfg.ini" never wait for a disk): the log is switched off there, and what a handler
 // writes there is removed after each input, so that every request meets the same folder.
 
 #include "FuzzSupport.h"
@@ -201,9 +200,11 @@ bool Echoes(const Json::Value &reply, const Json::Value &request, bool bHandled)
                SameValue(reply["SubMsg"], Written(request["SubType"]));
     if (!SameValue(reply["Msg"], Json::Value(request["MainType"].asInt())))
         return false;
-    // Some handlers answer with a fixed "SubMsg" 0 ("MainType" 14 and 15).
+    // Some handlers answer with a fixed "SubMsg": 0 ("MainType" 14 and 15), 1 (the local upgrade, 25).
+    const int nFixedSub = reply["Msg"] == 25 ? 1 : 0;
     if (request.isMember("SubType") && request["SubType"].isConvertibleTo(Json::intValue) &&
-        !SameValue(reply[SubKey(reply)], Json::Value(request["SubType"].asInt())) && !SameValue(reply["SubMsg"], Json::Value(0)))
+        !SameValue(reply[SubKey(reply)], Json::Value(request["SubType"].asInt())) &&
+        !SameValue(reply["SubMsg"], Json::Value(nFixedSub)))
         return false;
     return true;
 }
@@ -262,12 +263,19 @@ const char *const kLoginRequest =
 
 void ResetAppFolder();
 
-// Logs in to the device by request when no login is open (the first time, or after an input logged out, logged
-// in elsewhere or failed a login). The messages on the way are checked as any; the login must succeed.
+// A login makes the plug-in window with its 68 panes, which costs as much as a few dozen other requests: once an
+// input has ended the login, the next handled requests up to this many meet the device logged out (they test the
+// handlers' login checks), and then the harness logs in again.
+constexpr int kRequestsBetweenLogins = 8;
+int g_nRequestsSinceLogin = kRequestsBetweenLogins;
+
+// Logs in to the device by request when no login is open (the first time, or some requests after an input logged
+// out, logged in elsewhere or failed a login). The messages on the way are checked as any; the login must succeed.
 void EnsureLoggedIn()
 {
-    if (KorvexControl::OpenLogins() > 0)
+    if (KorvexControl::OpenLogins() > 0 || ++g_nRequestsSinceLogin < kRequestsBetweenLogins)
         return;
+    g_nRequestsSinceLogin = 0;
     RunOnRequestThread([] { g_pManage->onRecvWebsocketMsg(QString::fromUtf8(kLoginRequest)); });
     Settle();
     const Sorted sorted = CheckMessages(TakeMessages(), kLoginRequest);
