@@ -19,10 +19,12 @@ struct Registry
     std::map<HWND, std::weak_ptr<NativeSurface>> surfaces;
 };
 
+// Never destroyed, as the repaint registry: the decode stand-in's ports, stopped by its own static object at exit,
+// may still look a window's surface up then.
 Registry &TheRegistry()
 {
-    static Registry registry;
-    return registry;
+    static Registry *const pRegistry = new Registry;
+    return *pRegistry;
 }
 
 QImage BlankImage(const QSize &size)
