@@ -267,15 +267,15 @@ void ResetAppFolder();
 // input has ended the login, the next handled requests up to this many meet the device logged out (they test the
 // handlers' login checks), and then the harness logs in again.
 constexpr int kRequestsBetweenLogins = 8;
-int g_nRequestsSinceLogin = kRequestsBetweenLogins;
+int g_nRequestsLoggedOut = kRequestsBetweenLogins;
 
 // Logs in to the device by request when no login is open (the first time, or some requests after an input logged
 // out, logged in elsewhere or failed a login). The messages on the way are checked as any; the login must succeed.
 void EnsureLoggedIn()
 {
-    if (KorvexControl::OpenLogins() > 0 || ++g_nRequestsSinceLogin < kRequestsBetweenLogins)
+    if (KorvexControl::OpenLogins() > 0 || ++g_nRequestsLoggedOut < kRequestsBetweenLogins)
         return;
-    g_nRequestsSinceLogin = 0;
+    g_nRequestsLoggedOut = 0;
     RunOnRequestThread([] { g_pManage->onRecvWebsocketMsg(QString::fromUtf8(kLoginRequest)); });
     Settle();
     const Sorted sorted = CheckMessages(TakeMessages(), kLoginRequest);
