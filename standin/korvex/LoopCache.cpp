@@ -4,17 +4,22 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 }
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
-#include <memory>
+#include <cstring>
+#include <mutex>
+#include <set>
 
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#ifndef KORVEX_BUILT_LOOPS
+#define KORVEX_BUILT_LOOPS ""
+#endif
 
 namespace {
 
@@ -38,6 +43,8 @@ std::string Hex(uint64_t nValue)
     return text;
 }
 
+std::string FullKey(const std::string &strKey) { return std::string(kFormat) + " " + LIBAVCODEC_IDENT + " " + strKey; }
+
 void PutU32(std::string &out, uint32_t n)
 {
     for (int i = 0; i < 4; ++i)
@@ -46,7 +53,7 @@ void PutU32(std::string &out, uint32_t n)
 
 bool GetU32(const std::string &in, size_t &nPos, uint32_t &n)
 {
-    if (in.size() - nPos < 4 || nPos > in.size())
+    if (nPos > in.size() || in.size() - nPos < 4)
         return false;
     n = 0;
     for (int i = 0; i < 4; ++i)
@@ -55,20 +62,52 @@ bool GetU32(const std::string &in, size_t &nPos, uint32_t &n)
     return true;
 }
 
-// Closes the lock file, which releases its lock.
-struct LockFile
+// A descriptor that closes itself (closing the lock file releases its lock).
+struct Descriptor
 {
     int fd = -1;
-    ~LockFile()
+    explicit Descriptor(int n = -1)
+        : fd(n)
+    {
+    }
+    ~Descriptor()
     {
         if (fd >= 0)
             ::close(fd);
     }
+    Descriptor(const Descriptor &) = delete;
+    Descriptor &operator=(const Descriptor &) = delete;
 };
+
+// Says once per folder why it is not used.
+void NoteRefused(const std::string &strFolder, const std::string &strWhy)
+{
+    static std::mutex s_mutex;
+    static std::set<std::string> s_noted;
+    std::lock_guard<std::mutex> lock(s_mutex);
+    if (s_noted.insert(strFolder).second)
+        std::fprintf(stderr, "korvex stand-in: loop cache %s not used: %s\n", strFolder.c_str(), strWhy.c_str());
+}
+
+bool WriteAll(int fd, const std::string &data)
+{
+    size_t nDone = 0;
+    while (nDone < data.size()) {
+        const ssize_t n = ::write(fd, data.data() + nDone, data.size() - nDone);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        nDone += static_cast<size_t>(n);
+    }
+    return true;
+}
 
 } // namespace
 
-std::string LoopCache::Folder()
+std::string LoopCache::BuiltFolder() { return KORVEX_BUILT_LOOPS; }
+
+std::string LoopCache::RunTimeFolder()
 {
     if (const char *pFolder = std::getenv("KORVEX_LOOP_CACHE"))
         return pFolder;
@@ -78,38 +117,121 @@ std::string LoopCache::Folder()
     std::string strProgram = nLength > 0 ? std::string(path, static_cast<size_t>(nLength)) : std::string();
     strProgram = strProgram.substr(0, strProgram.rfind('/'));
     const char *pTemp = std::getenv("TMPDIR");
-    return std::string(pTemp && *pTemp ? pTemp : "/tmp") + "/korvex-loops-" + std::to_string(::getuid()) + "-" +
-           Hex(Fnv1a(strProgram)).substr(0, 8);
+    return TemporaryFolder(pTemp && *pTemp ? pTemp : "/tmp", strProgram);
+}
+
+std::string LoopCache::TemporaryFolder(const std::string &strTemp, const std::string &strProgramFolder)
+{
+    return strTemp + "/korvex-loops-" + std::to_string(::geteuid()) + "-" + Hex(Fnv1a(strProgramFolder)).substr(0, 8);
+}
+
+std::string LoopCache::FileName(const std::string &strKey) { return Hex(Fnv1a(FullKey(strKey))) + ".loop"; }
+
+int LoopCache::OpenFolder(const std::string &strPath, bool bCreate, std::string &strWhy)
+{
+    if (strPath.empty()) {
+        strWhy = "no folder";
+        return -1;
+    }
+    if (bCreate && ::mkdir(strPath.c_str(), 0700) != 0 && errno != EEXIST) {
+        strWhy = std::string("cannot be made: ") + std::strerror(errno);
+        return -1;
+    }
+    // Checked on the descriptor itself, so that what is checked is what is used.
+    const int fd = ::open(strPath.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        strWhy = errno == ELOOP || errno == ENOTDIR ? "a link or no folder" : std::strerror(errno);
+        return -1;
+    }
+    struct stat st = {};
+    if (::fstat(fd, &st) != 0 || !S_ISDIR(st.st_mode)) {
+        strWhy = "no folder";
+    } else if (st.st_uid != ::geteuid()) {
+        strWhy = "owned by user " + std::to_string(st.st_uid);
+    } else if (st.st_mode & (S_IWGRP | S_IWOTH)) {
+        char szMode[8];
+        std::snprintf(szMode, sizeof szMode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+        strWhy = std::string("writable by others (mode ") + szMode + ")";
+    } else {
+        return fd;
+    }
+    ::close(fd);
+    return -1;
 }
 
 bool LoopCache::Get(const std::string &strKey, VideoLoop &loop, const Encode &encode, std::string &strError)
 {
-    const std::string strFolder = Folder();
-    if (strFolder.empty() || (::mkdir(strFolder.c_str(), 0700) != 0 && errno != EEXIST))
+    const std::string strFullKey = FullKey(strKey);
+    const std::string strName = FileName(strKey);
+    std::string strWhy;
+    {
+        Descriptor built(OpenFolder(BuiltFolder(), false, strWhy));
+        if (built.fd >= 0 && Read(built.fd, strName, strFullKey, loop))
+            return true;
+    }
+    const std::string strFolder = RunTimeFolder();
+    if (strFolder.empty())
         return encode(loop, strError);
-    const std::string strFullKey = std::string(kFormat) + " " + LIBAVCODEC_IDENT + " " + strKey;
-    const std::string strBase = strFolder + "/" + Hex(Fnv1a(strFullKey));
-    if (Read(strBase + ".loop", strFullKey, loop))
+    Descriptor folder(OpenFolder(strFolder, true, strWhy));
+    if (folder.fd < 0) {
+        NoteRefused(strFolder, strWhy);
+        return encode(loop, strError);
+    }
+    if (Read(folder.fd, strName, strFullKey, loop))
         return true;
-    LockFile lock;
-    lock.fd = ::open((strBase + ".lock").c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0600);
-    if (lock.fd >= 0)
-        ::flock(lock.fd, LOCK_EX);
-    // Another process may have made it while this one waited for the lock.
-    if (Read(strBase + ".loop", strFullKey, loop))
-        return true;
+    // The lock file is made new, or else opened as the regular file of this user that another process made; a
+    // name that is something else is not used, and the loop is then made without the lock.
+    const std::string strLock = strName + ".lock";
+    Descriptor lock(::openat(folder.fd, strLock.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (lock.fd < 0 && errno == EEXIST)
+        lock.fd = ::openat(folder.fd, strLock.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
+    struct stat st = {};
+    if (lock.fd >= 0 && (::fstat(lock.fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid())) {
+        ::close(lock.fd);
+        lock.fd = -1;
+    }
+    if (lock.fd >= 0) {
+        while (::flock(lock.fd, LOCK_EX) != 0 && errno == EINTR) {
+        }
+        // Another process may have made it while this one waited for the lock.
+        if (Read(folder.fd, strName, strFullKey, loop))
+            return true;
+    }
     if (!encode(loop, strError))
         return false;
-    Write(strBase + ".loop", strFullKey, loop);
+    std::string strWriteError;
+    if (!Write(folder.fd, strName, strFullKey, loop, strWriteError))
+        NoteRefused(strFolder + "/" + strName, strWriteError);
     return true;
 }
 
-bool LoopCache::Read(const std::string &strPath, const std::string &strKey, VideoLoop &loop)
+bool LoopCache::Put(const std::string &strFolder, const std::string &strKey, const VideoLoop &loop,
+                    std::string &strError)
 {
-    std::ifstream file(strPath, std::ios::binary);
-    if (!file)
+    Descriptor folder(OpenFolder(strFolder, true, strError));
+    if (folder.fd < 0) {
+        strError = strFolder + ": " + strError;
         return false;
-    const std::string data((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    }
+    return Write(folder.fd, FileName(strKey), FullKey(strKey), loop, strError);
+}
+
+bool LoopCache::Read(int nFolder, const std::string &strName, const std::string &strKey, VideoLoop &loop)
+{
+    Descriptor file(::openat(nFolder, strName.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat st = {};
+    if (file.fd < 0 || ::fstat(file.fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > (1 << 30))
+        return false;
+    std::string data(static_cast<size_t>(st.st_size), '\0');
+    size_t nDone = 0;
+    while (nDone < data.size()) {
+        const ssize_t n = ::read(file.fd, &data[nDone], data.size() - nDone);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        nDone += static_cast<size_t>(n);
+    }
     if (data.compare(0, strKey.size() + 1, strKey + '\n') != 0)
         return false;
     size_t nPos = strKey.size() + 1;
@@ -139,7 +261,8 @@ bool LoopCache::Read(const std::string &strPath, const std::string &strKey, Vide
     return true;
 }
 
-void LoopCache::Write(const std::string &strPath, const std::string &strKey, const VideoLoop &loop)
+bool LoopCache::Write(int nFolder, const std::string &strName, const std::string &strKey, const VideoLoop &loop,
+                      std::string &strError)
 {
     std::string data = strKey + '\n';
     PutU32(data, loop.nCodec);
@@ -152,17 +275,27 @@ void LoopCache::Write(const std::string &strPath, const std::string &strKey, con
         PutU32(data, static_cast<uint32_t>(frame.data.size()));
         data.append(reinterpret_cast<const char *>(frame.data.data()), frame.data.size());
     }
-    // Written beside and renamed, so that a reader sees the whole file or none.
-    const std::string strTemp = strPath + ".tmp" + std::to_string(::getpid());
+    // Written to a file made new beside it and renamed over the name, so that a reader sees the whole file or
+    // none, and a link planted under either name is replaced, never followed.
+    static std::atomic<unsigned> s_nTemp{0};
+    const std::string strTemp = strName + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(++s_nTemp);
+    bool bOk = false;
     {
-        std::ofstream file(strTemp, std::ios::binary | std::ios::trunc);
-        file.write(data.data(), static_cast<std::streamsize>(data.size()));
-        if (!file.flush()) {
-            file.close();
-            std::remove(strTemp.c_str());
-            return;
+        Descriptor file(
+            ::openat(nFolder, strTemp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (file.fd < 0) {
+            strError = strTemp + ": " + std::strerror(errno);
+            return false;
         }
+        bOk = WriteAll(file.fd, data);
+        if (!bOk)
+            strError = strTemp + ": " + std::strerror(errno);
     }
-    if (std::rename(strTemp.c_str(), strPath.c_str()) != 0)
-        std::remove(strTemp.c_str());
+    if (bOk && ::renameat(nFolder, strTemp.c_str(), nFolder, strName.c_str()) != 0) {
+        strError = strName + ": " + std::strerror(errno);
+        bOk = false;
+    }
+    if (!bOk)
+        ::unlinkat(nFolder, strTemp.c_str(), 0);
+    return bOk;
 }

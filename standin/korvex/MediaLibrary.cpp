@@ -15,6 +15,26 @@ std::string VideoSpec::Key() const
            std::to_string(nFrameRate) + ":" + std::to_string(nLabel);
 }
 
+TestPatternEncoder::Settings MediaLibrary::PatternSettings(const VideoSpec &videoSpec)
+{
+    TestPatternEncoder::Settings settings;
+    settings.nCodec = videoSpec.nCodec;
+    settings.nWidth = videoSpec.nWidth;
+    settings.nHeight = videoSpec.nHeight;
+    settings.nFrameRate = videoSpec.nFrameRate;
+    settings.nFrameCount = videoSpec.nFrameRate * kLoopSeconds;
+    settings.nKeyInterval = videoSpec.nFrameRate;
+    settings.nLabel = videoSpec.nLabel;
+    return settings;
+}
+
+std::string MediaLibrary::LoopKey(const VideoSpec &videoSpec)
+{
+    const TestPatternEncoder::Settings settings = PatternSettings(videoSpec);
+    return videoSpec.Key() + " frames " + std::to_string(settings.nFrameCount) + " key " +
+           std::to_string(settings.nKeyInterval);
+}
+
 MediaLibrary &MediaLibrary::Instance()
 {
     static MediaLibrary library;
@@ -79,19 +99,12 @@ std::shared_ptr<const VideoLoop> MediaLibrary::Video(const VideoSpec &videoSpec,
         if (!videoSpec.strMediaFile.empty()) {
             bOk = MediaFileSource::Load(videoSpec.strMediaFile, 30 * 60, *loop, made.strError);
         } else {
-            TestPatternEncoder::Settings settings;
-            settings.nCodec = videoSpec.nCodec;
-            settings.nWidth = videoSpec.nWidth;
-            settings.nHeight = videoSpec.nHeight;
-            settings.nFrameRate = videoSpec.nFrameRate;
-            settings.nFrameCount = videoSpec.nFrameRate * kLoopSeconds;
-            settings.nKeyInterval = videoSpec.nFrameRate;
-            settings.nLabel = videoSpec.nLabel;
-            const std::string strCacheKey = videoSpec.Key() + " frames " + std::to_string(settings.nFrameCount) +
-                                            " key " + std::to_string(settings.nKeyInterval);
-            bOk = LoopCache::Get(strCacheKey, *loop, [&settings](VideoLoop &encoded, std::string &strEncodeError) {
-                return TestPatternEncoder::EncodeLoop(settings, encoded, strEncodeError);
-            }, made.strError);
+            const TestPatternEncoder::Settings settings = PatternSettings(videoSpec);
+            bOk = LoopCache::Get(LoopKey(videoSpec), *loop,
+                                 [&settings](VideoLoop &encoded, std::string &strEncodeError) {
+                                     return TestPatternEncoder::EncodeLoop(settings, encoded, strEncodeError);
+                                 },
+                                 made.strError);
         }
         if (bOk)
             made.video = loop;

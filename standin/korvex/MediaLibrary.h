@@ -1,6 +1,7 @@
 #pragma once
 
 #include "standin/korvex/MediaLoop.h"
+#include "standin/korvex/TestPatternEncoder.h"
 
 #include <condition_variable>
 #include <map>
@@ -31,6 +32,11 @@ public:
     // Length of a test-pattern loop, and the distance of its key frames.
     static constexpr int kLoopSeconds = 2;
     static constexpr int kAudioBlockMs = 40;
+
+    // What the test pattern of a spec (one without a media file) is encoded with, and the key its loop is kept
+    // under (LoopCache), shared with the loops made at build time.
+    static TestPatternEncoder::Settings PatternSettings(const VideoSpec &videoSpec);
+    static std::string LoopKey(const VideoSpec &videoSpec);
 
     std::shared_ptr<const VideoLoop> Video(const VideoSpec &videoSpec, std::string &strError);
     std::shared_ptr<const AudioLoop> Audio(uint8_t nAudioType, int nSampleRate, std::string &strError);
