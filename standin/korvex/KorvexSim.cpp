@@ -3,6 +3,7 @@
 #include "standin/korvex/DeviceConfig.h"
 #include "standin/korvex/DownloadTask.h"
 #include "standin/korvex/FileTransfer.h"
+#include "standin/korvex/LiveClock.h"
 #include "standin/korvex/LiveStream.h"
 #include "standin/korvex/MediaLibrary.h"
 #include "standin/korvex/PlaybackStream.h"
@@ -50,10 +51,10 @@ const char *KindName(SimStream::Kind eKind)
 }
 
 // "live 12, playback 14", or "none".
-std::string Describe(const std::vector<std::shared_ptr<SimStream>> &streams)
+std::string Describe(const std::vector<std::shared_ptr<SimHandle>> &streams)
 {
     std::string strText;
-    for (const std::shared_ptr<SimStream> &stream : streams)
+    for (const std::shared_ptr<SimHandle> &stream : streams)
         strText += (strText.empty() ? "" : ", ") + std::string(KindName(stream->GetKind())) + " " +
                    std::to_string(stream->Handle());
     return strText.empty() ? "none" : strText;
@@ -109,7 +110,7 @@ void KorvexSim::AddToJournal(std::string strLine)
     m_journal.push_back(std::move(strLine));
 }
 
-void KorvexSim::AddStream(const std::shared_ptr<SimStream> &stream)
+void KorvexSim::AddStream(const std::shared_ptr<SimHandle> &stream)
 {
     m_streams[stream->Handle()] = stream;
     NoteInFile("login=" + std::to_string(stream->Login()) + ": opened " + KindName(stream->GetKind()) + " " +
@@ -220,7 +221,7 @@ int32_t KorvexSim::Cleanup()
         SetLastError(ZDK_ERR_WRONG_THREAD);
         return 0;
     }
-    std::vector<std::shared_ptr<SimStream>> streams;
+    std::vector<std::shared_ptr<SimHandle>> streams;
     std::vector<std::thread> graveyard;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -229,11 +230,15 @@ int32_t KorvexSim::Cleanup()
         if (m_bInitialised)
             NoteInFile("cleanup: logins left open " + std::to_string(m_logins.size()) + "; streams left open: " +
                        Describe(streams));
+        // The logins' live clocks end after their streams.
+        for (auto &entry : m_logins)
+            if (entry.second->pLiveClock)
+                streams.push_back(entry.second->pLiveClock);
         m_bInitialised = false;
         m_streams.clear();
         m_logins.clear();
     }
-    for (const std::shared_ptr<SimStream> &stream : streams) {
+    for (const std::shared_ptr<SimHandle> &stream : streams) {
         std::thread thread = stream->Stop();
         if (thread.joinable())
             graveyard.push_back(std::move(thread));
@@ -391,10 +396,10 @@ int32_t KorvexSim::AlarmListen(int32_t lLogin, bool bListen)
     return 1;
 }
 
-void KorvexSim::StopStreams(const std::vector<std::shared_ptr<SimStream>> &streams)
+void KorvexSim::StopStreams(const std::vector<std::shared_ptr<SimHandle>> &streams)
 {
     std::vector<std::thread> kept;
-    for (const std::shared_ptr<SimStream> &stream : streams) {
+    for (const std::shared_ptr<SimHandle> &stream : streams) {
         std::thread thread = stream->Stop();
         if (thread.joinable())
             kept.push_back(std::move(thread));
@@ -408,7 +413,8 @@ void KorvexSim::StopStreams(const std::vector<std::shared_ptr<SimStream>> &strea
 
 int32_t KorvexSim::Logout(int32_t lLogin)
 {
-    std::vector<std::shared_ptr<SimStream>> streams;
+    std::vector<std::shared_ptr<SimHandle>> streams;
+    std::shared_ptr<LiveClock> pLiveClock;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         auto it = m_logins.find(lLogin);
@@ -416,6 +422,7 @@ int32_t KorvexSim::Logout(int32_t lLogin)
             SetLastError(ZDK_ERR_INVALID_HANDLE);
             return 0;
         }
+        pLiveClock = it->second->pLiveClock;
         m_logins.erase(it);
         for (auto itStream = m_streams.begin(); itStream != m_streams.end();) {
             if (itStream->second->Login() == lLogin) {
@@ -428,6 +435,9 @@ int32_t KorvexSim::Logout(int32_t lLogin)
         // What the caller left open, which the logout stops now.
         NoteInFile("logout login=" + std::to_string(lLogin) + ": streams left open: " + Describe(streams));
     }
+    // The live clock ends after the streams it serves.
+    if (pLiveClock)
+        streams.push_back(pLiveClock);
     StopStreams(streams);
     m_events.Forget(lLogin);
     return 1;
@@ -463,8 +473,12 @@ int32_t KorvexSim::RealPlay(int32_t lLogin, const ZDK_ClientInfo &client)
         return 0;
     }
     const KorvexDevice &dev = *login->device;
+    if (!login->pLiveClock) {
+        login->pLiveClock = std::make_shared<LiveClock>(lLogin);
+        login->pLiveClock->Start();
+    }
     auto stream = std::make_shared<LiveStream>(NextHandle(), lLogin, SpecOf(dev, client.nChannel, client.nStreamType),
-                                               dev.nAudioType, dev.nAudioRate);
+                                               dev.nAudioType, dev.nAudioRate, login->pLiveClock);
     AddStream(stream);
     stream->Start();
     return stream->Handle();
@@ -505,9 +519,9 @@ int32_t KorvexSim::SetRealDataCallBackV2(int32_t lPlay, ZDK_fRealDataCallBack_V2
     return ChangeLiveCallback(FindStream<LiveStream>(lPlay, SimStream::Kind::Live), cb, pUser, bSet);
 }
 
-int32_t KorvexSim::StopStream(int32_t lHandle, SimStream::Kind eKind)
+int32_t KorvexSim::StopStream(int32_t lHandle, SimHandle::Kind eKind)
 {
-    std::shared_ptr<SimStream> stream;
+    std::shared_ptr<SimHandle> stream;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         auto it = m_streams.find(lHandle);
@@ -645,7 +659,7 @@ int32_t KorvexSim::StartTask(int32_t lLogin, const TaskMaker &make)
 
 std::shared_ptr<SimStream> KorvexSim::FindTask(int32_t lHandle, SimStream::Kind eKind)
 {
-    return FindStream<SimStream>(lHandle, eKind);
+    return FindStream<SimStream>(lHandle, eKind);  // the kinds of tasks, each a SimStream
 }
 
 // ----------------------------------------------------------------------------------------------------------

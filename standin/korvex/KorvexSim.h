@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+class LiveClock;
 class LiveStream;
 class PlaybackStream;
 class DownloadTask;
@@ -52,7 +53,7 @@ public:
     int32_t RealPlay(int32_t lLogin, const ZDK_ClientInfo &client);
     int32_t SetRealDataCallBack(int32_t lPlay, ZDK_fRealDataCallBack cb, void *pUser, bool bSet);
     int32_t SetRealDataCallBackV2(int32_t lPlay, ZDK_fRealDataCallBack_V2 cb, void *pUser, bool bSet);
-    int32_t StopStream(int32_t lHandle, SimStream::Kind eKind);
+    int32_t StopStream(int32_t lHandle, SimHandle::Kind eKind);
     int32_t SetStreamOption(int32_t lLogin, int32_t nChannel, int32_t nStreamType);
 
     // Playback and download; the times are seconds since 1970 of the device's local time.
@@ -104,6 +105,7 @@ private:
         std::shared_ptr<const KorvexDevice> device;
         bool bListening = false;
         bool bCut = false;
+        std::shared_ptr<LiveClock> pLiveClock;  // made with the first live stream
     };
 
     KorvexSim();
@@ -116,7 +118,7 @@ private:
     template <typename T>
     std::shared_ptr<T> FindStream(int32_t lHandle, SimStream::Kind eKind);
     // Stops the streams (m_mutex not held) and keeps threads that cannot be joined yet.
-    void StopStreams(const std::vector<std::shared_ptr<SimStream>> &streams);
+    void StopStreams(const std::vector<std::shared_ptr<SimHandle>> &streams);
     // What a request for recordings asks, before anything is looked up: its own arguments (bArguments), a stream
     // type of 0 or 1, and a span that ends after it begins where it needs one; false with the last error set.
     static bool RecordingRequest(bool bArguments, int32_t nStreamType, bool bSpan, int64_t nBegin, int64_t nEnd);
@@ -142,7 +144,7 @@ private:
 
     std::vector<std::shared_ptr<const KorvexDevice>> m_devices;
     std::map<int32_t, std::shared_ptr<LoginState>> m_logins;
-    std::map<int32_t, std::shared_ptr<SimStream>> m_streams;
+    std::map<int32_t, std::shared_ptr<SimHandle>> m_streams;
     int32_t m_nNextHandle = 1;      // handles are never reused, not even after a clean-up
     EventDispatcher m_events;
     std::vector<std::thread> m_graveyard;
@@ -151,7 +153,7 @@ private:
     // m_mutex held. A journal line also goes to the journal file, when there is one.
     void AddToJournal(std::string strLine);
     // m_mutex held: keeps the stream (or task) with the streams, noted in the journal file.
-    void AddStream(const std::shared_ptr<SimStream> &stream);
+    void AddStream(const std::shared_ptr<SimHandle> &stream);
     // m_mutex held: a note of the library's own in the journal file only ("# " and the text).
     void NoteInFile(const std::string &strText);
     std::vector<std::string> m_journal;

@@ -1,16 +1,25 @@
 #include "standin/korvex/LiveStream.h"
 
 #include "platform/stream_block.h"
+#include "standin/korvex/LiveClock.h"
 
 #include <chrono>
-#include <cstdio>
 #include <ctime>
 
-LiveStream::LiveStream(int32_t nHandle, int32_t nLogin, const VideoSpec &videoSpec, uint8_t nAudioType, int nAudioRate)
-    : SimStream(Kind::Live, nHandle, nLogin)
+namespace {
+// A block a callback refused comes again after this long.
+constexpr std::chrono::milliseconds kRetryDelay{20};
+// A stream held up longer goes on from now rather than in a burst.
+constexpr std::chrono::milliseconds kLateLimit{200};
+} // namespace
+
+LiveStream::LiveStream(int32_t nHandle, int32_t nLogin, const VideoSpec &videoSpec, uint8_t nAudioType,
+                       int nAudioRate, std::shared_ptr<LiveClock> pClock)
+    : SimHandle(Kind::Live, nHandle, nLogin)
     , m_videoSpec(videoSpec)
     , m_nAudioType(nAudioType)
     , m_nAudioRate(nAudioRate)
+    , m_pClock(std::move(pClock))
 {
 }
 
@@ -22,7 +31,7 @@ void LiveStream::SetCallback(ZDK_fRealDataCallBack cb, void *pUser)
         m_pUserV1 = pUser;
     }
     m_bCallbackSet = true;
-    Wake();
+    m_pClock->Nudge();
 }
 
 void LiveStream::SetCallback(ZDK_fRealDataCallBack_V2 cb, void *pUser)
@@ -33,7 +42,7 @@ void LiveStream::SetCallback(ZDK_fRealDataCallBack_V2 cb, void *pUser)
         m_pUserV2 = pUser;
     }
     m_bCallbackSet = true;
-    Wake();
+    m_pClock->Nudge();
 }
 
 bool LiveStream::RemoveCallback(ZDK_fRealDataCallBack cb, void *pUser)
@@ -56,6 +65,20 @@ bool LiveStream::RemoveCallback(ZDK_fRealDataCallBack_V2 cb, void *pUser)
     return true;
 }
 
+void LiveStream::Start() { m_pClock->Add(shared_from_this()); }
+
+std::thread LiveStream::Stop()
+{
+    {
+        std::lock_guard<std::recursive_mutex> guard(m_callbackMutex);
+        m_bStopped = true;
+    }
+    m_pClock->Remove(this);
+    return std::thread();
+}
+
+void LiveStream::Break() { m_bBroken = true; }
+
 void LiveStream::LocalNow(uint32_t &nSeconds, uint16_t &nMilliseconds, std::chrono::milliseconds ago)
 {
     const auto now = std::chrono::system_clock::now() - ago;
@@ -67,100 +90,119 @@ void LiveStream::LocalNow(uint32_t &nSeconds, uint16_t &nMilliseconds, std::chro
     nMilliseconds = static_cast<uint16_t>(nMs % 1000);
 }
 
-bool LiveStream::DeliverBlock(const std::vector<uint8_t> &block, const RealDataFrame &frame, int32_t nDataType)
+LiveStream::Clock::time_point LiveStream::Serve()
 {
-    // A block nobody takes is dropped, as a device would; one refused by a callback comes again.
-    if (!Deliver([&] {
-            return m_cbV1 ? m_cbV1(Handle(), nDataType, block.data(), static_cast<uint32_t>(block.size()), m_pUserV1)
-                          : 1;
-        }))
-        return false;
-    return Deliver([&] { return m_cbV2 ? m_cbV2(Handle(), &frame, m_pUserV2) : 1; });
-}
-
-void LiveStream::Run()
-{
-    std::shared_ptr<const VideoLoop> video;
-    std::shared_ptr<const AudioLoop> audio;
-    if (!MediaLibrary::Instance().Loops(m_videoSpec, m_nAudioType, m_nAudioRate, video, audio)) {
-        WaitForStop();
-        return;
-    }
-
-    // The stream begins, with its key frame, once a data callback is there to take it.
-    while (!m_bCallbackSet.load()) {
-        if (!WaitUntil(Now() + std::chrono::seconds(1)))
-            return;
-    }
-    const auto frameStep = std::chrono::microseconds(1000000 / video->nFrameRate);
-    const auto audioStep = std::chrono::milliseconds(audio ? audio->nBlockMs : 1000);
-    const auto lateLimit = std::chrono::milliseconds(200);
-    Clock::time_point nextVideo = Now();
-    Clock::time_point nextAudio = nextVideo;
-    size_t nFrame = 0, nAudio = 0;
-    std::vector<uint8_t> block;
-    block.reserve(256 * 1024);
-    RealDataFrame frame{};
-
-    while (!Stopping()) {
-        if (Broken()) {
-            WaitForStop();
-            return;
+    constexpr Clock::time_point kNever = Clock::time_point::max();
+    if (m_bStopped || m_bNoVideo)
+        return kNever;
+    if (!m_bLoaded) {
+        m_bLoaded = true;
+        if (!MediaLibrary::Instance().Loops(m_videoSpec, m_nAudioType, m_nAudioRate, m_pVideo, m_pAudio)) {
+            m_bNoVideo = true;
+            return kNever;
         }
-        const bool bVideoNext = !audio || nextVideo <= nextAudio;
-        const Clock::time_point due = bVideoNext ? nextVideo : nextAudio;
-        if (Now() < due) {
-            if (!WaitUntil(due))
-                return;
+    }
+    // The stream begins, with its key frame, once a data callback is there to take it.
+    if (!m_bCallbackSet)
+        return kNever;
+    if (!m_bStarted) {
+        m_bStarted = true;
+        m_nextVideo = m_nextAudio = SimStream::Now();
+    }
+    for (;;) {
+        if (m_bStopped || m_bBroken)
+            return kNever;
+        if (m_eStage != Stage::None) {
+            if (SimStream::Now() < m_retryAt)
+                return m_retryAt;
+            const Outcome eOutcome = Deliver();
+            if (eOutcome == Outcome::Ended)
+                return kNever;
+            if (eOutcome == Outcome::Refused) {
+                m_retryAt = SimStream::Now() + kRetryDelay;
+                return m_retryAt;
+            }
+            Advance();
             continue;
         }
-        uint32_t nSeconds = 0;
-        uint16_t nMs = 0;
-        // Stamped with the time it was due, as a camera stamps its time of capture: a block its thread delivers
-        // late keeps its time, so the stream's timestamps stay as even as its pictures.
-        LocalNow(nSeconds, nMs, std::chrono::duration_cast<std::chrono::milliseconds>(Now() - due));
-        frame = RealDataFrame{};
-        frame.nTimeStamp = nSeconds;
-        frame.nMilliSecond = nMs;
-        if (bVideoNext) {
-            const EncodedFrame &ef = video->frames[nFrame % video->frames.size()];
-            block.clear();
-            StreamBlock::AppendVideo(block, ef.bKeyFrame, video->nCodec, static_cast<uint8_t>(video->nFrameRate),
-                                     nSeconds, nMs, ef.data.data(), ef.data.size());
-            frame.nKind = ZDK_FRAME_VIDEO;
-            frame.nKeyFrame = ef.bKeyFrame ? 1 : 0;
-            frame.nCodec = video->IsH265() ? ZDK_CODEC_H265 : ZDK_CODEC_H264;
-            frame.nFrameRate = static_cast<uint32_t>(video->nFrameRate);
-            frame.nWidth = static_cast<uint16_t>(video->nWidth);
-            frame.nHeight = static_cast<uint16_t>(video->nHeight);
-            frame.pData = block.data();
-            frame.nDataLength = static_cast<uint32_t>(block.size());
-            if (!DeliverBlock(block, frame, ZDK_DATA_VIDEO))
-                continue;
-            ++nFrame;
-            nextVideo += frameStep;
-            // A stream held up by a callback goes on from now rather than in a burst.
-            const Clock::time_point now = Now();
-            if (nextVideo + lateLimit < now)
-                nextVideo = now;
-        } else {
-            const std::vector<uint8_t> &payload = audio->blocks[nAudio % audio->blocks.size()];
-            block.clear();
-            StreamBlock::AppendAudio(block, audio->nAudioType, audio->nRateCode, payload.data(), payload.size());
-            frame.nKind = ZDK_FRAME_AUDIO;
-            frame.nCodec = audio->nAudioType == StreamBlock::kAudioMuLaw ? ZDK_CODEC_G711U : ZDK_CODEC_G711A;
-            frame.nSampleRate = static_cast<uint32_t>(audio->nSampleRate);
-            frame.nChannels = 1;
-            frame.nBitsPerSample = 8;
-            frame.pData = block.data();
-            frame.nDataLength = static_cast<uint32_t>(block.size());
-            if (!DeliverBlock(block, frame, ZDK_DATA_AUDIO))
-                continue;
-            ++nAudio;
-            nextAudio += audioStep;
-            const Clock::time_point now = Now();
-            if (nextAudio + lateLimit < now)
-                nextAudio = now;
-        }
+        const bool bVideoNext = !m_pAudio || m_nextVideo <= m_nextAudio;
+        const Clock::time_point due = bVideoNext ? m_nextVideo : m_nextAudio;
+        if (SimStream::Now() < due)
+            return due;
+        Prepare(bVideoNext, due);
     }
+}
+
+void LiveStream::Prepare(bool bVideo, Clock::time_point due)
+{
+    uint32_t nSeconds = 0;
+    uint16_t nMs = 0;
+    // Stamped with the time it was due, as a camera stamps its time of capture: a block delivered late keeps its
+    // time, so the stream's timestamps stay as even as its pictures.
+    LocalNow(nSeconds, nMs, std::chrono::duration_cast<std::chrono::milliseconds>(SimStream::Now() - due));
+    m_frame = RealDataFrame{};
+    m_frame.nTimeStamp = nSeconds;
+    m_frame.nMilliSecond = nMs;
+    m_block.clear();
+    if (bVideo) {
+        const VideoLoop &video = *m_pVideo;
+        const EncodedFrame &ef = video.frames[m_nFrame % video.frames.size()];
+        StreamBlock::AppendVideo(m_block, ef.bKeyFrame, video.nCodec, static_cast<uint8_t>(video.nFrameRate), nSeconds,
+                                 nMs, ef.data.data(), ef.data.size());
+        m_frame.nKind = ZDK_FRAME_VIDEO;
+        m_frame.nKeyFrame = ef.bKeyFrame ? 1 : 0;
+        m_frame.nCodec = video.IsH265() ? ZDK_CODEC_H265 : ZDK_CODEC_H264;
+        m_frame.nFrameRate = static_cast<uint32_t>(video.nFrameRate);
+        m_frame.nWidth = static_cast<uint16_t>(video.nWidth);
+        m_frame.nHeight = static_cast<uint16_t>(video.nHeight);
+    } else {
+        const AudioLoop &audio = *m_pAudio;
+        const std::vector<uint8_t> &payload = audio.blocks[m_nAudio % audio.blocks.size()];
+        StreamBlock::AppendAudio(m_block, audio.nAudioType, audio.nRateCode, payload.data(), payload.size());
+        m_frame.nKind = ZDK_FRAME_AUDIO;
+        m_frame.nCodec = audio.nAudioType == StreamBlock::kAudioMuLaw ? ZDK_CODEC_G711U : ZDK_CODEC_G711A;
+        m_frame.nSampleRate = static_cast<uint32_t>(audio.nSampleRate);
+        m_frame.nChannels = 1;
+        m_frame.nBitsPerSample = 8;
+    }
+    m_frame.pData = m_block.data();
+    m_frame.nDataLength = static_cast<uint32_t>(m_block.size());
+    m_bPendingVideo = bVideo;
+    m_eStage = Stage::V1;
+    m_retryAt = Clock::time_point::min();
+}
+
+LiveStream::Outcome LiveStream::Deliver()
+{
+    std::lock_guard<std::recursive_mutex> guard(m_callbackMutex);
+    // A callback may stop the stream, or cut its login, for the next one not to run.
+    if (m_bStopped || m_bBroken)
+        return Outcome::Ended;
+    if (m_eStage == Stage::V1) {
+        if (m_cbV1 && m_cbV1(Handle(), m_bPendingVideo ? ZDK_DATA_VIDEO : ZDK_DATA_AUDIO, m_block.data(),
+                             static_cast<uint32_t>(m_block.size()), m_pUserV1) <= 0)
+            return Outcome::Refused;
+        m_eStage = Stage::V2;
+        if (m_bStopped || m_bBroken)
+            return Outcome::Ended;
+    }
+    if (m_cbV2 && m_cbV2(Handle(), &m_frame, m_pUserV2) <= 0)
+        return Outcome::Refused;
+    m_eStage = Stage::None;
+    return Outcome::Delivered;
+}
+
+void LiveStream::Advance()
+{
+    Clock::time_point &next = m_bPendingVideo ? m_nextVideo : m_nextAudio;
+    if (m_bPendingVideo) {
+        ++m_nFrame;
+        next += std::chrono::microseconds(1000000 / m_pVideo->nFrameRate);
+    } else {
+        ++m_nAudio;
+        next += std::chrono::milliseconds(m_pAudio->nBlockMs);
+    }
+    const Clock::time_point now = SimStream::Now();
+    if (next + kLateLimit < now)
+        next = now;
 }

@@ -47,9 +47,7 @@ void TellListeners()
 } // namespace
 
 SimStream::SimStream(Kind eKind, int32_t nHandle, int32_t nLogin)
-    : m_eKind(eKind)
-    , m_nHandle(nHandle)
-    , m_nLogin(nLogin)
+    : SimHandle(eKind, nHandle, nLogin)
 {
 }
 
@@ -270,6 +268,10 @@ void SimStream::Raise(std::atomic<bool> &bFlag)
     {
         std::lock_guard<std::mutex> lock(TheClock().mutex);
         LeaveHeldWait();
+        if (m_bIdleWait) {
+            m_bIdleWait = false;
+            --TheClock().nParked;
+        }
     }
     TheClock().cv.notify_all();
 }
@@ -282,4 +284,20 @@ void SimStream::WaitForStop()
         m_cv.wait(lock, [this] { return m_bStop.load(); });
     }
     Unpark();
+}
+
+bool SimStream::WaitForWake()
+{
+    // Idle as a wait for the held clock is: only Raise() ends it, so that the thread counts as busy again before
+    // the call that woke it returns.
+    ClockState &c = TheClock();
+    std::unique_lock<std::mutex> lock(c.mutex);
+    if (!m_bStop.load() && !m_bWake.load()) {
+        m_bIdleWait = true;
+        ++c.nParked;
+        c.idleCv.notify_all();
+        c.cv.wait(lock, [this] { return !m_bIdleWait; });
+    }
+    m_bWake = false;
+    return !m_bStop.load();
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "standin/korvex/SimHandle.h"
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -9,32 +11,24 @@
 #include <mutex>
 #include <thread>
 
-// A handle of the simulated library that runs on a thread of its own (a live stream, a playback, a download,
-// an upgrade, a file transfer, a voice talk)
-// and calls back from there. Its callbacks run with m_callbackMutex held, so whoever changes or removes a
-// callback waits for a call in progress; a callback may call back into the library for its own handle.
-class SimStream : public std::enable_shared_from_this<SimStream>
+// A handle of the simulated library that runs on a thread of its own (a playback, a download, an upgrade, a file
+// transfer, a voice talk; and the clock of a login's live streams) and calls back from there. Its callbacks run
+// with m_callbackMutex held, so whoever changes or removes a callback waits for a call in progress; a callback
+// may call back into the library for its own handle. Also the library's clock and its threads' bookkeeping.
+class SimStream : public SimHandle, public std::enable_shared_from_this<SimStream>
 {
 public:
-    enum class Kind { Live, Playback, Download, Upgrade, Transfer, Talk };
     using Clock = std::chrono::steady_clock;
 
     SimStream(Kind eKind, int32_t nHandle, int32_t nLogin);
-    virtual ~SimStream();
-    SimStream(const SimStream &) = delete;
-    SimStream &operator=(const SimStream &) = delete;
+    ~SimStream() override;
 
-    Kind GetKind() const { return m_eKind; }
-    int32_t Handle() const { return m_nHandle; }
-    int32_t Login() const { return m_nLogin; }
-
-    void Start();
+    void Start() override;
     // Ends the thread and returns when no callback of this handle can run any more. Called from one of this
     // handle's own callbacks it cannot wait for itself: the thread ends when that callback returns, and the
     // thread object is handed back to be joined later. Otherwise the returned thread is empty.
-    std::thread Stop();
-    // The connection was lost: nothing more is delivered.
-    void Break();
+    std::thread Stop() override;
+    void Break() override;
 
     // Whether the calling thread is a thread of the library, and how many of them run.
     static bool OnLibraryThread();
@@ -71,6 +65,8 @@ protected:
     void Wake();
     // Idles until the stop.
     void WaitForStop();
+    // Idles until a Wake() or the stop; false when stopping.
+    bool WaitForWake();
 
     // Runs call() (the callback, returning its result) with the callback lock held; a result of 0 or less is
     // repeated shortly after until accepted. Returns false when the stream stopped meanwhile.
@@ -101,15 +97,13 @@ private:
     // Sets the flag and wakes the thread, in a wait of its own or of the held clock.
     void Raise(std::atomic<bool> &bFlag);
 
-    const Kind m_eKind;
-    const int32_t m_nHandle;
-    const int32_t m_nLogin;
     std::atomic<bool> m_bStop{false};
     std::atomic<bool> m_bBroken{false};
     std::atomic<bool> m_bWake{false};
     std::condition_variable m_cv;
     std::thread m_thread;
-    // Guarded by the clock's mutex: the thread waits for the held clock until this time.
+    // Guarded by the clock's mutex: the thread waits for the held clock until this time; it waits for a wake.
     bool m_bHeldWait = false;
+    bool m_bIdleWait = false;
     Clock::time_point m_heldUntil;
 };
