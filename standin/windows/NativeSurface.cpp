@@ -248,7 +248,7 @@ void NativeSurface::WidgetGone()
         registry.surfaces.erase(it);
 }
 
-bool NativeSurface::Paint(QWidget *pWidget)
+bool NativeSurface::Paint(QPainter &painter, const QRect &target)
 {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -260,11 +260,9 @@ bool NativeSurface::Paint(QWidget *pWidget)
         }
     }
     // Only this thread changes the front, so it is painted without the lock.
-    QPainter painter(pWidget);
-    const QRect rect(QPoint(0, 0), pWidget->size());
-    if (m_front.size() == rect.size())
-        painter.drawImage(QPoint(0, 0), m_front);
+    if (m_front.size() == target.size())
+        painter.drawImage(target.topLeft(), m_front);
     else
-        painter.drawImage(rect, m_front);
+        painter.drawImage(target, m_front);
     return true;
 }

@@ -10,6 +10,8 @@
 #include <memory>
 #include <mutex>
 
+class QPainter;
+class QRect;
 class QWidget;
 class SurfacePainter;
 
@@ -64,6 +66,7 @@ public:
 
 private:
     friend class SurfacePainter;
+    friend class RepaintScheduler;
     explicit NativeSurface(HWND hWnd, const QSize &size);
     void RequestRepaint();
     // m_mutex held: the newest picture, as an image the calling thread may draw into.
@@ -72,7 +75,8 @@ private:
     void Resize(const QSize &size);
     void ChangeHandle(HWND hWnd);
     void WidgetGone();
-    bool Paint(QWidget *pWidget);
+    // The newest picture into the rectangle (the widget's, on the painter's device); false when nothing is shown.
+    bool Paint(QPainter &painter, const QRect &target);
     void RepaintDone() { m_bRepaintPending = false; }
 
     mutable std::mutex m_mutex;

@@ -2,13 +2,18 @@
 
 #include "standin/windows/NativeSurface.h"
 
+#include <QBackingStore>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEvent>
+#include <QPainter>
+#include <QRegion>
 #include <QTimer>
 #include <QWidget>
+#include <QWindow>
 
 #include <algorithm>
+#include <map>
 #include <mutex>
 #include <vector>
 
@@ -27,6 +32,8 @@ protected:
 
 private:
     void Flush();
+    // The pictures of the window's surfaces painted with one painter into its backing store, then flushed.
+    static void PaintWindow(QWidget *pWindow, const std::vector<SurfacePainter *> &painters);
 
     QTimer m_timer;
     QElapsedTimer m_sinceFlush;
@@ -99,7 +106,74 @@ void RepaintScheduler::Flush()
     }
     m_sinceFlush.start();
     // A painter that went meanwhile took itself off the list on this same thread.
-    for (SurfacePainter *pPainter : painters)
+    std::map<QWidget *, std::vector<SurfacePainter *>> byWindow;
+    for (SurfacePainter *pPainter : painters) {
+        if (pPainter->PaintsInPass())
+            byWindow[pPainter->m_pWidget->window()].push_back(pPainter);
+        else
+            pPainter->Repaint();
+    }
+    for (const auto &entry : byWindow)
+        PaintWindow(entry.first, entry.second);
+}
+
+void RepaintScheduler::PaintWindow(QWidget *pWindow, const std::vector<SurfacePainter *> &painters)
+{
+    QBackingStore *pStore = pWindow->backingStore();
+    if (!pStore || !pStore->paintDevice()) {
+        for (SurfacePainter *pPainter : painters)
+            pPainter->Repaint();
+        return;
+    }
+    // What of each surface shows (not under its window's edges or an opaque widget above it), where it lies in
+    // the backing store.
+    struct Part
+    {
+        SurfacePainter *pPainter;
+        QPoint offset;
+        QRegion visible;
+    };
+    std::vector<Part> parts;
+    QRegion all;
+    for (SurfacePainter *pPainter : painters) {
+        pPainter->m_pSurface->RepaintDone();
+        QWidget *pWidget = pPainter->m_pWidget;
+        if (!pWidget->testAttribute(Qt::WA_OpaquePaintEvent))
+            pWidget->setAttribute(Qt::WA_OpaquePaintEvent, true);
+        Part part{pPainter, pWidget->mapTo(pWindow, QPoint(0, 0)), pWidget->visibleRegion()};
+        if (part.visible.isEmpty())
+            continue;
+        for (const QRect &rect : part.visible)
+            all += rect.translated(part.offset);
+        parts.push_back(std::move(part));
+    }
+    if (parts.empty())
+        return;
+    std::vector<SurfacePainter *> cleared;
+    pStore->beginPaint(all);
+    {
+        QPainter painter(pStore->paintDevice());
+        for (const Part &part : parts) {
+            const QRect target(part.offset, part.pPainter->m_pWidget->size());
+            // Most tiles show whole: no clip to work through.
+            if (part.visible.rectCount() == 1 && part.visible.boundingRect().size() == target.size())
+                painter.setClipping(false);
+            else
+                painter.setClipRegion(part.visible.translated(part.offset));
+            // A surface cleared since it was looked at paints itself.
+            if (!part.pPainter->m_pSurface->Paint(painter, target))
+                cleared.push_back(part.pPainter);
+        }
+    }
+    pStore->endPaint();
+    for (const Part &part : parts) {
+        QWindow *pNative = part.pPainter->m_pWidget->windowHandle();
+        if (pNative)
+            pStore->flush(part.visible, pNative, part.offset);
+        else
+            pStore->flush(part.visible.translated(part.offset), pWindow->windowHandle());
+    }
+    for (SurfacePainter *pPainter : cleared)
         pPainter->Repaint();
 }
 
@@ -139,6 +213,13 @@ bool SurfacePainter::Schedule(SurfacePainter *pPainter)
     return true;
 }
 
+bool SurfacePainter::PaintsInPass() const
+{
+    QWidget *pWindow = m_pWidget->window();
+    const QWindow *pHandle = pWindow->windowHandle();
+    return m_pSurface->IsShowing() && m_pWidget->isVisible() && pHandle && pHandle->isExposed();
+}
+
 void SurfacePainter::Repaint()
 {
     m_pSurface->RepaintDone();
@@ -153,9 +234,11 @@ bool SurfacePainter::eventFilter(QObject *pWatched, QEvent *pEvent)
 {
     if (pWatched == m_pWidget) {
         switch (pEvent->type()) {
-        case QEvent::Paint:
+        case QEvent::Paint: {
             // While the surface shows a picture it is the widget's whole content.
-            return m_pSurface->Paint(m_pWidget);
+            QPainter painter(m_pWidget);
+            return m_pSurface->Paint(painter, QRect(QPoint(0, 0), m_pWidget->size()));
+        }
         case QEvent::Resize:
             m_pSurface->Resize(m_pWidget->size() * m_pWidget->devicePixelRatioF());
             break;

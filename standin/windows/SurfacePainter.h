@@ -12,8 +12,10 @@ class QWidget;
 // QWidget::update. A child of the widget, so it goes with it.
 //
 // Repaint requests of all surfaces are gathered and handed to the GUI thread together, at most once per
-// kRepaintIntervalMs: many decode threads then wake the GUI thread once, and it repaints every surface that
-// has a new picture in one pass.
+// kRepaintIntervalMs: many decode threads then wake the GUI thread once, and it paints every surface that has a
+// new picture in one pass per window, straight into the window's backing store with one painter, and flushes
+// them (no paint event a surface). What Qt paints itself (a surface that shows nothing, a window that is not
+// exposed, an expose or a resize) still comes through the widget's paint event.
 class SurfacePainter : public QObject
 {
 public:
@@ -33,7 +35,10 @@ protected:
 
 private:
     friend class RepaintScheduler;
-    // GUI thread: the scheduled repaint.
+    // GUI thread, from the scheduler: whether the surface's picture is painted in the pass of its window (it
+    // shows one, and the widget and its window are on screen); else Repaint() has the widget paint itself.
+    bool PaintsInPass() const;
+    // GUI thread: the scheduled repaint, as a paint event of the widget.
     void Repaint();
 
     QWidget *m_pWidget;

@@ -11,8 +11,10 @@
 #include <QImage>
 #include <QPalette>
 #include <QPixmap>
+#include <QScreen>
 #include <QThread>
 #include <QWidget>
+#include <QWindow>
 
 #include <gtest/gtest.h>
 
@@ -54,6 +56,12 @@ protected:
 HWND HandleOf(QWidget *pWidget) { return reinterpret_cast<HWND>(pWidget->winId()); }
 
 QImage Grab(QWidget *pWidget) { return pWidget->grab().toImage().convertToFormat(QImage::Format_RGB32); }
+
+// What the screen shows of the widget's native window: what was flushed to it, not what the widget would paint.
+QImage OnScreen(QWidget *pWidget)
+{
+    return QGuiApplication::primaryScreen()->grabWindow(pWidget->winId()).toImage().convertToFormat(QImage::Format_RGB32);
+}
 
 // The rubber band as the tile grid draws it: start corner, (start x, current y), current corner,
 // (current x, start y), start corner.
@@ -200,8 +208,10 @@ TEST(NativeSurface, OtherThreadsDrawAndAskForARepaint)
         DeleteObject(hPen);
         ReleaseDC(hWnd, hDC);
     }).join();
-    // The repaint request reaches the widget through its event queue: it paints again by itself.
-    EXPECT_TRUE(WaitUntil([&] { return counter.nPaints > 0; }));
+    // The repaint request reaches the GUI thread through its event queue: the line reaches the screen in the
+    // scheduler's pass, without a paint event of the widget.
+    EXPECT_TRUE(WaitUntil([&] { return OnScreen(pWidget.get()).pixelColor(80, 60) == QColor(0, 255, 0); }));
+    EXPECT_EQ(counter.nPaints, 0);
     pWidget->removeEventFilter(&counter);
     EXPECT_EQ(Grab(pWidget.get()).pixelColor(80, 60), QColor(0, 255, 0));
 }
@@ -236,12 +246,13 @@ TEST(NativeSurface, RepaintsOfManySurfacesAreGatheredAndNoneIsLost)
         widgets[static_cast<size_t>(i)].reset();
     EXPECT_TRUE(WaitUntil([&] {
         for (int i = 0; i < kCount; i += 2)
-            if (counters[static_cast<size_t>(i)]->nPaints == 0)
+            if (OnScreen(widgets[static_cast<size_t>(i)].get()).pixelColor(20, 15) != colourOf(i))
                 return false;
         return true;
-    }, 2000));
+    }));
     for (int i = 0; i < kCount; i += 2) {
         QWidget *pWidget = widgets[static_cast<size_t>(i)].get();
+        EXPECT_EQ(counters[static_cast<size_t>(i)]->nPaints, 0) << i;
         pWidget->removeEventFilter(counters[static_cast<size_t>(i)].get());
         EXPECT_EQ(Grab(pWidget).pixelColor(20, 15), colourOf(i)) << i;
     }
@@ -287,3 +298,70 @@ TEST(NativeSurface, ALineDrawnOffTheGuiThreadLandsOnTheNewestPicture)
 }
 
 } // namespace
+
+// The tiles of one window, as the tile grid holds them: every new picture is painted in one pass into the window
+// and flushed to its tile, with no paint event a tile; a widget above a tile keeps its pixels; a tile whose
+// surface shows nothing any more paints itself.
+TEST(NativeSurface, TheTilesOfAWindowArePaintedInOnePass)
+{
+    constexpr int kColumns = 8, kRows = 8, kW = 40, kH = 30;
+    QWidget window;
+    window.resize(kColumns * kW, kRows * kH);
+    std::vector<QWidget *> tiles;
+    for (int i = 0; i < kColumns * kRows; ++i) {
+        auto *pTile = new QWidget(&window);
+        pTile->setGeometry((i % kColumns) * kW, (i / kColumns) * kH, kW, kH);
+        pTile->setAttribute(Qt::WA_NativeWindow);
+        pTile->setAutoFillBackground(true);
+        QPalette palette = pTile->palette();
+        palette.setColor(QPalette::Window, QColor(10, 200, 30));
+        pTile->setPalette(palette);
+        tiles.push_back(pTile);
+    }
+    // An opaque widget over the right half of tile 9, above it.
+    auto *pCover = new QWidget(&window);
+    pCover->setGeometry(kW + kW / 2, kH, kW / 2, kH);
+    pCover->setAutoFillBackground(true);
+    QPalette cover = pCover->palette();
+    cover.setColor(QPalette::Window, QColor(200, 0, 200));
+    pCover->setPalette(cover);
+    pCover->raise();
+    window.show();
+    std::vector<std::shared_ptr<NativeSurface>> surfaces;
+    for (QWidget *pTile : tiles)
+        surfaces.push_back(NativeSurface::Attach(pTile));
+    ASSERT_TRUE(WaitUntil([&] { return window.windowHandle() && window.windowHandle()->isExposed(); }));
+    QCoreApplication::processEvents();
+    std::vector<std::unique_ptr<PaintCounter>> counters;
+    for (QWidget *pTile : tiles) {
+        counters.push_back(std::make_unique<PaintCounter>());
+        pTile->installEventFilter(counters.back().get());
+    }
+
+    const auto colourOf = [](int i) { return QColor(4 * i, 255 - 4 * i, 128); };
+    std::thread([&] {
+        for (size_t i = 0; i < surfaces.size(); ++i) {
+            QImage picture(kW, kH, QImage::Format_RGB32);
+            picture.fill(colourOf(static_cast<int>(i)));
+            surfaces[i]->Present(picture);
+        }
+    }).join();
+    EXPECT_TRUE(WaitUntil([&] {
+        for (size_t i = 0; i < tiles.size(); ++i)
+            if (OnScreen(tiles[i]).pixelColor(5, 5) != colourOf(static_cast<int>(i)))
+                return false;
+        return true;
+    }));
+    for (size_t i = 0; i < tiles.size(); ++i)
+        EXPECT_EQ(counters[i]->nPaints, 0) << "tile " << i;
+    const QImage whole = OnScreen(&window);
+    EXPECT_EQ(whole.pixelColor(kW + 5, kH + 5), colourOf(9));
+    EXPECT_EQ(whole.pixelColor(kW + kW - 5, kH + 5), QColor(200, 0, 200)) << "the widget above keeps its pixels";
+
+    // Tile 3 shows nothing any more: it paints its own background again.
+    surfaces[3]->Clear();
+    EXPECT_TRUE(WaitUntil([&] { return counters[3]->nPaints > 0; }));
+    EXPECT_EQ(Grab(tiles[3]).pixelColor(5, 5), QColor(10, 200, 30));
+    for (size_t i = 0; i < tiles.size(); ++i)
+        tiles[i]->removeEventFilter(counters[i].get());
+}
