@@ -1,5 +1,6 @@
 #include "device/CRecordWorker.h"
 
+#include "device/FreeFileName.h"
 #include "device/media/CAudioConvert.h"
 #include "device/media/CMp4Writer.h"
 #include "platform/korvex.h"
@@ -194,20 +195,6 @@ QString CRecordWorker::RollOverName(const QString &strPath)
     return strPath.left(nUnderscore) + "_" + QDateTime::currentDateTime().toString("yyyyMMdd_hhmmss") + strTail;
 }
 
-QString CRecordWorker::FreeName(const QString &strPath)
-{
-    if (!QFileInfo::exists(strPath))
-        return strPath;
-    const QFileInfo info(strPath);
-    const QString strStem = info.absolutePath() + "/" + info.completeBaseName();
-    const QString strExt = info.suffix().isEmpty() ? QString() : "." + info.suffix();
-    for (int n = 1;; ++n) {
-        const QString strName = QString("%1_%2%3").arg(strStem).arg(n).arg(strExt);
-        if (!QFileInfo::exists(strName))
-            return strName;
-    }
-}
-
 // ---------------------------------------------------------------------------------------------------------
 // Start, stop and the tap.
 
@@ -221,7 +208,7 @@ int CRecordWorker::Start(const QString &strPath)
     if (m_bRecording.load() || m_bJoining.load())
         return 0;
     // A name already taken (a recording of the same second) is never overwritten.
-    const QString strMp4 = FreeName(strPath.left(strPath.size() - 5) + ".mp4");
+    const QString strMp4 = FreeFileName(strPath.left(strPath.size() - 5) + ".mp4");
     const QString strTempFolder = TempFolder();
     std::unique_ptr<CMp4Writer> pWriter;
     // Free: the worker holds it for long only while a joining runs, and none does.
@@ -372,7 +359,7 @@ void CRecordWorker::TapH265(const StreamBlock::View &block, const RealDataFrame 
         // on in a new file too, as one file has one codec.
         if (block.IsKeyFrame() &&
             (m_nH265Bytes > kRollOverBytes || (m_nWriterCodec != 0 && info.nCodec != m_nWriterCodec))) {
-            const QString strNext = FreeName(RollOverName(m_strWriterPath));
+            const QString strNext = FreeFileName(RollOverName(m_strWriterPath));
             m_pWriter.reset();
             m_nH265Bytes = 0;
             m_nWriterCodec = 0;
@@ -549,7 +536,7 @@ void CRecordWorker::JoinSegment(const Segment &segment)
     if (std::ftell(m_pAccumulation.get()) < kRollOverBytes)
         return;
     CloseAndRemux();
-    m_strMp4Path = FreeName(RollOverName(m_strMp4Path));
+    m_strMp4Path = FreeFileName(RollOverName(m_strMp4Path));
     m_strAccumulationPath = m_strTempFolder + "/" + QFileInfo(m_strMp4Path).completeBaseName() + ".h264";
     m_nAccumulationFrameRate = 0;
     // Still recording: the next file opens now; stopped: the segments still queued open it.
@@ -763,7 +750,7 @@ void CRecordWorker::CloseAndRemux()
         return;
     }
     // The remux failed: the joined file is kept beside the recording.
-    const QString strKept = FreeName(Stem(m_strMp4Path) + ".h264");
+    const QString strKept = FreeFileName(Stem(m_strMp4Path) + ".h264");
     if (QFile::rename(m_strAccumulationPath, strKept))
         LOGW(QString("remux failed, kept %1").arg(strKept), "CDecodeChannel::ConvertFile");
     else

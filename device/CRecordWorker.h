@@ -83,8 +83,6 @@ public:
     // The name a recording continues in: the text up to the first "_" of the file name, "_", the local time as
     // "yyyyMMdd_hhmmss", and the file name's text from the first "." after that "_".
     static QString RollOverName(const QString &strPath);
-    // strPath when no file has that name, else the first free name with "_1", "_2", ... before the extension.
-    static QString FreeName(const QString &strPath);
 
 private:
     // One closed segment waiting for the worker: its video with the frame rate and count of its pictures, and the
