@@ -8,6 +8,7 @@
 #include "requests/HostLink.h"
 #include "runtime/BuildVariant.h"
 #include "runtime/CDataCenter.h"
+#include "runtime/CloseSignals.h"
 #include "runtime/CommandLine.h"
 #include "runtime/LightWeightLog.h"
 #include "runtime/ListenThread.h"
@@ -46,6 +47,8 @@ int main(int argc, char *argv[])
     }
 
     QApplication app(argc, argv);
+    // From here on a termination signal is the host's close: the recordings are finished before the end.
+    CloseSignals closeSignals;
     auto argText = [&](int i) { return i < argc ? SecretMask::Mask(QString::fromLocal8Bit(argv[i])) : QString(); };
     LOGN(QString("argv0=%1, argv1=%2, argv2=%3, argv3=%4, argv4=%5, argv5=%6")
              .arg(argText(0), argText(1), argText(2), argText(3), argText(4), argText(5)),
@@ -71,6 +74,12 @@ int main(int argc, char *argv[])
 
     CPluginManage *pManage = new CPluginManage(line.m_strWndHandle, line.m_nSessionId, nullptr);
     std::unique_ptr<ListenThread> pListen = StartHostLink(line.m_strServerName, pManage);
+    // The logout of the host's disconnection, on the request thread, then the end of the event loop. It is not
+    // waited for here: the logout waits for the GUI thread.
+    QObject::connect(&closeSignals, &CloseSignals::closeSig, pManage, [pManage] {
+        pManage->onDisconnect();
+        QMetaObject::invokeMethod(QCoreApplication::instance(), "quit", Qt::QueuedConnection);
+    }, Qt::QueuedConnection);
 
     const int nResult = app.exec();
 

@@ -6,6 +6,9 @@
 
 #include <QFile>
 
+#include <csignal>
+#include <sys/types.h>
+
 namespace {
 bool SameJson(const Json::Value &a, const Json::Value &b)
 {
@@ -201,6 +204,12 @@ void HostedPlugin::CloseLink()
 {
     if (m_pHost)
         m_pHost->CloseLink();
+}
+
+bool HostedPlugin::Signal(int nSignal)
+{
+    return m_pHost && !HasExited() && m_pHost->ProgramPid() > 0
+        && kill(static_cast<pid_t>(m_pHost->ProgramPid()), nSignal) == 0;
 }
 
 bool HostedPlugin::WaitExit(int nTimeoutMs)

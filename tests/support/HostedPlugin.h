@@ -103,6 +103,8 @@ public:
 
     // Closes the link as the browser's host does when the page goes.
     void CloseLink();
+    // Sends the running program a signal (SIGTERM, SIGKILL ...); false when it is not running.
+    bool Signal(int nSignal);
     // Waits for the program to end.
     bool WaitExit(int nTimeoutMs = kWaitMs);
     bool Finish(int nTimeoutMs = kWaitMs) { CloseLink(); return WaitExit(nTimeoutMs); }
