@@ -74,6 +74,7 @@ int main(int argc, char *argv[])
 
     CPluginManage *pManage = new CPluginManage(line.m_strWndHandle, line.m_nSessionId, nullptr);
     std::unique_ptr<ListenThread> pListen = StartHostLink(line.m_strServerName, pManage);
+    CRecordWorker::SetFailCallBack(&CPluginManage::RecordFailCallBack, pManage);
     // The logout of the host's disconnection, on the request thread, then the end of the event loop. It is not
     // waited for here: the logout waits for the GUI thread.
     QObject::connect(&closeSignals, &CloseSignals::closeSig, pManage, [pManage] {
@@ -92,6 +93,7 @@ int main(int argc, char *argv[])
     CQZConnect::GetInstance()->Cleanup();
     if (!CRecordWorker::WaitForAll(std::chrono::seconds(30)))
         LOGW("a recording was still being finished at the end", "main");
+    CRecordWorker::SetFailCallBack(nullptr, nullptr);
     pListen.reset();
     CDataCenter::ReleaseInstance();
     styleFile.close();

@@ -1,25 +1,20 @@
-// How recordings end when the world ends the program: a termination signal finishes every file as the host's
-// close does.
+// How recordings end when the world ends the program or fills its disk: a termination signal finishes every file
+// as the host's close does; a file that cannot be written whole is answered as a failure and its data kept.
 
 #include "tests/e2e/LiveSession.h"
-#include "tests/support/RecordFixture.h"
+#include "tests/e2e/RecordedFile.h"
+#include "tests/support/ScratchMount.h"
 #include "tests/support/WaitUntil.h"
 
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QDirIterator>
 #include <QElapsedTimer>
 
 #include <csignal>
 
 namespace {
-
-Json::Value RecordRequest(const Json::Value &msgId, int nChannel, bool bOn)
-{
-    Json::Value request = LiveSession::Preview(10, msgId, nChannel);
-    request["Record"] = bOn ? 1 : 0;
-    return request;
-}
 
 // The built-in device with nChannels channels, whose channel nH265 reports H.265 for its sub stream, so that
 // the live page records it through the MP4 writer and the others through joined H.264 segments.
@@ -29,21 +24,6 @@ QByteArray DeviceWithFormats(int nChannels, int nH265)
     for (int i = 0; i < nChannels; ++i)
         formats += QByteArray(i ? "," : "") + (i == nH265 ? "{\"ExtraFormat\":\"H.265\"}" : "{}");
     return "{\"Devices\":[{\"Channels\":" + QByteArray::number(nChannels) + ",\"EncodeFormats\":[" + formats + "]}]}";
-}
-
-void ExpectWhole(const QString &strPath, double dSeconds)
-{
-    SCOPED_TRACE(strPath.toStdString());
-    const RecordTest::MediaReport report = RecordTest::Probe(strPath);
-    const std::string strReport = RecordTest::Describe(report);
-    ASSERT_TRUE(report.bOpened) << strReport;
-    EXPECT_EQ(report.strVideoCodec, "h264") << strReport;
-    EXPECT_TRUE(report.bFirstIsKey) << strReport;
-    EXPECT_GT(report.nVideoPackets, 0) << strReport;
-    EXPECT_EQ(report.nPictures, report.nVideoPackets) << strReport;
-    EXPECT_EQ(report.nDecodeErrors, 0) << strReport;
-    EXPECT_GE(report.dVideoDuration, dSeconds - 0.5) << strReport;
-    EXPECT_LE(report.dVideoDuration, dSeconds + 1.5) << strReport;
 }
 
 QString ChannelPattern(int nChannel) { return QString("%1_*.mp4").arg(nChannel + 1, 2, 10, QChar('0')); }
@@ -74,13 +54,15 @@ TEST(RecordingEnd, SigtermWhileFifteenChannelsRecordFinishesEveryFile)
     ASSERT_TRUE(plugin.Signal(SIGTERM));
     const double dRecorded = static_cast<double>(recorded.elapsed()) / 1000.0;
     ASSERT_TRUE(plugin.WaitExit());
+    // The logout stops the channels one after the other, up to the end.
+    const double dEnded = static_cast<double>(recorded.elapsed()) / 1000.0;
     EXPECT_FALSE(plugin.Crashed());
     EXPECT_EQ(plugin.ExitCode(), 0);
     EXPECT_TRUE(plugin.Output().contains("signal 15: closing as the host does"));
     for (int nChannel = 0; nChannel < kChannels; ++nChannel) {
         const QStringList files = QDir(strFolder).entryList({ChannelPattern(nChannel)}, QDir::Files);
         ASSERT_EQ(files.size(), 1) << "channel " << nChannel;
-        ExpectWhole(QDir(strFolder).filePath(files[0]), dRecorded);
+        ExpectWholeRecording(QDir(strFolder).filePath(files[0]), "h264", dRecorded, dEnded);
     }
     EXPECT_FALSE(QFileInfo::exists(plugin.App().FilePath("Temp1")));
 }
@@ -107,11 +89,78 @@ TEST(RecordingEnd, SigintAndSighupCloseAsTheHostDoes)
         ASSERT_TRUE(plugin.WaitForLog("closing as the host does"));
         plugin.Signal(nSignal);
         ASSERT_TRUE(plugin.WaitExit());
+        const double dEnded = static_cast<double>(recorded.elapsed()) / 1000.0;
         EXPECT_FALSE(plugin.Crashed());
         EXPECT_EQ(plugin.ExitCode(), 0);
         EXPECT_TRUE(plugin.Output().contains("logout nSessionID=1"));
         const QStringList files = QDir(strFolder).entryList({ChannelPattern(3)}, QDir::Files);
         ASSERT_EQ(files.size(), 1);
-        ExpectWhole(QDir(strFolder).filePath(files[0]), dRecorded);
+        ExpectWholeRecording(QDir(strFolder).filePath(files[0]), "h264", dRecorded, dEnded);
+    }
+}
+
+namespace {
+
+// The data a file that could not be finished left in the temporary folder: the manifests of its folder.
+QStringList KeptManifests(const QString &strTemp)
+{
+    QStringList manifests;
+    QDirIterator it(strTemp, {"*.rec"}, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        manifests << it.next();
+    return manifests;
+}
+
+} // namespace
+
+// A record folder that fills up during a recording: the stop, or for a joined file the event that follows it,
+// says that the recording failed; no broken file is left as the recording and its data waits in the temporary
+// folder.
+TEST(RecordingEnd, AFullDiskDuringARecordingIsAFailureAndKeepsTheData)
+{
+    const struct
+    {
+        int nStream;
+        bool bJoined;   // the H.264 route, finished after the stop's answer
+    } cases[] = {{1, true}, {0, false}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE("stream " + std::to_string(c.nStream));
+        ScratchMount disk(2 * 1024 * 1024);
+        if (!disk.Mounted())
+            GTEST_SKIP() << disk.Why().toStdString();
+        LiveSession session;
+        HostedPlugin &plugin = session.Plugin();
+        ASSERT_TRUE(plugin.App().WriteClientCfg("[Path]\nRecPath=" + disk.Path().toUtf8() + "\n"));
+        ASSERT_TRUE(session.Start());
+        ASSERT_EQ(session.Reply(LiveSession::Open("open", 2, c.nStream))["Ret"].asInt(), 100);
+        ASSERT_FALSE(session.Snapshot(2).isNull());
+
+        const HostMessage on = session.Reply(RecordRequest("on", 2, true));
+        ASSERT_EQ(on["Ret"].asInt(), 100);
+        ASSERT_EQ(QString::fromStdString(on["RecPath"].asString()), disk.Path());
+        QElapsedTimer recorded;
+        recorded.start();
+        ASSERT_TRUE(disk.Fill());
+        ASSERT_TRUE(WaitUntil([&] { return recorded.elapsed() >= 2000; }, 20000));
+
+        const HostMessage off = session.Reply(RecordRequest("off", 2, false));
+        EXPECT_FALSE(off["Record"].asBool());
+        if (c.bJoined) {
+            // The file is joined after the answer: the page hears of it as the channel's status.
+            EXPECT_EQ(off["Ret"].asInt(), 100);
+            const HostMessage failed = plugin.WaitEvent(0, 3);
+            ASSERT_TRUE(failed);
+            EXPECT_EQ(failed.text.toStdString(),
+                      "{\"ChnStatus\":[{\"Chn\":2,\"Record\":false,\"Ret\":1016}],\"MainEvent\":0,\"SubEvent\":3}\n");
+        } else {
+            EXPECT_EQ(off["Ret"].asInt(), 1016) << off.text.toStdString();
+        }
+        ASSERT_TRUE(plugin.Finish());
+        EXPECT_EQ(plugin.ExitCode(), 0);
+        EXPECT_TRUE(QDir(disk.Path()).entryList({"03_*"}, QDir::Files).isEmpty())
+            << QDir(disk.Path()).entryList(QDir::Files).join(" ").toStdString();
+        const QStringList kept = KeptManifests(plugin.App().FilePath("Temp1"));
+        ASSERT_EQ(kept.size(), 1);
+        EXPECT_TRUE(QFileInfo(kept[0]).fileName().startsWith("03_")) << kept[0].toStdString();
     }
 }

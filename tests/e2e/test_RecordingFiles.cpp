@@ -4,7 +4,7 @@
 #include "tests/e2e/LiveSession.h"
 #include "tests/e2e/LoginFixture.h"
 #include "tests/e2e/PlaybackFixture.h"
-#include "tests/support/RecordFixture.h"
+#include "tests/e2e/RecordedFile.h"
 #include "tests/support/WaitUntil.h"
 
 #include <gtest/gtest.h>
@@ -18,33 +18,9 @@
 
 namespace {
 
-Json::Value RecordRequest(const Json::Value &msgId, int nChannel, bool bOn)
-{
-    Json::Value request = LiveSession::Preview(10, msgId, nChannel);
-    request["Record"] = bOn ? 1 : 0;
-    return request;
-}
-
 QStringList FilesOf(const QString &strFolder, const QString &strPattern)
 {
     return QDir(strFolder).entryList({strPattern}, QDir::Files, QDir::Name);
-}
-
-// A recorded file that libavformat opens and whose every picture libavcodec decodes, from a key frame on.
-void ExpectWhole(const QString &strPath, const char *pCodec, double dSeconds)
-{
-    SCOPED_TRACE(strPath.toStdString());
-    const RecordTest::MediaReport report = RecordTest::Probe(strPath);
-    const std::string strReport = RecordTest::Describe(report);
-    ASSERT_TRUE(report.bOpened) << strReport;
-    EXPECT_EQ(report.strVideoCodec, pCodec) << strReport;
-    EXPECT_TRUE(report.bFirstIsKey) << strReport;
-    EXPECT_GT(report.nVideoPackets, 0) << strReport;
-    EXPECT_EQ(report.nPictures, report.nVideoPackets) << strReport;
-    EXPECT_EQ(report.nDecodeErrors, 0) << strReport;
-    // The file begins with the picture on screen at the start (up to a second of pre-roll) and ends at the stop.
-    EXPECT_GE(report.dVideoDuration, dSeconds - 0.5) << strReport;
-    EXPECT_LE(report.dVideoDuration, dSeconds + 1.5) << strReport;
 }
 
 double Seconds(const QElapsedTimer &timer) { return static_cast<double>(timer.elapsed()) / 1000.0; }
@@ -103,7 +79,8 @@ TEST(RecordingFiles, ARecordingPressedAgainGoesOnInOneWholeFile)
         for (int nChannel = 0; nChannel < 4; ++nChannel) {
             const QStringList files = FilesOf(strFolder, QString("%1_*.mp4").arg(nChannel + 1, 2, 10, QChar('0')));
             ASSERT_EQ(files.size(), 1) << "channel " << nChannel << ": " << files.join(" ").toStdString();
-            ExpectWhole(QDir(strFolder).filePath(files[0]), c.pCodec, nChannel == 2 ? dFirst : dAll);
+            const double dRecorded = nChannel == 2 ? dFirst : dAll;
+            ExpectWholeRecording(QDir(strFolder).filePath(files[0]), c.pCodec, dRecorded, dRecorded);
         }
         EXPECT_FALSE(QFileInfo::exists(session.Plugin().App().FilePath("Temp1")));
     }
