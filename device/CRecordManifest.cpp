@@ -1,8 +1,11 @@
 #include "device/CRecordManifest.h"
 
+#include "platform/FilePtr.h"
+
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
+
+#include <cstdio>
 
 QString CRecordManifest::PathFor(const QString &strFolder, const QString &strMp4Path)
 {
@@ -11,19 +14,31 @@ QString CRecordManifest::PathFor(const QString &strFolder, const QString &strMp4
 
 bool CRecordManifest::Write(const QString &strPath) const
 {
-    QSaveFile file(strPath);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    const QString strText = QString("Mp4=%1\nPort=%2\nRoute=%3\nFrameRate=%4\nSoundRate=%5\nAudioType=%6\nAudioRate=%7\n")
+    const QString strText = QString("Mp4=%1\nPort=%2\nRoute=%3\nFrameRate=%4\nSoundRate=%5\nAudioType=%6\nAudioRate=%7\n"
+                                    "Bytes=%8\nSoundBytes=%9\nJoined=%10\n")
                                 .arg(strMp4Path)
                                 .arg(nPort)
                                 .arg(nRoute)
                                 .arg(nFrameRate)
                                 .arg(nSoundRate)
                                 .arg(nAudioType)
-                                .arg(nAudioRate);
+                                .arg(nAudioRate)
+                                .arg(nBytes)
+                                .arg(nSoundBytes)
+                                .arg(nJoined);
     const QByteArray text = strText.toUtf8();
-    return file.write(text) == text.size() && file.commit();
+    const QByteArray path = strPath.toLocal8Bit();
+    const QByteArray next = path + ".new";
+    FilePtr pFile(std::fopen(next.constData(), "wb"));
+    bool bWritten = pFile && std::fwrite(text.constData(), 1, static_cast<size_t>(text.size()), pFile.get()) ==
+                                 static_cast<size_t>(text.size());
+    if (pFile && std::fclose(pFile.release()) != 0)
+        bWritten = false;
+    if (!bWritten || std::rename(next.constData(), path.constData()) != 0) {
+        std::remove(next.constData());
+        return false;
+    }
+    return true;
 }
 
 bool CRecordManifest::Read(const QString &strPath)
@@ -54,6 +69,12 @@ bool CRecordManifest::Read(const QString &strPath)
             nAudioType = strValue.toInt();
         else if (key == "AudioRate")
             nAudioRate = strValue.toInt();
+        else if (key == "Bytes")
+            nBytes = strValue.toLongLong();
+        else if (key == "SoundBytes")
+            nSoundBytes = strValue.toLongLong();
+        else if (key == "Joined")
+            nJoined = strValue.toLongLong();
     }
     return !strMp4Path.isEmpty();
 }
@@ -61,5 +82,6 @@ bool CRecordManifest::Read(const QString &strPath)
 bool CRecordManifest::operator==(const CRecordManifest &o) const
 {
     return strMp4Path == o.strMp4Path && nPort == o.nPort && nRoute == o.nRoute && nFrameRate == o.nFrameRate &&
-           nSoundRate == o.nSoundRate && nAudioType == o.nAudioType && nAudioRate == o.nAudioRate;
+           nSoundRate == o.nSoundRate && nAudioType == o.nAudioType && nAudioRate == o.nAudioRate &&
+           nBytes == o.nBytes && nSoundBytes == o.nSoundBytes && nJoined == o.nJoined;
 }

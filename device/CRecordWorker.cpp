@@ -1,6 +1,7 @@
 #include "device/CRecordWorker.h"
 
 #include "device/FreeFileName.h"
+#include "device/RecordFiles.h"
 #include "device/media/CAudioConvert.h"
 #include "device/media/CMp4Writer.h"
 #include "platform/korvex.h"
@@ -36,71 +37,10 @@ using Clock = std::chrono::steady_clock;
 
 constexpr std::chrono::milliseconds kIdlePoll{100};
 constexpr std::chrono::milliseconds kChildPoll{10};
-constexpr size_t kCopyBlock = 64 * 1024;
 
 QByteArray Local(const QString &strPath) { return strPath.toLocal8Bit(); }
 
 std::FILE *OpenFile(const QString &strPath, const char *pMode) { return std::fopen(Local(strPath).constData(), pMode); }
-
-// How an append went: the whole source appended, a source that cannot be read, or a target that took less than
-// all of it (the disk full); the target is flushed.
-enum class Append { Done, NoSource, WriteFailed };
-
-Append AppendFile(const QString &strSource, std::FILE *pTarget)
-{
-    std::FILE *pSource = OpenFile(strSource, "rb");
-    if (!pSource)
-        return Append::NoSource;
-    std::vector<char> buffer(kCopyBlock);
-    Append eResult = Append::Done;
-    for (;;) {
-        const size_t nRead = std::fread(buffer.data(), 1, buffer.size(), pSource);
-        if (nRead == 0)
-            break;
-        if (std::fwrite(buffer.data(), 1, nRead, pTarget) != nRead) {
-            eResult = Append::WriteFailed;
-            break;
-        }
-    }
-    std::fclose(pSource);
-    if (std::fflush(pTarget) != 0)
-        eResult = Append::WriteFailed;
-    return eResult;
-}
-
-// Moves a file to strTarget, which does not exist yet, also onto another file system: true only when it is whole
-// there (a copy whose writes fail is removed, and the source stays).
-bool MoveFile(const QString &strSource, const QString &strTarget)
-{
-    const QByteArray source = Local(strSource), target = Local(strTarget);
-    if (std::rename(source.constData(), target.constData()) == 0)
-        return true;
-    if (errno != EXDEV)
-        return false;
-    FilePtr pOut(std::fopen(target.constData(), "wbx"));
-    if (!pOut)
-        return false;
-    bool bWhole = AppendFile(strSource, pOut.get()) == Append::Done && fsync(fileno(pOut.get())) == 0;
-    if (std::fclose(pOut.release()) != 0)
-        bWhole = false;
-    if (!bWhole) {
-        std::remove(target.constData());
-        return false;
-    }
-    return std::remove(source.constData()) == 0;
-}
-
-// Moves the files that are there into strFolder (made when missing), a folder of their own in the temporary
-// folder where the next start finds them as one recording to finish; they stay where they are when it cannot
-// be made.
-void ParkFiles(const QString &strFolder, const QStringList &files)
-{
-    if (!QDir().mkpath(strFolder))
-        return;
-    for (const QString &strFile : files)
-        if (!strFile.isEmpty() && QFileInfo::exists(strFile))
-            std::rename(Local(strFile).constData(), Local(strFolder + "/" + QFileInfo(strFile).fileName()).constData());
-}
 
 // The ffmpeg program: the one in the application directory when it is there, else the one on the PATH.
 QString FfmpegProgram(const QString &strAppDir)
@@ -147,14 +87,6 @@ FailReport &FailReports()
     // Never destroyed: a worker may report while the process ends.
     static FailReport *pReport = new FailReport;
     return *pReport;
-}
-
-// Removes the files that are there.
-void RemoveFiles(std::initializer_list<QString> paths)
-{
-    for (const QString &strPath : paths)
-        if (!strPath.isEmpty() && QFileInfo::exists(strPath))
-            QFile::remove(strPath);
 }
 
 int CodecOfBlock(uint8_t nBlockCodec)
@@ -316,6 +248,10 @@ int CRecordWorker::Start(const QString &strPath)
         m_manifest.strMp4Path = m_strMp4Path;
         m_manifest.nPort = m_nPort;
         m_manifest.nRoute = RouteH264;
+        // What the stream has shown so far, for a start after a killed run that finds only segments.
+        m_manifest.nFrameRate = m_nStreamFrameRate.load(std::memory_order_relaxed);
+        m_manifest.nAudioType = m_nStreamAudioCodec.load(std::memory_order_relaxed);
+        m_manifest.nAudioRate = m_nStreamAudioRate.load(std::memory_order_relaxed);
         m_manifest.Write(CRecordManifest::PathFor(m_strTempFolder, m_strMp4Path));
     } else {
         pWriter = std::make_unique<CMp4Writer>(Local(strMp4).constData());
@@ -376,6 +312,8 @@ void CRecordWorker::Tap(const unsigned char *pData, uint32_t nLength, const Real
     if (pFrame->nKind == ZDK_FRAME_AUDIO && pFrame->nSampleRate > 0) {
         m_nStreamAudioRate.store(static_cast<int>(pFrame->nSampleRate), std::memory_order_relaxed);
         m_nStreamAudioCodec.store(static_cast<int>(pFrame->nCodec), std::memory_order_relaxed);
+    } else if (pFrame->nKind == ZDK_FRAME_VIDEO && pFrame->nFrameRate > 0) {
+        m_nStreamFrameRate.store(static_cast<int>(pFrame->nFrameRate), std::memory_order_relaxed);
     }
     if (pFrame->nKind != ZDK_FRAME_VIDEO && pFrame->nKind != ZDK_FRAME_AUDIO)
         return;
@@ -537,6 +475,9 @@ void CRecordWorker::OpenJournal(int nCodec, int nFrameRate)
     QDir().mkpath(m_strSegmentFolder);
     const QString strVideo = m_strJournalStem + (nCodec == CMp4Writer::kCodecH265 ? ".h265" : ".h264");
     m_pJournal.reset(OpenFile(strVideo, "wb"));
+    // One write a picture, so that a killed run leaves whole ones.
+    if (m_pJournal)
+        std::setvbuf(m_pJournal.get(), nullptr, _IONBF, 0);
     m_pJournalSound.reset();
     if (!m_pJournal || !m_journalManifest.Write(m_strJournalStem + ".rec"))
         m_bJournalFailed = true;
@@ -580,7 +521,7 @@ bool CRecordWorker::FinishWriterFile()
     if (strStem.isEmpty())
         return bWhole;
     if (bWhole) {
-        RemoveFiles({strStem + ".h264", strStem + ".h265", strStem + ".pcm", strStem + ".rec"});
+        RecordFiles::RemoveFiles({strStem + ".h264", strStem + ".h265", strStem + ".pcm", strStem + ".rec"});
         QDir().rmdir(m_strSegmentFolder);   // once no recording uses it
         return true;
     }
@@ -589,7 +530,7 @@ bool CRecordWorker::FinishWriterFile()
     if (!m_bJournalFailed)
         QFile::remove(m_journalManifest.strMp4Path);
     const QString strPark = FreeFileName(strStem);
-    ParkFiles(strPark, {strStem + ".h264", strStem + ".h265", strStem + ".pcm", strStem + ".rec"});
+    RecordFiles::MoveInto(strPark, {strStem + ".h264", strStem + ".h265", strStem + ".pcm", strStem + ".rec"});
     LOGW(QString("%1 could not be written whole; kept %2 for the next start").arg(m_journalManifest.strMp4Path, strPark),
          "CDecodeChannel::StopRecord");
     return false;
@@ -608,6 +549,9 @@ void CRecordWorker::OpenSegment(uint8_t nCodec, int nFrameRate)
     m_pSegment.reset(OpenFile(m_strSegmentPath, "ab"));
     if (!m_pSegment && QDir().mkpath(m_strSegmentFolder))
         m_pSegment.reset(OpenFile(m_strSegmentPath, "ab"));
+    // One write a picture: a run killed in the middle leaves whole pictures for the next start to join.
+    if (m_pSegment)
+        std::setvbuf(m_pSegment.get(), nullptr, _IONBF, 0);
     m_nSegmentFrameRate = nFrameRate;
     m_nVideoBlocks = 0;
     m_pSegmentAudio.reset();
@@ -631,6 +575,7 @@ void CRecordWorker::QueueSegment()
     m_pSegment.reset();
     Segment segment;
     segment.strPath = m_strSegmentPath;
+    segment.nNumber = m_nSegmentNumber;
     segment.nFrameRate = m_nSegmentFrameRate;
     segment.nFrames = nFrames;
     if (bSound) {
@@ -715,43 +660,43 @@ void CRecordWorker::JoinSegment(const Segment &segment)
     {
         std::lock_guard<std::mutex> file(m_fileMutex);
         if (!m_bJoining.load()) {
-            RemoveFiles({strSource, segment.strAudioPath});
+            RecordFiles::RemoveFiles({strSource, segment.strAudioPath});
             return;
         }
         if (!m_bJoinFailed && !m_pAccumulation && !OpenAccumulation())
             m_bJoinFailed = true;
         const long nBefore = m_pAccumulation ? std::ftell(m_pAccumulation.get()) : -1;
         if (!m_bJoinFailed) {
-            const Append eAppend = AppendFile(strSource, m_pAccumulation.get());
-            if (eAppend == Append::WriteFailed) {
+            const RecordFiles::Append eAppend = RecordFiles::AppendFile(strSource, m_pAccumulation.get());
+            if (eAppend == RecordFiles::Append::WriteFailed) {
                 // What was appended goes again, so that the segment can still be joined whole by the next start.
                 if (nBefore < 0 || ftruncate(fileno(m_pAccumulation.get()), nBefore) != 0 ||
                     std::fseek(m_pAccumulation.get(), nBefore, SEEK_SET) != 0)
                     m_bRecordFailed = true;
                 m_bJoinFailed = true;
                 LOGW(QString("cannot join %1 into %2").arg(strSource, m_strAccumulationPath), "CDecodeChannel::ConvertFile");
-            } else if (eAppend == Append::NoSource) {
+            } else if (eAppend == RecordFiles::Append::NoSource) {
                 m_bRecordFailed = true;
             }
         }
         if (m_bJoinFailed) {
             // Nothing more is joined into this file: its segments are kept in order beside it for the next start.
-            ParkFiles(ParkFolder(), {strSource, segment.strAudioPath});
+            RecordFiles::MoveInto(ParkFolder(), {strSource, segment.strAudioPath});
             return;
         }
         if (m_nAccumulationFrameRate <= 0)
             m_nAccumulationFrameRate = segment.nFrameRate;
-        QFile::remove(strSource);
         // Its sound starts where its pictures start.
         AppendSound(segment);
         m_nAccumulationFrames += segment.nFrames;
-        if (!segment.strAudioPath.isEmpty())
-            QFile::remove(segment.strAudioPath);
         if (m_manifest.nAudioRate == 0 && segment.nAudioRate > 0) {
             m_manifest.nAudioType = segment.nAudioType;
             m_manifest.nAudioRate = segment.nAudioRate;
         }
+        // The manifest says the segment is in before it goes, so that it is neither lost nor joined twice.
+        m_manifest.nJoined = static_cast<int64_t>(segment.nNumber);
         UpdateManifest();
+        RecordFiles::RemoveFiles({strSource, segment.strAudioPath});
         if (std::ftell(m_pAccumulation.get()) < kRollOverBytes)
             return;
         bRollOverFailed = !CloseAndRemux();
@@ -759,8 +704,9 @@ void CRecordWorker::JoinSegment(const Segment &segment)
         m_strAccumulationPath = m_strTempFolder + "/" + QFileInfo(m_strMp4Path).completeBaseName() + ".h264";
         m_nAccumulationFrameRate = 0;
         m_manifest.strMp4Path = m_strMp4Path;
-        m_manifest.nFrameRate = 0;
         m_manifest.nSoundRate = 0;
+        m_manifest.nBytes = 0;
+        m_manifest.nSoundBytes = -1;
         m_manifest.Write(CRecordManifest::PathFor(m_strTempFolder, m_strMp4Path));
         // Still recording: the next file opens now; stopped: the segments still queued open it.
         if (m_bRecording.load())
@@ -773,8 +719,13 @@ void CRecordWorker::JoinSegment(const Segment &segment)
 void CRecordWorker::UpdateManifest()
 {
     CRecordManifest manifest = m_manifest;
-    manifest.nFrameRate = m_nAccumulationFrameRate;
+    if (m_nAccumulationFrameRate > 0)
+        manifest.nFrameRate = m_nAccumulationFrameRate;
     manifest.nSoundRate = m_pSound ? m_nSoundRate : 0;
+    manifest.nBytes = m_pAccumulation ? static_cast<int64_t>(std::ftell(m_pAccumulation.get())) : -1;
+    manifest.nSoundBytes = -1;
+    if (m_pSound && std::fflush(m_pSound.get()) == 0)
+        manifest.nSoundBytes = static_cast<int64_t>(std::ftell(m_pSound.get()));
     if (manifest != m_manifest || !QFileInfo::exists(CRecordManifest::PathFor(m_strTempFolder, m_strMp4Path))) {
         m_manifest = manifest;
         m_manifest.Write(CRecordManifest::PathFor(m_strTempFolder, m_strMp4Path));
@@ -907,7 +858,7 @@ void CRecordWorker::KeepUnconverted(const QString &strSegment)
         return;
     const QString strKept = Stem(m_strMp4Path) + ".h265";
     std::FILE *pKept = OpenFile(strKept, "ab");
-    if (!pKept || AppendFile(strSegment, pKept) != Append::Done)
+    if (!pKept || RecordFiles::AppendFile(strSegment, pKept) != RecordFiles::Append::Done)
         m_bRecordFailed = true;
     if (pKept && std::fclose(pKept) != 0)
         m_bRecordFailed = true;
@@ -970,7 +921,7 @@ bool CRecordWorker::CloseAndRemux()
     const QString strParked = m_strParkFolder;
     m_strParkFolder.clear();
     if (!m_pAccumulation) {
-        RemoveFiles({strSound, strManifest});
+        RecordFiles::RemoveFiles({strSound, strManifest});
         return true;
     }
     std::fflush(m_pAccumulation.get());
@@ -979,13 +930,13 @@ bool CRecordWorker::CloseAndRemux()
     if (m_bJoinFailed) {
         // Its segments wait in the park folder: the joined part goes with them, in order, for the next start.
         m_strParkFolder = strParked;
-        ParkFiles(ParkFolder(), {m_strAccumulationPath, strSound, strManifest});
+        RecordFiles::MoveInto(ParkFolder(), {m_strAccumulationPath, strSound, strManifest});
         m_strParkFolder.clear();
         m_bJoinFailed = false;
         return false;
     }
     if (nSize <= 0) {
-        RemoveFiles({m_strAccumulationPath, strSound, strManifest});
+        RecordFiles::RemoveFiles({m_strAccumulationPath, strSound, strManifest});
         return true;
     }
     const QByteArray mp4 = Local(m_strMp4Path);
@@ -1001,7 +952,7 @@ bool CRecordWorker::CloseAndRemux()
                                bSound ? &audio : nullptr);
     }
     if (nRet == AVERROR_EOF) {   // read to the end, everything written
-        RemoveFiles({m_strAccumulationPath, strSound, strManifest});
+        RecordFiles::RemoveFiles({m_strAccumulationPath, strSound, strManifest});
         return true;
     }
     // Not a whole file: it goes, so that no broken file passes for the recording.
@@ -1009,12 +960,12 @@ bool CRecordWorker::CloseAndRemux()
     // The joined file is kept beside the recording as it is; where that cannot be (the disk full), it stays with
     // its sound and manifest for the next start.
     const QString strKept = FreeFileName(Stem(m_strMp4Path) + ".h264");
-    if (MoveFile(m_strAccumulationPath, strKept)) {
+    if (RecordFiles::MoveFile(m_strAccumulationPath, strKept)) {
         LOGW(QString("remux failed, kept %1").arg(strKept), "CDecodeChannel::ConvertFile");
-        RemoveFiles({strSound, strManifest});
+        RecordFiles::RemoveFiles({strSound, strManifest});
         return false;
     }
-    ParkFiles(ParkFolder(), {m_strAccumulationPath, strSound, strManifest});
+    RecordFiles::MoveInto(ParkFolder(), {m_strAccumulationPath, strSound, strManifest});
     LOGW(QString("remux failed, kept %1 for the next start").arg(ParkFolder()), "CDecodeChannel::ConvertFile");
     m_strParkFolder.clear();
     return false;

@@ -109,6 +109,7 @@ private:
     struct Segment
     {
         QString strPath;
+        uint64_t nNumber = 0;   // the running number in its name
         int nFrameRate = 0;
         int nFrames = 0;
         QString strAudioPath;
@@ -218,9 +219,11 @@ private:
     std::vector<unsigned char> m_vecJournalPcm;
     bool m_bRollOverFailed = false;     // to be told once the tap lock is let go
 
-    // The sound of the stream, from its audio records whether recording or not (data thread only).
+    // The sound and frame rate of the stream, from its records whether recording or not (written by the data
+    // thread only).
     std::atomic<int> m_nStreamAudioRate{0};
     std::atomic<int> m_nStreamAudioCodec{0};
+    std::atomic<int> m_nStreamFrameRate{0};
 
     std::thread m_thread;
 };
