@@ -3,6 +3,7 @@
 // deleted object.
 
 #include "device/CQZConnect.h"
+#include "device/CRecordRecovery.h"
 #include "device/CRecordWorker.h"
 #include "requests/CPluginManage.h"
 #include "requests/HostLink.h"
@@ -10,10 +11,12 @@
 #include "runtime/CDataCenter.h"
 #include "runtime/CloseSignals.h"
 #include "runtime/CommandLine.h"
+#include "runtime/FixedText.h"
 #include "runtime/LightWeightLog.h"
 #include "runtime/ListenThread.h"
 #include "runtime/MainThreadObject.h"
 #include "runtime/SecretMask.h"
+#include "windows/LocalInfoFile.h"
 #include "windows/PluginRegion.h"
 
 #include <QApplication>
@@ -70,6 +73,13 @@ int main(int argc, char *argv[])
     if (sdkInfo.bHandOn)
         CQZConnect::GetInstance()->SetSDKInfo(&sdkInfo.Account, &sdkInfo.UserData, sdkInfo.bAccount);
     CDataCenter::GetInstance()->m_nSessionId = line.m_nSessionId;
+    // Before any recording: this run holds its temporary folder, and what killed runs left becomes their files.
+    const QString strAppDir = CDataCenter::GetInstance()->m_strAppDir;
+    CRecordRecovery::Start(strAppDir, line.m_nSessionId, [strAppDir] {
+        LocalInfo info{};
+        LocalInfoFile::Read(info, strAppDir);
+        return FixedText::ReadLocal(info.RecPath);
+    });
     g_bPreviewMemoryBudget = QUORRIN_PREVIEW_BUDGET != 0;
 
     CPluginManage *pManage = new CPluginManage(line.m_strWndHandle, line.m_nSessionId, nullptr);
@@ -94,6 +104,8 @@ int main(int argc, char *argv[])
     if (!CRecordWorker::WaitForAll(std::chrono::seconds(30)))
         LOGW("a recording was still being finished at the end", "main");
     CRecordWorker::SetFailCallBack(nullptr, nullptr);
+    if (!CRecordRecovery::Wait(std::chrono::seconds(30)))
+        LOGW("the recordings of an earlier run were still being recovered at the end", "main");
     pListen.reset();
     CDataCenter::ReleaseInstance();
     styleFile.close();
