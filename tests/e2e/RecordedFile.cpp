@@ -26,3 +26,8 @@ void ExpectWholeRecording(const QString &strPath, const char *pCodec, double dLe
     EXPECT_GE(report.dVideoDuration, dLeast - 0.5) << strReport;
     EXPECT_LE(report.dVideoDuration, dMost + 1.2) << strReport;
 }
+
+void ExpectWholeRecording(const QString &strPath, const char *pCodec, const RecordTimer &timer)
+{
+    ExpectWholeRecording(strPath, pCodec, timer.Least(), timer.Most());
+}

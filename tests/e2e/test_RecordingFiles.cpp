@@ -10,7 +10,6 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QImage>
 #include <QRegularExpression>
 
@@ -22,8 +21,6 @@ QStringList FilesOf(const QString &strFolder, const QString &strPattern)
 {
     return QDir(strFolder).entryList({strPattern}, QDir::Files, QDir::Name);
 }
-
-double Seconds(const QElapsedTimer &timer) { return static_cast<double>(timer.elapsed()) / 1000.0; }
 
 } // namespace
 
@@ -44,20 +41,21 @@ TEST(RecordingFiles, ARecordingPressedAgainGoesOnInOneWholeFile)
         for (int nChannel = 0; nChannel < 4; ++nChannel)
             ASSERT_FALSE(session.Snapshot(nChannel).isNull()) << "channel " << nChannel;
 
+        RecordTimer channel2, all;
+        channel2.BeforeStart();
         const HostMessage first = session.Reply(RecordRequest("on", 2, true));
-        QElapsedTimer sinceFirst;
-        sinceFirst.start();
+        channel2.AfterStart();
         ASSERT_EQ(first["Ret"].asInt(), 100);
         const QString strFolder = QString::fromStdString(first["RecPath"].asString());
-        ASSERT_TRUE(WaitUntil([&] { return sinceFirst.elapsed() >= 2000; }, 20000));
+        ASSERT_TRUE(WaitUntil([&] { return channel2.Running() >= 2000; }, 20000));
 
         const HostMessage again = session.Reply(RecordRequest("again", 2, true));
         EXPECT_EQ(again["Ret"].asInt(), 100) << again.text.toStdString();
         EXPECT_TRUE(again["Record"].asBool());
 
+        all.BeforeStart();
         std::vector<HostMessage> messages = session.Exchange(RecordRequest("allon", -1, true));
-        QElapsedTimer sinceAll;
-        sinceAll.start();
+        all.AfterStart();
         ASSERT_EQ(MessageKinds(messages), (std::vector<std::string>{"0/3", "reply"}));
         const Json::Value &status = messages[0]["ChnStatus"];
         ASSERT_EQ(status.size(), 16u);
@@ -65,11 +63,13 @@ TEST(RecordingFiles, ARecordingPressedAgainGoesOnInOneWholeFile)
             EXPECT_EQ(status[i]["Ret"].asInt(), 100) << "channel " << i;
             EXPECT_TRUE(status[i]["Record"].asBool()) << "channel " << i;
         }
-        ASSERT_TRUE(WaitUntil([&] { return sinceAll.elapsed() >= 2000; }, 20000));
+        ASSERT_TRUE(WaitUntil([&] { return all.Running() >= 2000; }, 20000));
 
+        channel2.BeforeStop();
+        all.BeforeStop();
         messages = session.Exchange(RecordRequest("alloff", -1, false));
-        const double dFirst = Seconds(sinceFirst);
-        const double dAll = Seconds(sinceAll);
+        channel2.AfterStop();
+        all.AfterStop();
         ASSERT_EQ(MessageKinds(messages), (std::vector<std::string>{"0/3", "reply"}));
         for (Json::ArrayIndex i = 0; i < 4; ++i)
             EXPECT_FALSE(messages[0]["ChnStatus"][i]["Record"].asBool()) << "channel " << i;
@@ -79,8 +79,7 @@ TEST(RecordingFiles, ARecordingPressedAgainGoesOnInOneWholeFile)
         for (int nChannel = 0; nChannel < 4; ++nChannel) {
             const QStringList files = FilesOf(strFolder, QString("%1_*.mp4").arg(nChannel + 1, 2, 10, QChar('0')));
             ASSERT_EQ(files.size(), 1) << "channel " << nChannel << ": " << files.join(" ").toStdString();
-            const double dRecorded = nChannel == 2 ? dFirst : dAll;
-            ExpectWholeRecording(QDir(strFolder).filePath(files[0]), c.pCodec, dRecorded, dRecorded);
+            ExpectWholeRecording(QDir(strFolder).filePath(files[0]), c.pCodec, nChannel == 2 ? channel2 : all);
         }
         EXPECT_FALSE(QFileInfo::exists(session.Plugin().App().FilePath("Temp1")));
     }
