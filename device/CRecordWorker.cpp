@@ -472,9 +472,10 @@ void CRecordWorker::OpenJournal(int nCodec, int nFrameRate)
     // The sound of the file is the rate its audio stream was made with (8000 Hz when none was known).
     m_journalManifest.nSoundRate = m_nWriterSoundRate > 0 ? m_nWriterSoundRate : 8000;
     m_nJournalCodec = nCodec;
-    QDir().mkpath(m_strSegmentFolder);
     const QString strVideo = m_strJournalStem + (nCodec == CMp4Writer::kCodecH265 ? ".h265" : ".h264");
     m_pJournal.reset(OpenFile(strVideo, "wb"));
+    if (!m_pJournal && QDir().mkpath(m_strSegmentFolder))
+        m_pJournal.reset(OpenFile(strVideo, "wb"));
     // One write a picture, so that a killed run leaves whole ones.
     if (m_pJournal)
         std::setvbuf(m_pJournal.get(), nullptr, _IONBF, 0);
