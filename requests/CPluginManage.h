@@ -236,11 +236,14 @@ private:
     // One "Cmd" on a playing pane; true when the pane's state became what the command asked for.
     bool PlayControl(int nPane, int nCmd, int nParam);
     int StartPlayback(int nIndex, int &nError);
-    // A position report of a pane's playback: the device has delivered the whole recording.
-    void onPlaybackDelivered(int nPane);
+    // A position report of a pane's playback: the device has delivered the whole recording. A report of a
+    // playback the pane no longer plays changes nothing.
+    void onPlaybackDelivered(int nPane, int32_t lHandle);
     void EndPlaybackBuf(int nPane);
     void OpenLocalFile(WebMessage &reply, const QString &strPath, int &nResult);
-    void onEndPlayback(int nChannel, int nPane);
+    // The end of the pane's local file nLocalPlay (its number in m_nLocalPlay); that of a file the pane no longer
+    // plays changes nothing.
+    void onEndPlayback(int nChannel, int nPane, int32_t nLocalPlay);
     void StopWndTimer();
     void StartWndTimer();
     // Ends the pane's device playback, closes the pane and clears its handle, when it plays.
@@ -352,6 +355,12 @@ private:
         // "Mode" and "SelectWnd" of the last playback start.
         int m_nFileListMode = 0;
         int m_nSelectWnd = 0;
+        // The playback whose buffers the buffer-watch timer waits for.
+        int32_t m_lBufferWatchPlay = 0;
+        // Per pane the number of the local file it plays (0 none), read by the file-end callback on the decode
+        // library's thread; numbers are never reused.
+        std::atomic<int32_t> m_nLocalPlay[4] = {{0}, {0}, {0}, {0}};
+        int32_t m_nLastLocalPlay = 0;
     };
     PaneMembers m_panes;
 

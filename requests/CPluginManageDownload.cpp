@@ -206,10 +206,10 @@ int CPluginManage::DownloadFile()
     return -1;
 }
 
-void CPluginManage::onSendDownloadPos(int32_t /*lHandle*/, int nTotal, int nDone, int nKind, int nPane)
+void CPluginManage::onSendDownloadPos(int32_t lHandle, int nTotal, int nDone, int nKind, int nPane)
 {
     if (nKind == KIND_PLAYBACK) {
-        onPlaybackDelivered(nPane);
+        onPlaybackDelivered(nPane, lHandle);
         return;
     }
     DownloadMembers &download = m_download;
