@@ -10,11 +10,8 @@
 #include "windows/LocalInfo.h"
 #include "windows/PlayWidget.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QSettings>
-#include <QTextCodec>
 #include <QThread>
 
 #include <cstring>
@@ -100,17 +97,8 @@ void CPluginManage::HandleDownload(const Json::Value &request)
         return;
     }
 
-    const QString strAppDir = QCoreApplication::applicationDirPath();
-    QString strFolder;
-    {
-        QSettings settings(QDir(strAppDir).filePath("ClientCfg.ini"), QSettings::IniFormat);
-        settings.setIniCodec(QTextCodec::codecForLocale());
-        strFolder = settings.value("Path/DownPath", "").toString();
-        if (strFolder.isEmpty()) {
-            strFolder = QDir::toNativeSeparators(strAppDir + "/Device/Download");
-            settings.setValue("Path/DownPath", strFolder);
-        }
-    }
+    // The settings reader writes the default folder back when none is set.
+    const QString strFolder = FixedText::ReadLocal(LoadLocalInfoSync().DownPath);
     QDir().mkpath(strFolder);
     // The conversions and the map are this list's from here on: a chain of the last list still waiting for a
     // conversion ends here, and that conversion's end goes unheard.

@@ -12,6 +12,7 @@ extern "C" {
 
 #include <QDir>
 #include <QFile>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -95,11 +96,37 @@ protected:
         return positions;
     }
 
-    std::string StartedReply(const char *pMsgId)
+    std::string StartedReply(const char *pMsgId, const QString &strFolder = QString())
     {
-        return Reply5(39, pMsgId, 100, "\"DownPath\":\"" + Folder().toStdString() + "\",");
+        return Reply5(39, pMsgId, 100, "\"DownPath\":\"" + (strFolder.isEmpty() ? Folder() : strFolder).toStdString() + "\",");
     }
 };
+
+// What a file of stream blocks holds: its video blocks, whether the first is a key frame, and the bytes that are
+// no block (between blocks, and a block cut off at the end).
+struct BlockCount
+{
+    size_t nVideo = 0;
+    bool bFirstIsKey = false;
+    size_t nSkipped = 0;
+    size_t nPending = 0;
+};
+
+BlockCount CountBlocks(const QByteArray &bytes)
+{
+    StreamBlock::Parser parser;
+    BlockCount count;
+    parser.Feed(reinterpret_cast<const uint8_t *>(bytes.constData()), static_cast<size_t>(bytes.size()),
+                [&](const StreamBlock::View &view) {
+                    if (!view.IsVideo())
+                        return;
+                    if (count.nVideo++ == 0)
+                        count.bFirstIsKey = view.IsKeyFrame();
+                });
+    count.nSkipped = parser.SkippedBytes();
+    count.nPending = parser.PendingBytes();
+    return count;
+}
 
 } // namespace
 
@@ -317,4 +344,28 @@ TEST_F(DownloadTest, AFolderThatCannotBeMadeRefusesTheList)
     ASSERT_TRUE(m_plugin.Request(config));
     EXPECT_EQ(Text(m_plugin.Request(Download("d", 0, {Span(kBegin, 2)}))),
               Reply5(39, "d", 1009, "\"DownPath\":\"" + strFolder + "\","));
+}
+
+TEST_F(DownloadTest, AHandWrittenFolderWithACommaIsKept)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    // A comma without quotes: QSettings reads the line as a list. The other folders are set, so that nothing
+    // else writes the file before the download reads it.
+    const QString strFolder = QDir(dir.path()).filePath("Down, 2024");
+    ASSERT_TRUE(Open(4, "[Path]\nCapPath=" + QDir(dir.path()).filePath("Capture").toLocal8Bit() +
+                            "\nRecPath=" + QDir(dir.path()).filePath("Record").toLocal8Bit() +
+                            "\nDownPath=" + strFolder.toLocal8Bit() + "\n"));
+    const DownloadEntry entry = Span(kBegin, 2);
+    EXPECT_EQ(Text(m_plugin.Request(Download("d", 0, {entry}))), StartedReply("d", strFolder));
+    const HostMessage done = WaitAfter(IndexOfReply("d"), [](const HostMessage &m) { return IsEvent(m, 1, 5); });
+    ASSERT_TRUE(done);
+    EXPECT_EQ(done["Data"]["DownPath"].asString(), strFolder.toStdString());
+    EXPECT_EQ(CountBlocks(ReadAll(QDir(strFolder).filePath(SpanName(entry, ".h265x")))).nVideo, 20u);
+    EXPECT_FALSE(QDir(Folder()).exists()) << "no default folder was made";
+
+    // The file still names the user's folder.
+    const QVariant value = m_plugin.App().ClientCfgValue("Path/DownPath");
+    EXPECT_EQ((value.type() == QVariant::StringList ? value.toStringList().join(", ") : value.toString()).toStdString(),
+              strFolder.toStdString());
 }
