@@ -130,6 +130,8 @@ public:
     static QString DownloadFileName(const QString &strFolder, const DownloadFileEntry &entry, bool bForAvi);
     // The AVI file a marked download converts to; empty for a file that is not a marked ".h265x" download.
     static QString ConvertTargetName(const QString &strSource);
+    // The name a download that did not come down whole is kept under: "_partial" before the extension.
+    static QString PartialDownloadName(const QString &strFile);
 
     // The system-load event of one sample, or an empty text when none goes out: logged out (a login handle of
     // 0 or less), or no CPU figure (-1).
@@ -263,7 +265,24 @@ private:
     void HandleDownload(const Json::Value &request);
     void HandleDownloadStop(const Json::Value &request);
     int DownloadFile();
+    // The end of a list: the conversion chain, or the done event (a failed one when a file did not come down).
+    void EndDownloadList(const LocalInfo &local);
+    void SendDownloadDone(const QString &strFolder, bool bFailed);
+    // A report of the running download; one of an earlier download changes nothing.
     void onSendDownloadPos(int32_t lHandle, int nTotal, int nDone, int nKind, int nPane);
+    // The running download can go no further: it stops, what came down is kept as partial, and the list ends
+    // as a failure. Nothing happens when it came down whole and only its end report is still on its way.
+    void FailDownload(const QString &strWhy);
+    // The list still coming down when a new one replaces it ends: done when its last file came down whole, else
+    // failed.
+    void EndReplacedDownload();
+    // The file of the download lStopped, stopped before its end was handled: left alone when it came down whole,
+    // else kept under a name that says it is partial, or removed when it holds nothing (and a picture always).
+    void KeepPartialDownload(int32_t lStopped);
+    // Watch of the running download (timer): a file that stopped growing on a file system without room.
+    void WatchDownload();
+    // A login's connection was lost (posted by the disconnect callback).
+    void onDownloadLoginLost(int32_t lLoginID);
     void onConvertNextFile();
     // The end of the conversion with that ticket: the chain's next step, unless the chain was given up.
     void onConvertFileEnd(intptr_t nTicket);
@@ -385,6 +404,16 @@ private:
         // The ticket of the last conversion started, and of the one whose end the chain waits for (0 none).
         intptr_t m_nConvertTicket = 0;
         intptr_t m_nConvertWaiting = 0;
+        // The file of the running download until its end report; the watch timer and the size it saw last
+        // (-1 not yet).
+        QString m_strDownloadFile;
+        int m_nWatchTimerId = 0;
+        qint64 m_nWatchSize = -1;
+        // A file of the list did not come down: the list's end says so.
+        bool m_bDownloadFailed = false;
+        // The last download whose file the library reported whole (its end report), written by the position
+        // callback on the library's thread before the report is posted.
+        std::atomic<int32_t> m_lCompletedDownload{0};
     };
     DownloadMembers m_download;
 

@@ -350,8 +350,10 @@ void CPluginManage::StopDownload()
     if (info.DownloadHandle == 0)
         return;
     m_download.m_mapConvertFiles.clear();
-    CQZConnect::GetInstance()->StopDownLoad(info.DownloadHandle);
+    const int32_t lHandle = info.DownloadHandle;
+    CQZConnect::GetInstance()->StopDownLoad(lHandle);
     info.DownloadHandle = 0;
+    KeepPartialDownload(lHandle);
 }
 
 void CPluginManage::StopColorPreview()

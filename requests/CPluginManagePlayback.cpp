@@ -742,6 +742,8 @@ void CPluginManage::timerEvent(QTimerEvent *pEvent)
         SendPlayPositions();
     else if (nId == m_panes.m_nBufferTimerId)
         WatchPlaybackBuffer();
+    else if (nId == m_download.m_nWatchTimerId)
+        WatchDownload();
     else
         QObject::timerEvent(pEvent);
 }
@@ -837,6 +839,9 @@ void CPluginManage::PlayPosCallBack(int32_t lHandle, int32_t nTotal, int32_t nDo
         return;
     const int nKind = pRecord->Kind;
     const int nPane = pRecord->Pane;
+    // A download's file is whole from its end report on, whatever stops it before the report is handled.
+    if (nKind != 0 && nDone == -1)
+        pManage->m_download.m_lCompletedDownload = lHandle;
     emit pManage->returnToThisThreadSig([pManage, lHandle, nTotal, nDone, nKind, nPane] {
         pManage->onSendDownloadPos(lHandle, nTotal, nDone, nKind, nPane);
     });
