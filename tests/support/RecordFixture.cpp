@@ -176,6 +176,7 @@ int32_t LiveFeed::OnFrame(int32_t, const RealDataFrame *pFrame, void *pUser)
     Event event;
     event.bVideo = pFrame->nKind == ZDK_FRAME_VIDEO;
     event.bKey = event.bVideo && pFrame->nKeyFrame != 0;
+    event.nTimeMs = static_cast<int64_t>(pFrame->nTimeStamp) * 1000 + pFrame->nMilliSecond;
     if (pFrame->nKind == ZDK_FRAME_AUDIO && pFrame->nDataLength > StreamBlock::kAudioHeaderSize) {
         event.nSamples = static_cast<int>(pFrame->nDataLength - StreamBlock::kAudioHeaderSize);   // G.711
         event.nSampleRate = static_cast<int>(pFrame->nSampleRate);

@@ -32,6 +32,8 @@ struct LiveFeed
         bool bKey = false;
         int nSamples = 0;
         int nSampleRate = 0;
+        // The device's timestamp of a video block, in milliseconds.
+        int64_t nTimeMs = 0;
     };
 
     CDecodeChannel *pChannel = nullptr;
