@@ -78,6 +78,7 @@ CPluginManage::CPluginManage(const QString &strWndHandle, int nSessionId, QObjec
         try {
             fn();
         } catch (...) {
+            MainThreadObject::NoteFailedHandOff();
             LOGE("a function handed back to the request thread failed: " + ExceptionText(std::current_exception()),
                  "CPluginManage::returnToThisThreadSig");
         }
@@ -139,6 +140,7 @@ void CPluginManage::returnToMainThreadSync(std::function<void(void)> fn)
         try {
             fn();
         } catch (...) {
+            MainThreadObject::NoteFailedHandOff();
             pError = std::current_exception();
         }
     };
