@@ -142,6 +142,7 @@ void CPluginManage::returnToMainThreadSync(std::function<void(void)> fn)
         } catch (...) {
             MainThreadObject::NoteFailedHandOff();
             pError = std::current_exception();
+            LOGE("a function run on the GUI thread failed: " + ExceptionText(pError), "CPluginManage::returnToMainThreadSync");
         }
     };
     HandOffSync::Blocking(guarded, [this](std::function<void(void)> announced) { emit returnToMainThreadSyncSig(announced); });
