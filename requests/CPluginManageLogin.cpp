@@ -8,6 +8,7 @@
 #include "runtime/CDataCenter.h"
 #include "runtime/FixedText.h"
 #include "runtime/LightWeightLog.h"
+#include "runtime/MemoryRelease.h"
 #include "runtime/ResultCodes.h"
 #include "windows/PlayWidget.h"
 
@@ -395,6 +396,9 @@ void CPluginManage::onMainMsgLogout(const Json::Value &)
     LOGN("release data end", strTag);
 
     returnToMainThreadSync([] { PlayWidget::DestroyInstance(); });
+    // The window and its decode threads are gone: what they freed goes back, so that it does not count against
+    // the next login's memory budget.
+    MemoryRelease::GiveBack();
 }
 
 void CPluginManage::SaveChannel(int nChannel)
