@@ -77,11 +77,20 @@ bool ReadProfile(const Json::Value &entry, const char *pKey, StreamProfile &prof
 
 bool ParseEvent(const Json::Value &item, KorvexTimedEvent &ev, std::string &strError)
 {
-    if (!item.isObject() || !item["AfterLoginMs"].isInt() || item["AfterLoginMs"].asInt() < 0) {
+    if (item.isObject() && item.isMember("AfterDownloadPercent")) {
+        const Json::Value &share = item["AfterDownloadPercent"];
+        if (item.isMember("AfterLoginMs") || !share.isInt() || share.asInt() < 1 || share.asInt() > 99 ||
+            item.isMember("Alarm") || !item.isMember("Cut")) {
+            strError = "\"AfterDownloadPercent\" needs a whole number from 1 to 99, \"Cut\" and no \"AfterLoginMs\"";
+            return false;
+        }
+        ev.nAfterDownloadPercent = share.asInt();
+    } else if (!item.isObject() || !item["AfterLoginMs"].isInt() || item["AfterLoginMs"].asInt() < 0) {
         strError = "needs \"AfterLoginMs\": a whole number of 0 or more";
         return false;
+    } else {
+        ev.nAfterLoginMs = item["AfterLoginMs"].asInt();
     }
-    ev.nAfterLoginMs = item["AfterLoginMs"].asInt();
     const Json::Value &alarm = item["Alarm"];
     const Json::Value &cut = item["Cut"];
     if (alarm.isNull() == cut.isNull()) {

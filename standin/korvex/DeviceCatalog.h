@@ -21,10 +21,12 @@ struct StreamProfile
 };
 
 // An event of a device entry's "Events", timed from each successful login of the device: an alarm to the message
-// callback (when the login listens for alarms) or a cut of the login (disconnect callback).
+// callback (when the login listens for alarms) or a cut of the login (disconnect callback). A cut may instead
+// come with a download's own progress, wherever the machine's speed has brought the clock by then.
 struct KorvexTimedEvent
 {
     int nAfterLoginMs = 0;
+    int nAfterDownloadPercent = 0;  // 1 to 99: the cut comes once a download of the login has written this share
     bool bCut = false;
     int32_t nChannel = 0;   // the alarm record
     int32_t nCode = 0;
@@ -79,6 +81,8 @@ struct KorvexDevice
 //                                                         (DeviceSettings.h)
 //   "Events": [{"AfterLoginMs": ms, "Alarm": {"Channel", "Code", "Status", "Kind" (default 1)}},
 //              {"AfterLoginMs": ms, "Cut": true}, ...]     timed after each login of the device
+//              {"AfterDownloadPercent": 1..99, "Cut": true}   once a download of the login has written that
+//                                                         share of its file (after the block that reaches it)
 // The first entry that matches a login's address and port (or serial number) answers it.
 class DeviceCatalog
 {

@@ -7,7 +7,7 @@
 
 DownloadTask::DownloadTask(int32_t nHandle, int32_t nLogin, const VideoSpec &videoSpec, uint8_t nAudioType, int nAudioRate,
                            int64_t nBeginSeconds, int64_t nDurationMs, bool bPicture, FilePtr file, double dSpeed,
-                           ZDK_fDownLoadPosCallBack cbPos, void *pUser)
+                           Cut cut, ZDK_fDownLoadPosCallBack cbPos, void *pUser)
     : SimStream(Kind::Download, nHandle, nLogin)
     , m_videoSpec(videoSpec)
     , m_nAudioType(nAudioType)
@@ -17,6 +17,7 @@ DownloadTask::DownloadTask(int32_t nHandle, int32_t nLogin, const VideoSpec &vid
     , m_bPicture(bPicture)
     , m_file(std::move(file))
     , m_dSpeed(dSpeed)
+    , m_cut(std::move(cut))
     , m_cbPos(cbPos)
     , m_pUser(pUser)
 {
@@ -90,6 +91,12 @@ void DownloadTask::Run()
             return;
         }
         nDone += block.size();
+        // The cut breaks this download too, so that nothing is written after the block that reached the share.
+        if (m_cut.nPercent > 0 && nDone * 100 >= nTotal * static_cast<uint64_t>(m_cut.nPercent)) {
+            m_cut.nPercent = 0;
+            m_cut.fn();
+            continue;
+        }
         if (nDone >= nNextReport && nDone < nTotal) {
             nNextReport += nReportStep;
             Report(nTotalKiB, static_cast<int32_t>(nDone / 1024));

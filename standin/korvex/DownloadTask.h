@@ -6,6 +6,7 @@
 #include "standin/korvex/SimStream.h"
 
 #include <cstdio>
+#include <functional>
 #include <memory>
 
 // The download of a channel's recording over a time span into a local file, as stream blocks (or, for a
@@ -14,9 +15,17 @@
 class DownloadTask : public SimStream
 {
 public:
+    // A cut of the login that the download's own progress brings: fn runs on the download's thread once the
+    // blocks written hold nPercent of the file's bytes (0: never).
+    struct Cut
+    {
+        int nPercent = 0;
+        std::function<void()> fn;
+    };
+
     // dSpeed: media time written per wall time (0 writes as fast as possible).
     DownloadTask(int32_t nHandle, int32_t nLogin, const VideoSpec &videoSpec, uint8_t nAudioType, int nAudioRate,
-                 int64_t nBeginSeconds, int64_t nDurationMs, bool bPicture, FilePtr file, double dSpeed,
+                 int64_t nBeginSeconds, int64_t nDurationMs, bool bPicture, FilePtr file, double dSpeed, Cut cut,
                  ZDK_fDownLoadPosCallBack cbPos, void *pUser);
 
 protected:
@@ -33,6 +42,7 @@ private:
     const bool m_bPicture;
     FilePtr m_file;         // used by the thread only
     const double m_dSpeed;
+    Cut m_cut;              // used by the thread only
     ZDK_fDownLoadPosCallBack m_cbPos;
     void *m_pUser;
 };

@@ -365,6 +365,8 @@ void KorvexSim::ScheduleEvents(const std::shared_ptr<LoginState> &login)
     const int32_t lLogin = login->nHandle;
     // A logout forgets the login's events, so those not due by then never run.
     for (const KorvexTimedEvent &ev : login->device->events) {
+        if (ev.nAfterDownloadPercent > 0)
+            continue;   // its downloads cut the login (Download)
         const auto at = loginTime + std::chrono::milliseconds(ev.nAfterLoginMs);
         if (ev.bCut) {
             m_events.PostAt(lLogin, at, [this, lLogin] {
@@ -609,9 +611,16 @@ int32_t KorvexSim::Download(int32_t lLogin, int32_t nChannel, int32_t nStreamTyp
         return 0;
     }
     const KorvexDevice &dev = *login->device;
+    int nCutPercent = 0;
+    for (const KorvexTimedEvent &ev : dev.events)
+        if (ev.nAfterDownloadPercent > 0 && (nCutPercent == 0 || ev.nAfterDownloadPercent < nCutPercent))
+            nCutPercent = ev.nAfterDownloadPercent;
+    DownloadTask::Cut cut;
+    if (nCutPercent > 0)
+        cut = {nCutPercent, [this, lLogin] { CutLogin(lLogin); }};
     auto task = std::make_shared<DownloadTask>(NextHandle(), lLogin, SpecOf(dev, nChannel, nStreamType),
                                                dev.nAudioType, dev.nAudioRate, nBegin, (nEnd - nBegin) * 1000, bPicture,
-                                               std::move(file), m_dDownloadSpeed, cbPos, pUser);
+                                               std::move(file), m_dDownloadSpeed, std::move(cut), cbPos, pUser);
     AddStream(task);
     task->Start();
     return task->Handle();

@@ -4,7 +4,11 @@
 
 #include "tests/support/KorvexFixture.h"
 
+#include "platform/stream_block.h"
 #include "standin/korvex/DeviceCatalog.h"
+#include "tests/support/WaitUntil.h"
+
+#include <QFile>
 
 #include <algorithm>
 #include <cstring>
@@ -273,6 +277,94 @@ TEST_F(KorvexTimedEvents, LogoutAndCleanupDoNotWaitForEventsNotDue)
     EXPECT_TRUE(m_calls.Taken().empty());
 }
 
+namespace {
+
+// A minute of channel 0's recording, downloaded by name.
+int32_t DownloadMinute(int32_t lLogin, const QString &strPath, BlockSink &sink)
+{
+    ZDK_FileData file;
+    std::memset(&file, 0, sizeof file);
+    std::strcpy(file.sFileName, "record.h264");
+    file.stBeginTime = ZDK_FileTime{2021, 3, 4, 0, 10, 0, 0};
+    file.stEndTime = ZDK_FileTime{2021, 3, 4, 0, 10, 1, 0};
+    file.nStreamType = 1;
+    return ZDK_DEV_DownloadByName(lLogin, &file, strPath.toLocal8Bit().constData(), &BlockSink::OnPos, &sink, 0);
+}
+
+QByteArray ReadFile(const QString &strPath)
+{
+    QFile file(strPath);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+TEST_F(KorvexTimedEvents, ADownloadsOwnProgressCutsTheLogin)
+{
+    // As fast as the machine writes: the cut must come at the share, whatever the time then.
+    UseEvents(R"([{"AfterDownloadPercent": 30, "Cut": true}, {"AfterDownloadPercent": 60, "Cut": true}])");
+    KorvexControl::SetDownloadSpeed(0);
+    BlockSink whole, cut;
+    StreamsStop stop;
+
+    // The same minute from the device without the event, for the size of the whole file.
+    const int32_t lPlain = LoginBuiltIn();
+    const QString strWhole = TempPath("whole.h265x");
+    const int32_t lWhole = DownloadMinute(lPlain, strWhole, whole);
+    ASSERT_GT(lWhole, 0);
+    ASSERT_TRUE(WaitUntil([&] { return !whole.Positions().empty() && whole.Positions().back().nPos == -1; }));
+    const qint64 nWhole = ReadFile(strWhole).size();
+    ASSERT_GT(nWhole, 0);
+
+    const int32_t lLogin = LoginWithEvents();
+    const QString strCut = TempPath("cut.h265x");
+    const int32_t lCut = DownloadMinute(lLogin, strCut, cut);
+    ASSERT_GT(lCut, 0);
+    ASSERT_TRUE(m_calls.WaitForCut(lLogin));
+    ASSERT_TRUE(KorvexControl::WaitForIdle());
+
+    // The file ends with the block that reached the first share, whole.
+    const QByteArray bytes = ReadFile(strCut);
+    StreamBlock::Parser parser;
+    size_t nLastBlock = 0;
+    parser.Feed(reinterpret_cast<const uint8_t *>(bytes.constData()), static_cast<size_t>(bytes.size()),
+                [&](const StreamBlock::View &view) { nLastBlock = view.nBlockSize; });
+    EXPECT_EQ(parser.PendingBytes() + parser.SkippedBytes(), 0u);
+    EXPECT_GE(bytes.size() * 100, nWhole * 30);
+    EXPECT_LT((bytes.size() - static_cast<qint64>(nLastBlock)) * 100, nWhole * 30);
+    for (const BlockSink::Position &pos : cut.Positions())
+        EXPECT_NE(pos.nPos, -1) << "the cut download never ends as done";
+
+    // One cut, of that login only; the other login's calls still work.
+    const std::vector<Calls::Call> calls = m_calls.Taken();
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_TRUE(calls[0].bCut);
+    EXPECT_EQ(calls[0].lLogin, lLogin);
+    EXPECT_EQ(DownloadMinute(lLogin, TempPath("after.h265x"), cut), 0);
+    EXPECT_EQ(ZDK_DEV_GetLastError(), ZDK_ERR_DISCONNECTED);
+    EXPECT_NE(ZDK_DEV_StopDownload(lWhole), 0);
+    EXPECT_NE(ZDK_DEV_StopDownload(lCut), 0);
+    EXPECT_NE(ZDK_DEV_Logout(lLogin), 0);
+}
+
+TEST_F(KorvexTimedEvents, AProgressCutWaitsForTheHeldClock)
+{
+    UseEvents(R"([{"AfterDownloadPercent": 50, "Cut": true}])");
+    KorvexControl::SetDownloadSpeed(1);
+    HoldClock();
+    BlockSink sink;
+    StreamsStop stop;
+    const int32_t lLogin = LoginWithEvents();
+    ASSERT_GT(DownloadMinute(lLogin, TempPath("cut.h265x"), sink), 0);
+    // At one second a second, half the minute is written near 30 s of the library's clock: not within the first
+    // 20 s, and by 40 s.
+    RunLibraryFor(20000, 500);
+    EXPECT_TRUE(m_calls.Taken().empty());
+    RunLibraryFor(20000, 500);
+    ASSERT_TRUE(m_calls.WaitForCut(lLogin));
+    EXPECT_NE(ZDK_DEV_Logout(lLogin), 0);
+}
+
 TEST(KorvexTimedEventsCatalog, ReadsEventsAndRefusesBadOnes)
 {
     std::vector<KorvexDevice> devices;
@@ -280,13 +372,14 @@ TEST(KorvexTimedEventsCatalog, ReadsEventsAndRefusesBadOnes)
     ASSERT_TRUE(DeviceCatalog::Parse(DevicesWithEvents(R"([
         {"AfterLoginMs": 500, "Alarm": {"Channel": 3, "Code": 4, "Status": 0}},
         {"AfterLoginMs": 1500, "Cut": true},
-        {"AfterLoginMs": 0, "Alarm": {"Channel": -1, "Code": 99, "Status": 7, "Kind": 0}}])"),
+        {"AfterLoginMs": 0, "Alarm": {"Channel": -1, "Code": 99, "Status": 7, "Kind": 0}},
+        {"AfterDownloadPercent": 40, "Cut": true}])"),
                                      devices, strError))
         << strError;
     ASSERT_EQ(devices.size(), 2u);
     EXPECT_TRUE(devices[0].events.empty());
     const std::vector<KorvexTimedEvent> &events = devices[1].events;
-    ASSERT_EQ(events.size(), 3u);
+    ASSERT_EQ(events.size(), 4u);
     EXPECT_EQ(events[0].nAfterLoginMs, 500);
     EXPECT_FALSE(events[0].bCut);
     EXPECT_EQ(events[0].nChannel, 3);
@@ -298,6 +391,9 @@ TEST(KorvexTimedEventsCatalog, ReadsEventsAndRefusesBadOnes)
     EXPECT_EQ(events[2].nChannel, -1);
     EXPECT_EQ(events[2].nStatus, 7);
     EXPECT_EQ(events[2].nKind, 0);
+    EXPECT_EQ(events[2].nAfterDownloadPercent, 0) << "timed from the login";
+    EXPECT_EQ(events[3].nAfterDownloadPercent, 40);
+    EXPECT_TRUE(events[3].bCut);
 
     const char *bad[] = {
         R"({"AfterLoginMs": 5, "Cut": true})",
@@ -312,6 +408,14 @@ TEST(KorvexTimedEventsCatalog, ReadsEventsAndRefusesBadOnes)
         R"([{"AfterLoginMs": 5, "Alarm": {"Channel": 1, "Code": "4", "Status": 0}}])",
         R"([{"AfterLoginMs": 5, "Alarm": {"Channel": 1, "Code": 4, "Status": 0, "Kind": true}}])",
         R"([5])",
+        R"([{"AfterDownloadPercent": 0, "Cut": true}])",
+        R"([{"AfterDownloadPercent": 100, "Cut": true}])",
+        R"([{"AfterDownloadPercent": 12.5, "Cut": true}])",
+        R"([{"AfterDownloadPercent": "10", "Cut": true}])",
+        R"([{"AfterDownloadPercent": 10, "AfterLoginMs": 5, "Cut": true}])",
+        R"([{"AfterDownloadPercent": 10}])",
+        R"([{"AfterDownloadPercent": 10, "Cut": false}])",
+        R"([{"AfterDownloadPercent": 10, "Alarm": {"Channel": 1, "Code": 4, "Status": 0}}])",
     };
     for (const char *pEvents : bad) {
         strError.clear();
