@@ -112,7 +112,7 @@ void CPluginManage::onMainMsgClientConfig(const Json::Value &request)
                              [this, reply](const BrowseChooser::Result &result) mutable {
                                  reply["nRet"] = RET_FAIL;
                                  if (result.eOutcome == BrowseChooser::Chosen) {
-                                     reply["Path"] = result.output.toStdString();
+                                     reply["Path"] = result.Path().toStdString();
                                      reply["nRet"] = RET_SUCCESS;
                                  }
                                  sendWebSocketMsg(reply.ToQString(), 1);

@@ -58,8 +58,7 @@ void CPluginManage::onMainMsgLocalUpgrade(const Json::Value &request)
     if (nSubType == LOCAL_CHOOSE) {
         BrowseChooser::Start(this, kBrowseUpgradeFirst, kBrowseUpgradeSecond,
                              [this, reply](const BrowseChooser::Result &result) mutable {
-                                 if (result.eOutcome == BrowseChooser::NotStarted)
-                                     return;
+                                 // Answered whatever became of the chooser, so that the page never waits on.
                                  reply["nRet"] = RET_FAIL;
                                  const QString strPath = result.Path();
                                  if (result.eOutcome == BrowseChooser::Chosen && !strPath.isEmpty()) {
