@@ -215,6 +215,8 @@ private:
     void onMainMsgOnlineUpgrade(const Json::Value &request);
     void onMainMsgLocalUpgrade(const Json::Value &request);
     void onUpgradeProgress(int lUpgradeHandle, int nTotalSize, int nSendSize);
+    // The logout's part: closes every upgrade still open and forgets the login's upgrade state.
+    void CloseUpgrades();
 
     // Tool and web version checks (CPluginManageVersion.cpp); request thread.
     void onMainMsgCheckToolVersion(const Json::Value &request);
@@ -408,7 +410,9 @@ private:
         bool m_bUpgrade = false;
         // The version the online check found, for the online start.
         QString m_strUpgradeVersion;
-        // Upgrades whose final state was reported and whose handle is closed; reports still queued for them
+        // Upgrades started and not closed yet.
+        std::set<int> m_openHandles;
+        // Upgrades whose handle is closed (by their final state or by the logout); reports still queued for them
         // are dropped. Handles are never reused.
         std::set<int> m_closedHandles;
     };

@@ -309,6 +309,7 @@ void CPluginManage::logoutDev()
     StopDownload();
 
     StopColorPreview();
+    CloseUpgrades();
 
     if (info.LoginHandle > 0) {
         pConnect->DisconnectDevice(info.LoginHandle);
