@@ -64,9 +64,13 @@ public:
     // running its function.
     void StopThread();
 
-    // The text of a reply or request as the link carries it: UTF-8, nothing from the first zero byte on,
-    // at most kMaxMsgBytes bytes, never ending inside a character.
+    // The text of a request as it is read: UTF-8, nothing from the first zero byte on, at most kMaxMsgBytes
+    // bytes, never ending inside a character.
     static QByteArray CutMessage(const QString &strMsg);
+    // The text of a reply or event as it is sent: nothing from the first zero byte on, and JSON the page can read
+    // within kMaxMsgBytes bytes: a longer message has its longest texts shortened, which is logged. False (and
+    // nothing to send) for a longer text that is not JSON.
+    static bool FitMessage(const QString &strMsg, QString &strText);
     static constexpr int kMaxMsgBytes = HostLinkFrame::kMaxTextBytes;
 
     // Login family (CPluginManageLogin.cpp), request thread. loginDev logs in with the login record as it

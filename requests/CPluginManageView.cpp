@@ -253,5 +253,7 @@ void CPluginManage::onMainMsgConsultAesKey(const Json::Value &request)
     Json::Value logged = reply.Value();
     logged["key"]["key"] = SecretMask::kMasked;
     LOGN(QString::fromStdString(JsonText::Write(logged)), "CPluginManage::onMainMsgConsultAesKey");
-    emit sendWebSocketMsgSig(strReply);
+    QString strText;
+    if (FitMessage(strReply, strText))
+        emit sendWebSocketMsgSig(strText);
 }
