@@ -86,8 +86,11 @@ bool IniFileStore::Store(const QString &strPath, QTextCodec *pCodec, const Value
         for (const auto &entry : values)
             copy.setValue(entry.first, entry.second);
         copy.sync();
+        // A file that Qt could not read whole (a section line without its "]") is written anew all the same: what
+        // it read of it is checked below like the rest.
         const QString strCheck = work.filePath("check.ini");
-        if (copy.status() != QSettings::NoError || !QFile::link(strCopy, strCheck) || !CheckWritten(copy, strCheck, pCodec)) {
+        if (copy.status() == QSettings::AccessError || !QFile::link(strCopy, strCheck) ||
+            !CheckWritten(copy, strCheck, pCodec)) {
             strWhy = "the new text did not come out whole";
             return false;
         }

@@ -49,6 +49,18 @@ TEST(IniFileStore, SetsTheKeysAndKeepsTheRestOfTheFile)
     // No file of the work is left beside it.
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"ClientCfg.ini"});
 
+    // A file that Qt reads only in part (a section line without its "]") is written anew, whole.
+    const QString strBroken = dir.filePath("Broken.ini");
+    {
+        QFile file(strBroken);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("[Path\nRecPath=/a\n");
+    }
+    ASSERT_TRUE(IniFileStore::Store(strBroken, QTextCodec::codecForLocale(), {{"Info/ImageType", 1}}, strWhy))
+        << strWhy.toStdString();
+    EXPECT_EQ(ReadBack(strBroken, "Info/ImageType").toInt(), 1);
+    EXPECT_EQ(ReadBack(strBroken, "Path/RecPath").toString(), "/a");
+
     // A file that is not there yet is made.
     const QString strNew = dir.filePath("New.ini");
     ASSERT_TRUE(IniFileStore::Store(strNew, QTextCodec::codecForLocale(), {{"Path/CapPath", "/c"}}, strWhy));
