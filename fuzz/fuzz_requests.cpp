@@ -503,6 +503,14 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***argv)
         "not json",
         "{\"MainType\":99,\"MsgID\":\"\\u00e9\\ud83d\\ude00\"}",
     };
+    // Replies too long for the link, which the send path makes fit, from requests within the run's 16384 bytes:
+    // an id of control characters written back as six bytes each, and a copied "SubType" of numbers written
+    // longer than they came.
+    seeds.push_back("{\"MainType\":7,\"SubType\":3,\"MsgID\":\"" + std::string(11000, '\x01') + "\"}");
+    std::string strNumbers;
+    for (int i = 0; i < 3600; ++i)
+        strNumbers += i == 0 ? "0.1" : ",0.1";
+    seeds.push_back("{\"MainType\":1,\"SubType\":[" + strNumbers + "],\"MsgID\":\"m\"}");
     for (int nType : handled) {
         for (int nSub = 0; nSub <= 50; ++nSub)
             seeds.push_back("{\"MainType\":" + std::to_string(nType) + ",\"SubType\":" + std::to_string(nSub) +
