@@ -35,8 +35,10 @@ int64_t SoundBlocks(int nPort);
 bool CaptureRunning();
 int64_t CaptureBlocks();
 
-// Threads of the library that run (ports, capture, conversions), and conversions not finished.
+// Threads of the library that run (decode workers, capture, conversions), and conversions not finished.
 int RunningThreads();
+// The decode pool's workers (at most one per core).
+int DecodeWorkers();
 int RunningConversions();
 void WaitForConversions();
 
