@@ -654,11 +654,10 @@ void CPluginManage::HandlePaneRequest(const Json::Value &request)
         if (bPlaying) {
             returnToMainThreadSync([&] {
                 PlayWidget *pWidget = PlayWidget::GetInstance();
-                bRecord = pWidget->IsPlaybackRecording(nPane);
-                if (pWidget->PlaybackRecord(nPane, 0, !bRecord) != 0) {
-                    bRecord = !bRecord;
+                if (pWidget->PlaybackRecord(nPane, 0, !pWidget->IsPlaybackRecording(nPane)) != 0)
                     nResult = RET_SUCCESS;
-                }
+                // What the pane does now: a clip whose stop failed has ended all the same.
+                bRecord = pWidget->IsPlaybackRecording(nPane);
             });
         }
         reply["Record"] = bRecord;
