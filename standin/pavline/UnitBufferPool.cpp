@@ -14,7 +14,7 @@ std::vector<uint8_t> UnitBufferPool::Take()
 
 void UnitBufferPool::Give(std::vector<uint8_t> &&bytes)
 {
-    if (bytes.capacity() == 0)
+    if (bytes.capacity() == 0 || bytes.capacity() > kMaxRoom)
         return;
     std::vector<uint8_t> kept;
     kept.swap(bytes);

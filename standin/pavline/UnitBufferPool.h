@@ -14,12 +14,14 @@ class UnitBufferPool
 public:
     // An empty buffer, with the room it had when it was given back.
     std::vector<uint8_t> Take();
-    // Kept for a later Take (its bytes no longer matter); beyond kMaxKept buffers it is freed.
+    // Kept for a later Take (its bytes no longer matter); beyond kMaxKept buffers, or beyond kMaxRoom bytes (a
+    // burst, an unusual block), it is freed: what a port keeps stays near what it needs.
     void Give(std::vector<uint8_t> &&bytes);
     size_t Kept() const;
 
 private:
-    static constexpr size_t kMaxKept = 64;
+    static constexpr size_t kMaxKept = 16;
+    static constexpr size_t kMaxRoom = 1024 * 1024;
 
     mutable std::mutex m_mutex;
     std::vector<std::vector<uint8_t>> m_kept;
