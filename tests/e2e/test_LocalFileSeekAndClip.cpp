@@ -32,18 +32,26 @@ constexpr int kWidth = 320, kHeight = 180;
 // The play-control request's status of its one pane.
 const Json::Value &PaneStatus(const HostMessage &reply) { return reply["ChnStatus"][0]; }
 
-// Which frame of the test pattern's loop of kFrames a picture shows: its moving box (white, at three quarters
-// of the height) crosses the picture once per loop. -1 when no box is found.
-int FrameShown(const QImage &picture)
+// Where the test pattern's moving box (white, at three quarters of the height) begins in a picture: it crosses
+// the picture once per loop of kFrames, so its column tells the frame. -1 when there is no box.
+int BoxColumn(const QImage &picture)
 {
     const int nBox = std::max(8, kHeight / 8) & ~1;
     const int nRow = ((kHeight * 3 / 4) & ~1) + nBox / 2;
     for (int x = 0; x < picture.width(); ++x) {
         const QColor c = picture.pixelColor(x, nRow);
         if (c.red() > 235 && c.green() > 235 && c.blue() > 235)
-            return (x * kFrames + (kWidth - nBox) / 2) / (kWidth - nBox);
+            return x;
     }
     return -1;
+}
+
+// The box's column in frame nFrame, as the pattern draws it: it moves less than a pixel a frame, on even
+// columns, so two pixels either way are about three frames.
+int BoxColumnOf(int nFrame)
+{
+    const int nBox = std::max(8, kHeight / 8) & ~1;
+    return (nFrame * (kWidth - nBox) / kFrames) & ~1;
 }
 
 // The video blocks of a clip, decoded with libavcodec.
@@ -165,7 +173,16 @@ TEST_F(LocalFileSeekAndClip, ASeekWhilePausedShowsThePictureAtTheTarget)
     ASSERT_EQ(shots.size(), 1);
     const QImage picture(captures.filePath(shots.front()));
     ASSERT_EQ(picture.size(), QSize(kWidth, kHeight));
-    EXPECT_NEAR(FrameShown(picture), 249, 2);
+    EXPECT_NEAR(BoxColumn(picture), BoxColumnOf(249), 2);
+
+    // Sought again at once, back into the first group of pictures: 250 thousandths, 4.99 s, frame 124.
+    ASSERT_TRUE(QFile::remove(captures.filePath(shots.front())));
+    EXPECT_EQ(PaneStatus(m_plugin.Request(Control("k2", 0, 4, 250)))["Ret"].asInt(), 100);
+    EXPECT_NEAR(PositionAfter("k2"), 249, 1);
+    ASSERT_EQ(m_plugin.Request(ForChannel("s2", 41, 0))["Ret"].asInt(), 100);
+    const QStringList again = captures.entryList({"Local_*.bmp"}, QDir::Files);
+    ASSERT_EQ(again.size(), 1);
+    EXPECT_NEAR(BoxColumn(QImage(captures.filePath(again.front()))), BoxColumnOf(124), 2);
 }
 
 TEST_F(LocalFileSeekAndClip, AClipShorterThanTheKeyFrameIntervalBeginsWithTheKeyFrameBeforeIt)
