@@ -12,6 +12,7 @@
 #include "runtime/CDataCenter.h"
 #include "runtime/FixedText.h"
 #include "runtime/LightWeightLog.h"
+#include "runtime/MemoryRelease.h"
 #include "runtime/ResultCodes.h"
 #include "windows/LocalInfo.h"
 #include "windows/PlayWidget.h"
@@ -425,6 +426,8 @@ void CPluginManage::PreviewClose(const Json::Value &request)
         reply["Chn"] = nChannel;
         reply.SetRet(RET_SUCCESS);
         sendWebSocketMsg(reply.ToQString(), 1);
+        // What the tile's decoder freed goes back, so that the budget does not count it.
+        MemoryRelease::GiveBack();
         return;
     }
 
@@ -459,6 +462,7 @@ void CPluginManage::PreviewClose(const Json::Value &request)
     reply["Chn"] = nChannel;
     reply.SetRet(RET_SUCCESS);
     sendWebSocketMsg(reply.ToQString(), 1);
+    MemoryRelease::GiveBack();
 }
 
 void CPluginManage::PreviewRecord(const Json::Value &request)
@@ -512,4 +516,18 @@ void CPluginManage::PreviewRecord(const Json::Value &request)
     reply["Record"] = 0;
     reply["Chn"] = -1;
     sendWebSocketMsg(reply.ToQString(), 1);
+}
+
+void CPluginManage::RecordFailCallBack(int nChannel, bool bRecording, void *pUser)
+{
+    auto *pManage = static_cast<CPluginManage *>(pUser);
+    if (!pManage || !IsLiveChannel(nChannel))
+        return;
+    WebMessage event = WebMessage::Event(0, 3);
+    Json::Value entry(Json::objectValue);
+    entry["Ret"] = RET_FAIL;
+    entry["Chn"] = nChannel;
+    entry["Record"] = bRecording;
+    event["ChnStatus"].append(entry);
+    pManage->sendWebSocketMsg(event.ToQString(), 1);
 }

@@ -32,6 +32,7 @@ struct LiveFeed
         bool bKey = false;
         int nSamples = 0;
         int nSampleRate = 0;
+        int64_t nTimeMs = 0;    // video: the block's device timestamp
     };
 
     CDecodeChannel *pChannel = nullptr;
@@ -86,6 +87,8 @@ protected:
 
 private:
     std::vector<std::unique_ptr<LiveChannel>> m_lives;
+    QString m_strSavedAppDir;
+    int m_nSavedSessionId = 0;
 };
 
 namespace RecordTest {
