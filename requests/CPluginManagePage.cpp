@@ -232,6 +232,9 @@ void CPluginManage::SendShowElect(int nChannel, int /*nSessionId*/)
 
 void CPluginManage::onChangePTZELectPage()
 {
+    // Queued by the window: one that a logout has destroyed since has nothing to report.
+    if (!WithPlayWidget([](PlayWidget &) {}))
+        return;
     sendWebSocketMsg(ShowElectEvent(2), 1);
 }
 
