@@ -3,16 +3,20 @@
 // deleted object.
 
 #include "device/CQZConnect.h"
+#include "device/CRecordRecovery.h"
 #include "device/CRecordWorker.h"
 #include "requests/CPluginManage.h"
 #include "requests/HostLink.h"
 #include "runtime/BuildVariant.h"
 #include "runtime/CDataCenter.h"
+#include "runtime/CloseSignals.h"
 #include "runtime/CommandLine.h"
+#include "runtime/FixedText.h"
 #include "runtime/LightWeightLog.h"
 #include "runtime/ListenThread.h"
 #include "runtime/MainThreadObject.h"
 #include "runtime/SecretMask.h"
+#include "windows/LocalInfoFile.h"
 #include "windows/PluginRegion.h"
 
 #include <QApplication>
@@ -46,6 +50,8 @@ int main(int argc, char *argv[])
     }
 
     QApplication app(argc, argv);
+    // From here on a termination signal is the host's close: the recordings are finished before the end.
+    CloseSignals closeSignals;
     auto argText = [&](int i) { return i < argc ? SecretMask::Mask(QString::fromLocal8Bit(argv[i])) : QString(); };
     LOGN(QString("argv0=%1, argv1=%2, argv2=%3, argv3=%4, argv4=%5, argv5=%6")
              .arg(argText(0), argText(1), argText(2), argText(3), argText(4), argText(5)),
@@ -67,10 +73,24 @@ int main(int argc, char *argv[])
     if (sdkInfo.bHandOn)
         CQZConnect::GetInstance()->SetSDKInfo(&sdkInfo.Account, &sdkInfo.UserData, sdkInfo.bAccount);
     CDataCenter::GetInstance()->m_nSessionId = line.m_nSessionId;
+    // Before any recording: this run holds its temporary folder, and what killed runs left becomes their files.
+    const QString strAppDir = CDataCenter::GetInstance()->m_strAppDir;
+    CRecordRecovery::Start(strAppDir, line.m_nSessionId, [strAppDir] {
+        LocalInfo info{};
+        LocalInfoFile::Read(info, strAppDir);
+        return FixedText::ReadLocal(info.RecPath);
+    });
     g_bPreviewMemoryBudget = QUORRIN_PREVIEW_BUDGET != 0;
 
     CPluginManage *pManage = new CPluginManage(line.m_strWndHandle, line.m_nSessionId, nullptr);
     std::unique_ptr<ListenThread> pListen = StartHostLink(line.m_strServerName, pManage);
+    CRecordWorker::SetFailCallBack(&CPluginManage::RecordFailCallBack, pManage);
+    // The logout of the host's disconnection, on the request thread, then the end of the event loop. It is not
+    // waited for here: the logout waits for the GUI thread.
+    QObject::connect(&closeSignals, &CloseSignals::closeSig, pManage, [pManage] {
+        pManage->onDisconnect();
+        QMetaObject::invokeMethod(QCoreApplication::instance(), "quit", Qt::QueuedConnection);
+    }, Qt::QueuedConnection);
 
     const int nResult = app.exec();
 
@@ -83,6 +103,9 @@ int main(int argc, char *argv[])
     CQZConnect::GetInstance()->Cleanup();
     if (!CRecordWorker::WaitForAll(std::chrono::seconds(30)))
         LOGW("a recording was still being finished at the end", "main");
+    CRecordWorker::SetFailCallBack(nullptr, nullptr);
+    if (!CRecordRecovery::Wait(std::chrono::seconds(30)))
+        LOGW("the recordings of an earlier run were still being recovered at the end", "main");
     pListen.reset();
     CDataCenter::ReleaseInstance();
     styleFile.close();

@@ -1,7 +1,8 @@
 #pragma once
 
-// What the video benchmarks measure: the process's CPU time, in all and by kind of thread, and ffmpeg decoding the
-// simulated device's stream with one thread into its null output, its start-up taken out, to measure it against.
+// What the video benchmarks measure: the process's CPU time, in all and by kind of thread, the simulated device's
+// loops, and ffmpeg decoding one of them with one thread into its null output, its start-up taken out (a figure
+// for information: decoding back to back is no anchor a paced live tile can reach).
 
 #include "platform/stream_block.h"
 #include "standin/korvex/MediaLibrary.h"
@@ -109,10 +110,11 @@ inline double FfmpegPerFrame(const VideoLoop &loop)
     return (dLong - dShort) / (3.0 * nFrames);
 }
 
-// The loop of the built-in device's main (0) or sub (1) stream profile.
-inline std::shared_ptr<const VideoLoop> LoopOf(int nStreamType)
+// The loop of the built-in device's main (0) or sub (1) stream profile, of that channel.
+inline std::shared_ptr<const VideoLoop> LoopOf(int nStreamType, int nChannel = 0)
 {
     VideoSpec format;
+    format.nLabel = nChannel;
     format.nCodec = nStreamType == 0 ? StreamBlock::kCodecH265 : StreamBlock::kCodecH264;
     format.nWidth = nStreamType == 0 ? 1280 : 640;
     format.nHeight = nStreamType == 0 ? 720 : 360;

@@ -1,44 +1,44 @@
 // The program's live video path on the simulated device's streams: CQZConnect live streams whose data callback
 // hands every block to a CDecodeChannel, which plays it into a small native-window tile of a grid, at each
-// profile's own frame rate. Prints pictures drawn per second, pictures dropped, and the whole process's CPU time
-// per picture drawn beside ffmpeg decoding the same stream with one thread into its null output in the same run.
+// profile's own frame rate, beside the fair anchor and the simulated device alone on the same streams.
 //
-//   bench_pavline_decode [seconds per window, default 8] [sub|main: that scenario only] [--streams N]
+//   bench_pavline_decode [seconds per window, default 6] [sub|main: that scenario only] [--streams N] [--turns N]
 //   bench_pavline_decode --seconds N     soak: 64 sub streams for N seconds, resident memory slope after warm-up
 //
 // Scenarios: 64 sub streams (640x360 H.264, 15 fps) in 160x90 tiles, 16 main streams (1280x720 H.265, 25 fps)
-// in 320x180 tiles. Each is measured in three windows, ffmpeg right after each one (the machine is shared, so
-// each ratio's two sides are taken together); the median counts. ffmpeg's cost per frame is the difference
-// between decoding 4N and N frames, so its start-up is not spread over the frames.
+// in 320x180 tiles. Each is measured in turns (three by default); a turn runs, one after another and each in a
+// process of its own: the project; the anchor, one thread decoding the same streams paced at their frame rate and
+// interleaved, scaling each picture to the project's tile size (libavcodec and libswscale only); the simulated
+// device alone, its streams running and nothing decoded; and ffmpeg -threads 1 -f null on one stream, for
+// information (its cost per frame is the difference between decoding 4N and N frames, so its start-up is not
+// spread over the frames). Every figure is the median of the turns with their spread. Per picture drawn: the
+// whole process's CPU time and context switches (every thread); per tile: the resident memory the tiles added.
+// The last line gives the project's CPU per picture less the device's, beside the anchor's.
 
 #include "bench/BenchMeasures.h"
+#include "bench/support/AnchorComparison.h"
+#include "bench/support/ChildRun.h"
+#include "bench/support/DeviceAlone.h"
+#include "bench/support/PacedAnchor.h"
+#include "bench/support/ProcessSample.h"
 #include "device/CDecodeChannel.h"
 #include "device/CQZConnect.h"
 #include "platform/korvex.h"
-#include "platform/stream_block.h"
 #include "platform/winapi.h"
 #include "runtime/LightWeightLog.h"
-#include "standin/korvex/MediaLibrary.h"
-#include "standin/pavline/MediaUnit.h"
 #include "standin/pavline/PavlineControl.h"
-#include "standin/pavline/VideoDecoder.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QEventLoop>
-#include <QFile>
 #include <QGridLayout>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QWidget>
 
-#include <sys/resource.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -46,7 +46,6 @@
 #include <cstring>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -54,41 +53,15 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr int kChannels = 16;       // of the built-in device
-constexpr int kWindows = 3;
+constexpr int kWarmMs = 1500;
+const char kProjectMode[] = "--project";
 
 struct Scenario
 {
     const char *pName;
     int nStreams;
     int nStreamType;                // 0 main, 1 sub
-    double dGoal;                   // the ratio to reach
 };
-
-long ContextSwitches()
-{
-    struct rusage usage = {};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_nvcsw + usage.ru_nivcsw;
-}
-
-double ResidentMb()
-{
-    long nPages = 0, nResident = 0;
-    if (FILE *pFile = std::fopen("/proc/self/statm", "r")) {
-        if (std::fscanf(pFile, "%ld %ld", &nPages, &nResident) != 2)
-            nResident = 0;
-        std::fclose(pFile);
-    }
-    return static_cast<double>(nResident) * static_cast<double>(sysconf(_SC_PAGESIZE)) / (1024.0 * 1024.0);
-}
-
-double Median(std::vector<double> v)
-{
-    if (v.empty())
-        return 0.0;
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
 
 void Wait(int nMilliseconds)
 {
@@ -203,7 +176,7 @@ public:
 
     struct Counts
     {
-        int64_t nShown = 0, nDropped = 0, nRefused = 0, nErrors = 0, nWakes = 0;
+        int64_t nShown = 0, nDropped = 0, nRefused = 0, nErrors = 0;
     };
     Counts Count() const
     {
@@ -214,7 +187,6 @@ public:
             c.nDropped += st.nPicturesDropped + st.nUnitsSkipped;
             c.nRefused += st.nInputRefused;
             c.nErrors += st.nDecodeErrors;
-            c.nWakes += st.nWakes;
         }
         return c;
     }
@@ -227,137 +199,53 @@ private:
     std::vector<std::unique_ptr<Tile>> m_tiles;
 };
 
-double ThreadCpuSeconds()
+// The project's child of a turn: the scenario's wall for a window of seconds after the warm-up; prints the figures
+// AnchorComparison reads.
+int ProjectTurn(const Scenario &s, int nWarmMs, int nSeconds)
 {
-    struct timespec ts = {};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
-}
-
-// The stand-in's own decoder on this thread, in this process: CPU seconds per frame decoding the loop back to
-// back (as ffmpeg does), and one frame per frame interval with sleeps between (as a live port does).
-double DecoderCpuPerFrame(const VideoLoop &loop, bool bPaced)
-{
-    VideoDecoder decoder;
-    const int nFrames = bPaced ? 2 * loop.nFrameRate : (loop.nWidth * loop.nHeight > 640 * 360 ? 400 : 1500);
-    const auto step = std::chrono::microseconds(1000000 / loop.nFrameRate);
-    Clock::time_point due = Clock::now();
-    double dCpu = 0.0;
-    for (int i = 0; i < nFrames; ++i) {
-        const EncodedFrame &frame = loop.frames[static_cast<size_t>(i) % loop.frames.size()];
-        MediaUnit unit;
-        unit.nCodec = loop.nCodec;
-        unit.bKeyFrame = frame.bKeyFrame;
-        unit.nTimeMs = i * 1000 / loop.nFrameRate;
-        unit.data.reserve(frame.data.size() + MediaUnit::kPadding);
-        unit.data = frame.data;
-        if (bPaced) {
-            due += step;
-            std::this_thread::sleep_until(due);
-        }
-        const double dCpu0 = ThreadCpuSeconds();
-        decoder.Send(unit);
-        while (decoder.Receive()) {
-        }
-        dCpu += ThreadCpuSeconds() - dCpu0;
-    }
-    return dCpu / nFrames;
-}
-
-struct Result
-{
-    double dRatio = -1.0;
-};
-
-Result RunScenario(const Scenario &s, int nSeconds)
-{
-    Result result;
-    std::shared_ptr<const VideoLoop> loop = BenchMeasures::LoopOf(s.nStreamType);
-    if (!loop)
-        return result;
+    for (int i = 0; i < std::min(s.nStreams, kChannels); ++i)
+        if (!BenchMeasures::LoopOf(s.nStreamType, i))
+            return 1;
+    const ProcessSample before = ProcessSample::Take();
     bool bOk = false;
     auto pWall = std::make_unique<LiveWall>(s, &bOk);
     if (!bOk)
-        return result;
-    Wait(1500);     // the streams' first key frames, the decoders' start
-
-    std::vector<double> cpuPer, rates, switches, ports, device, gui, wakes, anchors, ratios;
-    int64_t nDropped = 0, nRefused = 0, nErrors = 0;
-    for (int w = 0; w < kWindows; ++w) {
-        const LiveWall::Counts c0 = pWall->Count();
-        const BenchMeasures::ThreadCpu t0Cpu = BenchMeasures::ThreadTimes();
-        const double dCpu0 = BenchMeasures::CpuSeconds();
-        const long nSwitch0 = ContextSwitches();
-        const Clock::time_point t0 = Clock::now();
-        Wait(nSeconds * 1000);
-        const double dWall = std::chrono::duration<double>(Clock::now() - t0).count();
-        const double dCpu = BenchMeasures::CpuSeconds() - dCpu0;
-        const long nSwitch = ContextSwitches() - nSwitch0;
-        const LiveWall::Counts c1 = pWall->Count();
-        const BenchMeasures::ThreadCpu t1Cpu = BenchMeasures::ThreadTimes();
-        const int64_t nShown = c1.nShown - c0.nShown;
-        const double dPer = nShown > 0 ? 1000.0 / static_cast<double>(nShown) : 0.0;
-        ports.push_back((t1Cpu.dPorts - t0Cpu.dPorts) * dPer);
-        device.push_back((t1Cpu.dDevice - t0Cpu.dDevice) * dPer);
-        gui.push_back((t1Cpu.dGui - t0Cpu.dGui) * dPer);
-        nDropped += c1.nDropped - c0.nDropped;
-        nRefused += c1.nRefused - c0.nRefused;
-        nErrors += c1.nErrors - c0.nErrors;
-        rates.push_back(static_cast<double>(nShown) / dWall);
-        wakes.push_back(nShown > 0 ? static_cast<double>(c1.nWakes - c0.nWakes) / static_cast<double>(nShown) : 0.0);
-        // The anchor right after each window, the streams still running: both sides of a ratio see the machine
-        // as it was then.
-        cpuPer.push_back(nShown > 0 ? dCpu / static_cast<double>(nShown) : 0.0);
-        switches.push_back(nShown > 0 ? static_cast<double>(nSwitch) / static_cast<double>(nShown) : 0.0);
-        const double dAnchor = BenchMeasures::FfmpegPerFrame(*loop);
-        if (dAnchor > 0) {
-            anchors.push_back(dAnchor);
-            ratios.push_back(cpuPer.back() / dAnchor);
-        }
-    }
+        return 1;
+    Wait(nWarmMs);  // the streams' first key frames, the decoders' start
+    const LiveWall::Counts c0 = pWall->Count();
+    const BenchMeasures::ThreadCpu t0 = BenchMeasures::ThreadTimes();
+    const ProcessSample first = ProcessSample::Take();
+    const Clock::time_point tp0 = Clock::now();
+    Wait(nSeconds * 1000);
+    const double dSeconds = std::chrono::duration<double>(Clock::now() - tp0).count();
+    const ProcessSample last = ProcessSample::Take();
+    const BenchMeasures::ThreadCpu t1 = BenchMeasures::ThreadTimes();
+    const LiveWall::Counts c1 = pWall->Count();
     const QSize tile = pWall->TileSize();
     pWall.reset();
-
-    const double dFfmpeg = anchors.size() == static_cast<size_t>(kWindows) ? Median(anchors) : -1.0;
-    const double dCpu = Median(cpuPer);
-    const double dExpected = static_cast<double>(s.nStreams) * loop->nFrameRate;
-    std::printf("%d %s streams  %s %dx%d@%d into %dx%d tiles\n", s.nStreams, s.pName, loop->IsH265() ? "H.265" : "H.264",
-                loop->nWidth, loop->nHeight, loop->nFrameRate, tile.width(), tile.height());
-    std::printf("  pictures drawn per second  %8.1f  (stream rate %.0f, %.1f %%)\n", Median(rates), dExpected,
-                100.0 * Median(rates) / dExpected);
-    std::printf("  pictures dropped           %8lld  (input refused %lld times, decode errors %lld; %d windows)\n",
-                static_cast<long long>(nDropped), static_cast<long long>(nRefused), static_cast<long long>(nErrors),
-                kWindows);
-    std::printf("  CPU per picture drawn      %8.3f ms  (whole process, median of %d windows of %d s)\n", dCpu * 1000.0,
-                kWindows, nSeconds);
-    std::printf("  per picture                %8.1f context switches, %.2f wakes of the port's thread\n",
-                Median(switches), Median(wakes));
-    std::printf("  of which, ms per picture   decode ports %.3f, GUI thread %.3f, device library and the rest %.3f\n",
-                Median(ports), Median(gui), Median(device));
-    if (dFfmpeg > 0) {
-        std::printf("  ffmpeg -threads 1 -f null  %8.3f ms per frame decoded (median of %d, one after each window)\n",
-                    dFfmpeg * 1000.0, kWindows);
-        result.dRatio = Median(ratios);
-        std::printf("  ratio                      %8.2fx  (median of the %d windows' ratios, each beside its own "
-                    "anchor; goal <= %.1fx)\n",
-                    result.dRatio, kWindows, s.dGoal);
-    } else {
-        std::printf("  ffmpeg -threads 1 -f null  not run (no ffmpeg on PATH)\n");
-    }
-    // What the decoder alone costs here, before any port runs it: back to back, and paced as a live stream is.
-    const double dBackToBack = DecoderCpuPerFrame(*loop, false), dPaced = DecoderCpuPerFrame(*loop, true);
-    std::printf("  decoder alone, this process %8.3f ms per frame back to back, %.3f ms paced at %d fps: CPU per "
-                "picture drawn beside it %.2fx\n",
-                dBackToBack * 1000.0, dPaced * 1000.0, loop->nFrameRate, dPaced > 0 ? dCpu / dPaced : 0.0);
-    std::fflush(stdout);
-    return result;
+    if (c1.nRefused > c0.nRefused || c1.nErrors > c0.nErrors)
+        std::printf("input refused %lld times, decode errors %lld\n", static_cast<long long>(c1.nRefused - c0.nRefused),
+                    static_cast<long long>(c1.nErrors - c0.nErrors));
+    ChildRun::Put("pictures", static_cast<double>(c1.nShown - c0.nShown));
+    ChildRun::Put("seconds", dSeconds);
+    ChildRun::Put("cpu", last.dCpuSeconds - first.dCpuSeconds);
+    ChildRun::Put("switches", static_cast<double>(last.nSwitches - first.nSwitches));
+    ChildRun::Put("rss_before", before.dResidentMb);
+    ChildRun::Put("rss_during", last.dResidentMb);
+    ChildRun::Put("dropped", static_cast<double>(c1.nDropped - c0.nDropped));
+    ChildRun::Put("tile_w", tile.width());
+    ChildRun::Put("tile_h", tile.height());
+    ChildRun::Put("ports_cpu", t1.dPorts - t0.dPorts);
+    ChildRun::Put("gui_cpu", t1.dGui - t0.dGui);
+    ChildRun::Put("other_cpu", t1.dDevice - t0.dDevice);
+    return 0;
 }
 
 // 64 sub streams for nSeconds: the resident memory each second, and its slope (least squares) after the first
 // third of the run.
 int Soak(int nSeconds)
 {
-    const Scenario s{"sub", 64, 1, 1.3};
+    const Scenario s{"sub", 64, 1};
     bool bOk = false;
     auto pWall = std::make_unique<LiveWall>(s, &bOk);
     if (!bOk)
@@ -369,7 +257,7 @@ int Soak(int nSeconds)
                                   t0 + std::chrono::seconds(i) - Clock::now())
                                   .count()));
         times.push_back(std::chrono::duration<double>(Clock::now() - t0).count());
-        rss.push_back(ResidentMb());
+        rss.push_back(ProcessSample::Take().dResidentMb);
         if (i % 5 == 0 || i == nSeconds)
             std::printf("  %4d s  resident %8.1f MB\n", i, rss.back());
         std::fflush(stdout);
@@ -402,23 +290,38 @@ int Soak(int nSeconds)
 
 int main(int argc, char **argv)
 {
+    if (PacedAnchor::IsMode(argc, argv))
+        return PacedAnchor::Main(argc, argv);
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    int nSeconds = 8;
-    int nSoak = 0;
+    unsetenv("KORVEX_DEVICES");
+    if (DeviceAlone::IsMode(argc, argv))
+        return DeviceAlone::Main(argc, argv);
+
+    Scenario scenarios[] = {
+        {"sub", 64, 1},
+        {"main", 16, 0},
+    };
+    const bool bProject = argc > 1 && std::strcmp(argv[1], kProjectMode) == 0;
+    int nSeconds = 6, nSoak = 0, nStreams = 0, nTurns = 3;
     std::string strOnly;
-    int nStreams = 0;
-    for (int i = 1; i < argc; ++i) {
+    for (int i = bProject ? 2 : 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--seconds") == 0 && i + 1 < argc)
             nSoak = std::max(3, std::atoi(argv[++i]));
         else if (std::strcmp(argv[i], "--streams") == 0 && i + 1 < argc)
             nStreams = std::max(1, std::min(64, std::atoi(argv[++i])));
+        else if (std::strcmp(argv[i], "--turns") == 0 && i + 1 < argc)
+            nTurns = std::max(1, std::atoi(argv[++i]));
         else if (std::strcmp(argv[i], "sub") == 0 || std::strcmp(argv[i], "main") == 0)
             strOnly = argv[i];
         else
             nSeconds = std::max(1, std::atoi(argv[i]));
     }
+    for (Scenario &s : scenarios)
+        if (nStreams > 0)
+            s.nStreams = nStreams;
+
+    QApplication app(argc, argv);
     // The program's log stays off: its set-up lines are not what is measured.
     QTemporaryDir logDir;
     {
@@ -426,33 +329,45 @@ int main(int argc, char **argv)
         settings.setValue("Enable/PrintLogEn", 0);
     }
     LightWeightLog::CreateInstance(logDir.path());
-    unsetenv("KORVEX_DEVICES");
-    if (!CQZConnect::GetInstance()->InitKorvex(nullptr, nullptr)) {
-        std::printf("the device library does not start: %d\n", ZDK_DEV_GetLastError());
-        return 1;
-    }
-    int nRet = 0;
-    if (nSoak > 0) {
-        std::printf("soak: 64 sub streams for %d s\n", nSoak);
-        nRet = Soak(nSoak);
-    } else {
-        std::printf("live streams through CQZConnect into CDecodeChannel tiles, %d s windows, %ld cores\n", nSeconds,
-                    sysconf(_SC_NPROCESSORS_ONLN));
-        Scenario scenarios[] = {
-            {"sub", 64, 1, 1.3},
-            {"main", 16, 0, 1.2},
-        };
-        std::vector<Result> results;
-        for (Scenario &s : scenarios) {
-            if (nStreams > 0)
-                s.nStreams = nStreams;
-            results.push_back(strOnly.empty() || strOnly == s.pName ? RunScenario(s, nSeconds) : Result());
+    if (bProject || nSoak > 0) {
+        if (!CQZConnect::GetInstance()->InitKorvex(nullptr, nullptr)) {
+            std::printf("the device library does not start: %d\n", ZDK_DEV_GetLastError());
+            return 1;
         }
-        std::printf("CPU per drawn picture beside ffmpeg -threads 1 per frame: %d sub %.2fx (goal <= 1.3x), "
-                    "%d main %.2fx (goal <= 1.2x)\n",
-                    scenarios[0].nStreams, results[0].dRatio, scenarios[1].nStreams, results[1].dRatio);
+        int nRet = 1;
+        if (nSoak > 0) {
+            std::printf("soak: 64 sub streams for %d s\n", nSoak);
+            nRet = Soak(nSoak);
+        } else {
+            for (const Scenario &s : scenarios)
+                if (strOnly == s.pName)
+                    nRet = ProjectTurn(s, kWarmMs, nSeconds);
+        }
+        CQZConnect::GetInstance()->Cleanup();
+        PavlineControl::Reset();
+        return nRet;
     }
-    CQZConnect::GetInstance()->Cleanup();
-    PavlineControl::Reset();
-    return nRet;
+
+    std::printf("live streams through CQZConnect into CDecodeChannel tiles, %ld cores\n", sysconf(_SC_NPROCESSORS_ONLN));
+    Spread ratios[2];
+    for (size_t i = 0; i < 2; ++i) {
+        const Scenario &s = scenarios[i];
+        if (!strOnly.empty() && strOnly != s.pName)
+            continue;
+        AnchorComparison::Scenario c;
+        c.strTitle = std::to_string(s.nStreams) + " " + s.pName + " streams";
+        c.nStreams = s.nStreams;
+        c.nStreamType = s.nStreamType;
+        c.nChannelsPerLogin = kChannels;
+        c.nWarmMs = kWarmMs;
+        c.nSeconds = nSeconds;
+        c.nTurns = nTurns;
+        c.projectArgs = {kProjectMode, s.pName, std::to_string(nSeconds), "--streams", std::to_string(s.nStreams)};
+        std::printf("%s\n", c.strTitle.c_str());
+        ratios[i] = AnchorComparison::Run(c);
+    }
+    std::printf("project less device beside the anchor, CPU per picture: %d sub %sx (goal <= 1.15x), %d main %sx "
+                "(goal <= 1.1x)\n",
+                scenarios[0].nStreams, ratios[0].Text(2).c_str(), scenarios[1].nStreams, ratios[1].Text(2).c_str());
+    return ratios[0].Empty() && ratios[1].Empty() ? 1 : 0;
 }

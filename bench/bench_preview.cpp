@@ -1,17 +1,28 @@
 // The live preview as the page drives it: a host on a local socket logs in to a simulated device of 64 channels,
 // shows the plug-in window at 1280x720, opens 16 and then 64 sub-stream tiles with "MainType" 4 requests, and
-// measures each for a window of seconds: pictures drawn per second, pictures dropped, and the process's CPU time
-// per picture drawn, beside `ffmpeg -threads 1 -f null` decoding the same stream in the same run (right after
-// the window, the tiles still playing). The last line is the ratio.
+// measures each for a window of seconds beside the fair anchor and the simulated device alone on the same streams.
 //
-//   bench_preview [seconds per window, default 10]
+//   bench_preview [seconds per window, default 6] [--turns N]
 //
 // The program's parts (request handler on its own thread, host link, plug-in window and live page, the device
-// and decode stand-ins) run in this process, put together as main puts them, so that the decode stand-in's port
-// statistics can be read; the host's end of the link is this program's event loop. Every block takes the
+// and decode stand-ins) run in one process, put together as main puts them, so that the decode stand-in's port
+// statistics can be read; the host's end of the link is that process's event loop. Every block takes the
 // program's own road: device library thread, live data callback, plug-in window, live page, decode channel.
+//
+// Each scenario is measured in turns (three by default); a turn runs, one after another and each in a process of
+// its own: the program; the anchor, one thread decoding the same streams paced at their frame rate and
+// interleaved, scaling each picture to the program's tile size (libavcodec and libswscale only); the simulated
+// device alone, its streams running and nothing decoded; and ffmpeg -threads 1 -f null on one stream, for
+// information. Every figure is the median of the turns with their spread. Per picture drawn: the whole process's
+// CPU time and context switches (every thread); per tile: the resident memory the tiles added. The last line gives
+// the program's CPU per picture less the device's, beside the anchor's.
 
 #include "bench/BenchMeasures.h"
+#include "bench/support/AnchorComparison.h"
+#include "bench/support/ChildRun.h"
+#include "bench/support/DeviceAlone.h"
+#include "bench/support/PacedAnchor.h"
+#include "bench/support/ProcessSample.h"
 #include "device/CQZConnect.h"
 #include "device/CRecordWorker.h"
 #include "requests/CPluginManage.h"
@@ -31,8 +42,10 @@
 #include <QFile>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QWidget>
 
 #include <algorithm>
 #include <chrono>
@@ -48,6 +61,8 @@ namespace {
 constexpr int kDeviceChannels = 64;
 constexpr int kRangeBase = 256;
 constexpr int kWaitMs = 60000;
+constexpr int kWarmMs = 2000;
+const char kProjectMode[] = "--project";
 
 void Wait(int nMilliseconds)
 {
@@ -169,8 +184,18 @@ Counts CountPorts(int nPorts)
     return counts;
 }
 
-// One scenario: nTiles sub-stream tiles in the split of that many; the ratio, or a negative value.
-double RunTiles(BenchHost &host, int nTiles, int nSplit, int nSeconds, const VideoLoop &loop)
+// The size of the tiles' video surfaces that show.
+QSize TileSize()
+{
+    for (QWidget *pWidget : QApplication::allWidgets())
+        if (pWidget->objectName() == "CPlayWnd" && pWidget->isVisible())
+            return pWidget->size();
+    return QSize();
+}
+
+// One turn's program: nTiles sub-stream tiles in the split of that many for a window of seconds after the
+// warm-up; prints the figures AnchorComparison reads. False when the tiles did not open.
+bool RunTiles(BenchHost &host, int nTiles, int nSplit, int nSeconds, const ProcessSample &before)
 {
     host.Request(Request(3, nSplit));
     Json::Value open = Request(4, 0);
@@ -183,70 +208,52 @@ double RunTiles(BenchHost &host, int nTiles, int nSplit, int nSeconds, const Vid
         nOpened += status[i]["Ret"].asInt() == 100 ? 1 : 0;
     if (reply["Ret"].asInt() != 100 || nOpened != nTiles) {
         std::printf("%d tiles: %d opened, reply %s", nTiles, nOpened, JsonText::Write(reply).c_str());
-        return -1.0;
+        return false;
     }
-    Wait(2000);     // the streams' first key frames, the decoders' start
+    Wait(kWarmMs);  // the streams' first key frames, the decoders' start
 
     const Counts c0 = CountPorts(nTiles);
     const BenchMeasures::ThreadCpu t0 = BenchMeasures::ThreadTimes();
-    const double dCpu0 = BenchMeasures::CpuSeconds();
+    const ProcessSample first = ProcessSample::Take();
     QElapsedTimer timer;
     timer.start();
     Wait(nSeconds * 1000);
-    const double dWall = static_cast<double>(timer.elapsed()) / 1000.0;
-    const double dCpu = BenchMeasures::CpuSeconds() - dCpu0;
+    const double dSeconds = static_cast<double>(timer.elapsed()) / 1000.0;
+    const ProcessSample last = ProcessSample::Take();
     const Counts c1 = CountPorts(nTiles);
     const BenchMeasures::ThreadCpu t1 = BenchMeasures::ThreadTimes();
-    const int64_t nShown = c1.nShown - c0.nShown;
-    // The anchor while the tiles still play: both sides see the machine as it was.
-    const double dAnchor = BenchMeasures::FfmpegPerFrame(loop);
+    const QSize tile = TileSize();
 
     Json::Value close = Request(4, 1);
     close["Channel"] = -1;
     host.Request(close);
 
-    const double dPerPicture = nShown > 0 ? dCpu / static_cast<double>(nShown) : 0.0;
-    const double dExpected = static_cast<double>(nTiles) * loop.nFrameRate;
-    std::printf("%d sub-stream tiles  H.264 %dx%d@%d in a 1280x720 window\n", nTiles, loop.nWidth, loop.nHeight,
-                loop.nFrameRate);
-    std::printf("  pictures drawn per second  %8.1f  (stream rate %.0f, %.1f %%)\n", nShown / dWall, dExpected,
-                100.0 * nShown / dWall / dExpected);
-    std::printf("  pictures dropped           %8lld  (in %.1f s)\n", static_cast<long long>(c1.nDropped - c0.nDropped),
-                dWall);
-    std::printf("  CPU per picture drawn      %8.3f ms  (whole process)\n", dPerPicture * 1000.0);
-    const double dPer = nShown > 0 ? 1000.0 / static_cast<double>(nShown) : 0.0;
-    std::printf("  of which, ms per picture   decode ports %.3f, GUI thread %.3f, device library, request thread, "
-                "link and the rest %.3f\n",
-                (t1.dPorts - t0.dPorts) * dPer, (t1.dGui - t0.dGui) * dPer, (t1.dDevice - t0.dDevice) * dPer);
-    if (dAnchor <= 0) {
-        std::printf("  ffmpeg -threads 1 -f null  not run (no ffmpeg on PATH)\n");
-        return -1.0;
-    }
-    const double dRatio = dPerPicture / dAnchor;
-    std::printf("  ffmpeg -threads 1 -f null  %8.3f ms per frame decoded\n", dAnchor * 1000.0);
-    std::printf("  ratio                      %8.2fx\n", dRatio);
-    std::fflush(stdout);
-    return dRatio;
+    ChildRun::Put("pictures", static_cast<double>(c1.nShown - c0.nShown));
+    ChildRun::Put("seconds", dSeconds);
+    ChildRun::Put("cpu", last.dCpuSeconds - first.dCpuSeconds);
+    ChildRun::Put("switches", static_cast<double>(last.nSwitches - first.nSwitches));
+    ChildRun::Put("rss_before", before.dResidentMb);
+    ChildRun::Put("rss_during", last.dResidentMb);
+    ChildRun::Put("dropped", static_cast<double>(c1.nDropped - c0.nDropped));
+    ChildRun::Put("tile_w", tile.width());
+    ChildRun::Put("tile_h", tile.height());
+    ChildRun::Put("ports_cpu", t1.dPorts - t0.dPorts);
+    ChildRun::Put("gui_cpu", t1.dGui - t0.dGui);
+    ChildRun::Put("other_cpu", t1.dDevice - t0.dDevice);
+    return true;
 }
 
-} // namespace
-
-int main(int argc, char **argv)
+// The program's child of a turn, as main puts it together, in an application directory of its own; the device
+// file is the parent's.
+int ProjectTurn(int argc, char **argv, int nTiles, int nSplit, int nSeconds)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    const int nSeconds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 10;
-
     QTemporaryDir appDir;
-    QFile devices(appDir.filePath("devices.json"));
-    if (!devices.open(QIODevice::WriteOnly))
-        return 1;
-    devices.write(R"({"Devices": [{"Channels": 64}]})");
-    devices.close();
-    qputenv("KORVEX_DEVICES", devices.fileName().toLocal8Bit());
-
+    {
+        // The program's log stays off: its lines are not what is measured.
+        QSettings settings(appDir.filePath("ClientCfg.ini"), QSettings::IniFormat);
+        settings.setValue("Enable/PrintLogEn", 0);
+    }
     QApplication app(argc, argv);
-    // The program as main puts it together, in an application directory of its own.
     CDataCenter::CreateInstance(appDir.path());
     LightWeightLog::CreateInstance(appDir.path());
     MainThreadObject::RegisterMetaTypes();
@@ -284,15 +291,12 @@ int main(int argc, char **argv)
     show["Pos"]["Width"] = 1280;
     show["Pos"]["Height"] = 720;
     host.Request(show);
-
-    std::printf("live preview through the request handler over the host link, %d s windows, %ld cores\n", nSeconds,
-                sysconf(_SC_NPROCESSORS_ONLN));
-    std::shared_ptr<const VideoLoop> loop = BenchMeasures::LoopOf(1);
-    double dRatio16 = -1.0, dRatio64 = -1.0;
-    if (loop) {
-        dRatio16 = RunTiles(host, 16, 3, nSeconds, *loop);
-        dRatio64 = RunTiles(host, 64, 6, nSeconds, *loop);
-    }
+    // The loops are in memory before the tiles, as in the anchor's and the device's measures.
+    for (int i = 0; i < nTiles; ++i)
+        if (!BenchMeasures::LoopOf(1, i))
+            return 1;
+    const ProcessSample before = ProcessSample::Take();
+    const bool bOk = RunTiles(host, nTiles, nSplit, nSeconds, before);
 
     // The host goes as the browser's would: the link logs the program out and ends the event loop; then the
     // parts end in main's order.
@@ -304,8 +308,60 @@ int main(int argc, char **argv)
     CRecordWorker::WaitForAll(std::chrono::seconds(30));
     pListen.reset();
     LightWeightLog::Flush();
+    return bOk ? 0 : 1;
+}
 
-    std::printf("CPU per drawn picture beside ffmpeg -threads 1 per frame: 16 tiles %.2fx, 64 tiles %.2fx\n", dRatio16,
-                dRatio64);
-    return dRatio16 > 0 && dRatio64 > 0 ? 0 : 1;
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (PacedAnchor::IsMode(argc, argv))
+        return PacedAnchor::Main(argc, argv);
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (DeviceAlone::IsMode(argc, argv))
+        return DeviceAlone::Main(argc, argv);
+    if (argc > 4 && std::strcmp(argv[1], kProjectMode) == 0)
+        return ProjectTurn(argc, argv, std::atoi(argv[2]), std::atoi(argv[3]), std::max(1, std::atoi(argv[4])));
+
+    int nSeconds = 6, nTurns = 3;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--turns") == 0 && i + 1 < argc)
+            nTurns = std::max(1, std::atoi(argv[++i]));
+        else
+            nSeconds = std::max(1, std::atoi(argv[i]));
+    }
+    // The device file of every turn's processes.
+    QTemporaryDir deviceDir;
+    QFile devices(deviceDir.filePath("devices.json"));
+    if (!devices.open(QIODevice::WriteOnly))
+        return 1;
+    devices.write(QByteArray(R"({"Devices": [{"Channels": )") + QByteArray::number(kDeviceChannels) + "}]}");
+    devices.close();
+    qputenv("KORVEX_DEVICES", devices.fileName().toLocal8Bit());
+
+    std::printf("live preview through the request handler over the host link, %ld cores\n",
+                sysconf(_SC_NPROCESSORS_ONLN));
+    const struct
+    {
+        int nTiles, nSplit;
+    } scenarios[] = {{16, 3}, {64, 6}};
+    Spread ratios[2];
+    for (size_t i = 0; i < 2; ++i) {
+        AnchorComparison::Scenario c;
+        c.strTitle = std::to_string(scenarios[i].nTiles) + " sub-stream tiles in a 1280x720 window";
+        c.nStreams = scenarios[i].nTiles;
+        c.nStreamType = 1;
+        c.nChannelsPerLogin = kDeviceChannels;
+        c.nWarmMs = kWarmMs;
+        c.nSeconds = nSeconds;
+        c.nTurns = nTurns;
+        c.projectArgs = {kProjectMode, std::to_string(scenarios[i].nTiles), std::to_string(scenarios[i].nSplit),
+                         std::to_string(nSeconds)};
+        std::printf("%s\n", c.strTitle.c_str());
+        ratios[i] = AnchorComparison::Run(c);
+    }
+    std::printf("program less device beside the anchor, CPU per picture: 16 tiles %sx, 64 tiles %sx\n",
+                ratios[0].Text(2).c_str(), ratios[1].Text(2).c_str());
+    return ratios[0].Empty() || ratios[1].Empty() ? 1 : 0;
 }

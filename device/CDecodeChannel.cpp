@@ -443,10 +443,11 @@ int CDecodeChannel::StartRecord(const char *pPath, int nRecordType)
 int CDecodeChannel::StopRecord()
 {
     if (m_eRecordRoute == RECORD_OWN) {
+        // Stopped either way; a file that could not be finished whole is a failure of the stop.
         const int nRet = m_pRecordWorker->Stop();
         m_eRecordRoute = RECORD_NONE;
         m_bRecording = false;
-        return nRet;
+        return nRet > 0 ? nRet : 0;
     }
     if (m_pRecordWorker && !m_bRecording.load())
         return 0;

@@ -1,5 +1,7 @@
 #include "device/CRecordWorker.h"
 
+#include "device/FreeFileName.h"
+#include "device/RecordFiles.h"
 #include "device/media/CAudioConvert.h"
 #include "device/media/CMp4Writer.h"
 #include "platform/korvex.h"
@@ -35,28 +37,10 @@ using Clock = std::chrono::steady_clock;
 
 constexpr std::chrono::milliseconds kIdlePoll{100};
 constexpr std::chrono::milliseconds kChildPoll{10};
-constexpr size_t kCopyBlock = 64 * 1024;
 
 QByteArray Local(const QString &strPath) { return strPath.toLocal8Bit(); }
 
 std::FILE *OpenFile(const QString &strPath, const char *pMode) { return std::fopen(Local(strPath).constData(), pMode); }
-
-// Appends the whole file at strSource to pTarget; a short write ends the append. False when the source cannot
-// be read.
-bool AppendFile(const QString &strSource, std::FILE *pTarget)
-{
-    std::FILE *pSource = OpenFile(strSource, "rb");
-    if (!pSource)
-        return false;
-    std::vector<char> buffer(kCopyBlock);
-    for (;;) {
-        const size_t nRead = std::fread(buffer.data(), 1, buffer.size(), pSource);
-        if (nRead == 0 || std::fwrite(buffer.data(), 1, nRead, pTarget) != nRead)
-            break;
-    }
-    std::fclose(pSource);
-    return true;
-}
 
 // The ffmpeg program: the one in the application directory when it is there, else the one on the PATH.
 QString FfmpegProgram(const QString &strAppDir)
@@ -88,6 +72,21 @@ WorkerCount &Workers()
     // Never destroyed: a worker may end while the process does.
     static WorkerCount *pWorkers = new WorkerCount;
     return *pWorkers;
+}
+
+// The failure callback, held while it runs so that its replacement waits for it.
+struct FailReport
+{
+    std::mutex mutex;
+    CRecordWorker::FailCallBack cb = nullptr;
+    void *pUser = nullptr;
+};
+
+FailReport &FailReports()
+{
+    // Never destroyed: a worker may report while the process ends.
+    static FailReport *pReport = new FailReport;
+    return *pReport;
 }
 
 int CodecOfBlock(uint8_t nBlockCodec)
@@ -164,6 +163,24 @@ bool CRecordWorker::WaitForAll(std::chrono::milliseconds timeout)
     return workers.done.wait_for(lock, timeout, [&] { return workers.nRunning == 0; });
 }
 
+void CRecordWorker::SetFailCallBack(FailCallBack cbFail, void *pUser)
+{
+    FailReport &report = FailReports();
+    std::lock_guard<std::mutex> lock(report.mutex);
+    report.cb = cbFail;
+    report.pUser = pUser;
+}
+
+void CRecordWorker::ReportFailure(bool bRecording) const
+{
+    LOGW(QString("port %1: a recorded file could not be finished; its data is kept for the next start").arg(m_nPort),
+         "CDecodeChannel::ConvertFile");
+    FailReport &report = FailReports();
+    std::lock_guard<std::mutex> lock(report.mutex);
+    if (report.cb)
+        report.cb(m_nPort, bRecording, report.pUser);
+}
+
 CRecordWorker::Route CRecordWorker::RouteOf(const QString &strPath)
 {
     if (strPath.endsWith(".h264"))
@@ -194,20 +211,6 @@ QString CRecordWorker::RollOverName(const QString &strPath)
     return strPath.left(nUnderscore) + "_" + QDateTime::currentDateTime().toString("yyyyMMdd_hhmmss") + strTail;
 }
 
-QString CRecordWorker::FreeName(const QString &strPath)
-{
-    if (!QFileInfo::exists(strPath))
-        return strPath;
-    const QFileInfo info(strPath);
-    const QString strStem = info.absolutePath() + "/" + info.completeBaseName();
-    const QString strExt = info.suffix().isEmpty() ? QString() : "." + info.suffix();
-    for (int n = 1;; ++n) {
-        const QString strName = QString("%1_%2%3").arg(strStem).arg(n).arg(strExt);
-        if (!QFileInfo::exists(strName))
-            return strName;
-    }
-}
-
 // ---------------------------------------------------------------------------------------------------------
 // Start, stop and the tap.
 
@@ -221,7 +224,7 @@ int CRecordWorker::Start(const QString &strPath)
     if (m_bRecording.load() || m_bJoining.load())
         return 0;
     // A name already taken (a recording of the same second) is never overwritten.
-    const QString strMp4 = FreeName(strPath.left(strPath.size() - 5) + ".mp4");
+    const QString strMp4 = FreeFileName(strPath.left(strPath.size() - 5) + ".mp4");
     const QString strTempFolder = TempFolder();
     std::unique_ptr<CMp4Writer> pWriter;
     // Free: the worker holds it for long only while a joining runs, and none does.
@@ -236,15 +239,27 @@ int CRecordWorker::Start(const QString &strPath)
         m_nAccumulationFrameRate = 0;
         m_nAccumulationFrames = 0;
         m_bConverterHung = false;
+        m_bJoinFailed = false;
+        m_bRecordFailed = false;
         if (!OpenAccumulation())
             return 0;
         m_pPlaceholder.reset(OpenFile(m_strMp4Path, "ab"));
+        m_manifest = CRecordManifest();
+        m_manifest.strMp4Path = m_strMp4Path;
+        m_manifest.nPort = m_nPort;
+        m_manifest.nRoute = RouteH264;
+        // What the stream has shown so far, for a start after a killed run that finds only segments.
+        m_manifest.nFrameRate = m_nStreamFrameRate.load(std::memory_order_relaxed);
+        m_manifest.nAudioType = m_nStreamAudioCodec.load(std::memory_order_relaxed);
+        m_manifest.nAudioRate = m_nStreamAudioRate.load(std::memory_order_relaxed);
+        m_manifest.Write(CRecordManifest::PathFor(m_strTempFolder, m_strMp4Path));
     } else {
         pWriter = std::make_unique<CMp4Writer>(Local(strMp4).constData());
     }
     std::lock_guard<std::mutex> tap(m_tapMutex);
     m_nVideoBlocks = 0;
     m_bSegmentStarted = false;
+    m_bLost = false;
     m_parser.Reset();
     m_strSegmentFolder = strTempFolder;
     m_strWriterPath = strMp4;
@@ -252,6 +267,9 @@ int CRecordWorker::Start(const QString &strPath)
     m_nH265Bytes = 0;
     m_pWriter = std::move(pWriter);
     m_bAudioAnnounced = false;
+    m_nWriterSoundRate = 0;
+    m_strJournalStem.clear();
+    m_bRollOverFailed = false;
     m_eRoute = eRoute;
     // Recording before joining: a worker that sees the joining sees a recording that has not stopped.
     m_bRecording = true;
@@ -265,11 +283,13 @@ int CRecordWorker::Start(const QString &strPath)
 
 int CRecordWorker::Stop()
 {
+    int nRet = 1;
     {
         std::lock_guard<std::mutex> tap(m_tapMutex);
         if (!m_bRecording.load())
             return 0;
-        m_pWriter.reset();  // its file is finished
+        if (m_pWriter && !FinishWriterFile())
+            nRet = -1;
         QueueSegment();
         m_nVideoBlocks = 0;
         m_bSegmentStarted = false;
@@ -282,7 +302,7 @@ int CRecordWorker::Stop()
         m_bWake = true;
     }
     m_wake.notify_all();
-    return 1;
+    return nRet;
 }
 
 void CRecordWorker::Tap(const unsigned char *pData, uint32_t nLength, const RealDataFrame *pFrame)
@@ -292,13 +312,21 @@ void CRecordWorker::Tap(const unsigned char *pData, uint32_t nLength, const Real
     if (pFrame->nKind == ZDK_FRAME_AUDIO && pFrame->nSampleRate > 0) {
         m_nStreamAudioRate.store(static_cast<int>(pFrame->nSampleRate), std::memory_order_relaxed);
         m_nStreamAudioCodec.store(static_cast<int>(pFrame->nCodec), std::memory_order_relaxed);
+    } else if (pFrame->nKind == ZDK_FRAME_VIDEO && pFrame->nFrameRate > 0) {
+        m_nStreamFrameRate.store(static_cast<int>(pFrame->nFrameRate), std::memory_order_relaxed);
     }
     if (pFrame->nKind != ZDK_FRAME_VIDEO && pFrame->nKind != ZDK_FRAME_AUDIO)
         return;
-    std::lock_guard<std::mutex> tap(m_tapMutex);
-    m_preRoll.Add(pData, nLength, *pFrame);
-    if (m_bRecording.load(std::memory_order_relaxed))
-        TapBlocks(pData, nLength, *pFrame);
+    bool bRollOverFailed = false;
+    {
+        std::lock_guard<std::mutex> tap(m_tapMutex);
+        m_preRoll.Add(pData, nLength, *pFrame);
+        if (m_bRecording.load(std::memory_order_relaxed))
+            TapBlocks(pData, nLength, *pFrame);
+        std::swap(bRollOverFailed, m_bRollOverFailed);
+    }
+    if (bRollOverFailed)
+        ReportFailure(true);
 }
 
 void CRecordWorker::TapBlocks(const unsigned char *pData, uint32_t nLength, const RealDataFrame &frame)
@@ -335,7 +363,8 @@ void CRecordWorker::TapH264(const StreamBlock::View &block, const RealDataFrame 
         } else if (block.nCodec != m_nSegmentAudioType || nRate != m_nSegmentAudioRate) {
             return;     // one kind of sound a segment; the worker fills what is missing with silence
         }
-        std::fwrite(block.pPayload, 1, block.nPayload, m_pSegmentAudio.get());
+        if (std::fwrite(block.pPayload, 1, block.nPayload, m_pSegmentAudio.get()) != block.nPayload)
+            m_bLost = true;
         return;
     }
     // Video of another codec would corrupt the elementary stream.
@@ -355,8 +384,9 @@ void CRecordWorker::TapH264(const StreamBlock::View &block, const RealDataFrame 
         OpenSegment(block.nCodec, nFrameRate);
     }
     ++m_nVideoBlocks;
-    if (m_pSegment)
-        std::fwrite(block.pPayload, 1, block.nPayload, m_pSegment.get());
+    // A picture that cannot be kept makes the file incomplete: its finishing reports it.
+    if (!m_pSegment || std::fwrite(block.pPayload, 1, block.nPayload, m_pSegment.get()) != block.nPayload)
+        m_bLost = true;
 }
 
 void CRecordWorker::TapH265(const StreamBlock::View &block, const RealDataFrame &frame)
@@ -372,13 +402,15 @@ void CRecordWorker::TapH265(const StreamBlock::View &block, const RealDataFrame 
         // on in a new file too, as one file has one codec.
         if (block.IsKeyFrame() &&
             (m_nH265Bytes > kRollOverBytes || (m_nWriterCodec != 0 && info.nCodec != m_nWriterCodec))) {
-            const QString strNext = FreeName(RollOverName(m_strWriterPath));
-            m_pWriter.reset();
+            const QString strNext = FreeFileName(RollOverName(m_strWriterPath));
+            if (!FinishWriterFile())
+                m_bRollOverFailed = true;
             m_nH265Bytes = 0;
             m_nWriterCodec = 0;
             m_strWriterPath = strNext;
             m_pWriter = std::make_unique<CMp4Writer>(Local(strNext).constData());
             m_bAudioAnnounced = false;
+            m_nWriterSoundRate = 0;
         }
         if (block.IsKeyFrame() && m_nWriterCodec == 0)
             m_nWriterCodec = info.nCodec;
@@ -392,14 +424,23 @@ void CRecordWorker::TapH265(const StreamBlock::View &block, const RealDataFrame 
             sound.nCodec = m_nStreamAudioCodec.load(std::memory_order_relaxed);
             sound.nChannels = 1;
             sound.nBitsPerSample = 16;
-            if (sound.nSampleRate > 0)
+            if (sound.nSampleRate > 0) {
                 m_pWriter->WriteFrame(&sound);
+                m_nWriterSoundRate = sound.nSampleRate;
+            }
         }
         info.nFrameType = CMp4Writer::kFrameVideo;
         info.nSubType = block.IsKeyFrame() ? 0 : 1;
         info.nFrameRate = frame.nFrameRate > 0 ? static_cast<int>(frame.nFrameRate) : block.nFrameRate;
         info.nWidth = frame.nWidth;
         info.nHeight = frame.nHeight;
+        // The journal holds the file's pictures from its first key frame on, whatever becomes of the file.
+        if (m_strJournalStem.isEmpty() && block.IsKeyFrame() && info.nCodec == m_nWriterCodec)
+            OpenJournal(info.nCodec, info.nFrameRate);
+        if (m_pJournal && info.nCodec == m_nJournalCodec) {
+            if (std::fwrite(block.pPayload, 1, block.nPayload, m_pJournal.get()) != block.nPayload)
+                m_bJournalFailed = true;
+        }
     } else {
         info.nSampleRate = StreamBlock::SampleRateOfCode(block.nRateCode);
         if (info.nSampleRate <= 0)
@@ -409,10 +450,91 @@ void CRecordWorker::TapH265(const StreamBlock::View &block, const RealDataFrame 
         m_bAudioAnnounced = true;
         info.nChannels = 1;
         info.nBitsPerSample = 16;
+        if (m_strJournalStem.isEmpty())
+            m_nWriterSoundRate = info.nSampleRate;  // the file is made with the last sound before its picture
+        else
+            JournalSound(block);
     }
     m_nH265Bytes += static_cast<int64_t>(block.nPayload);
     if (m_pWriter)
         m_pWriter->WriteFrame(&info);
+}
+
+void CRecordWorker::OpenJournal(int nCodec, int nFrameRate)
+{
+    m_strJournalStem = m_strSegmentFolder + "/" + QFileInfo(m_strWriterPath).completeBaseName();
+    m_bJournalFailed = false;
+    m_journalManifest = CRecordManifest();
+    m_journalManifest.strMp4Path = m_strWriterPath;
+    m_journalManifest.nPort = m_nPort;
+    m_journalManifest.nRoute = RouteH265;
+    m_journalManifest.nFrameRate = nFrameRate;
+    // The sound of the file is the rate its audio stream was made with (8000 Hz when none was known).
+    m_journalManifest.nSoundRate = m_nWriterSoundRate > 0 ? m_nWriterSoundRate : 8000;
+    m_nJournalCodec = nCodec;
+    const QString strVideo = m_strJournalStem + (nCodec == CMp4Writer::kCodecH265 ? ".h265" : ".h264");
+    m_pJournal.reset(OpenFile(strVideo, "wb"));
+    if (!m_pJournal && QDir().mkpath(m_strSegmentFolder))
+        m_pJournal.reset(OpenFile(strVideo, "wb"));
+    // One write a picture, so that a killed run leaves whole ones.
+    if (m_pJournal)
+        std::setvbuf(m_pJournal.get(), nullptr, _IONBF, 0);
+    m_pJournalSound.reset();
+    if (!m_pJournal || !m_journalManifest.Write(m_strJournalStem + ".rec"))
+        m_bJournalFailed = true;
+}
+
+void CRecordWorker::JournalSound(const StreamBlock::View &block)
+{
+    if (m_bJournalFailed || StreamBlock::SampleRateOfCode(block.nRateCode) != m_journalManifest.nSoundRate ||
+        block.nPayload == 0)
+        return;
+    if (!m_pJournalSound) {
+        m_pJournalSound.reset(OpenFile(m_strJournalStem + ".pcm", "wb"));
+        if (!m_pJournalSound) {
+            m_bJournalFailed = true;
+            return;
+        }
+    }
+    m_vecJournalPcm.resize(2 * static_cast<size_t>(block.nPayload));
+    const int nBytes = CAudioConvert().ToPcm16(block.pPayload, static_cast<int>(block.nPayload), m_vecJournalPcm.data(),
+                                               static_cast<int>(m_vecJournalPcm.size()), block.nCodec);
+    if (nBytes > 0 &&
+        std::fwrite(m_vecJournalPcm.data(), 1, static_cast<size_t>(nBytes), m_pJournalSound.get()) !=
+            static_cast<size_t>(nBytes))
+        m_bJournalFailed = true;
+}
+
+bool CRecordWorker::FinishWriterFile()
+{
+    if (!m_pWriter)
+        return true;
+    const bool bWhole = m_pWriter->Finish();
+    m_pWriter.reset();  // a file that nothing was written into goes
+    for (FilePtr *pFile : {&m_pJournal, &m_pJournalSound}) {
+        if (*pFile && (std::fflush(pFile->get()) != 0 || std::ferror(pFile->get())))
+            m_bJournalFailed = true;
+        if (*pFile && std::fclose(pFile->release()) != 0)
+            m_bJournalFailed = true;
+    }
+    const QString strStem = m_strJournalStem;
+    m_strJournalStem.clear();
+    if (strStem.isEmpty())
+        return bWhole;
+    if (bWhole) {
+        RecordFiles::RemoveFiles({strStem + ".h264", strStem + ".h265", strStem + ".pcm", strStem + ".rec"});
+        QDir().rmdir(m_strSegmentFolder);   // once no recording uses it
+        return true;
+    }
+    // The journal is the whole recording: it waits in a folder of its own for the next start, and the broken
+    // file goes. Without a whole journal the file is kept as it is, all there is.
+    if (!m_bJournalFailed)
+        QFile::remove(m_journalManifest.strMp4Path);
+    const QString strPark = FreeFileName(strStem);
+    RecordFiles::MoveInto(strPark, {strStem + ".h264", strStem + ".h265", strStem + ".pcm", strStem + ".rec"});
+    LOGW(QString("%1 could not be written whole; kept %2 for the next start").arg(m_journalManifest.strMp4Path, strPark),
+         "CDecodeChannel::StopRecord");
+    return false;
 }
 
 void CRecordWorker::OpenSegment(uint8_t nCodec, int nFrameRate)
@@ -428,6 +550,9 @@ void CRecordWorker::OpenSegment(uint8_t nCodec, int nFrameRate)
     m_pSegment.reset(OpenFile(m_strSegmentPath, "ab"));
     if (!m_pSegment && QDir().mkpath(m_strSegmentFolder))
         m_pSegment.reset(OpenFile(m_strSegmentPath, "ab"));
+    // One write a picture: a run killed in the middle leaves whole pictures for the next start to join.
+    if (m_pSegment)
+        std::setvbuf(m_pSegment.get(), nullptr, _IONBF, 0);
     m_nSegmentFrameRate = nFrameRate;
     m_nVideoBlocks = 0;
     m_pSegmentAudio.reset();
@@ -446,9 +571,12 @@ void CRecordWorker::QueueSegment()
             QFile::remove(SoundOfSegment(m_strSegmentPath));
         return;
     }
+    if (std::fflush(m_pSegment.get()) != 0)
+        m_bLost = true;
     m_pSegment.reset();
     Segment segment;
     segment.strPath = m_strSegmentPath;
+    segment.nNumber = m_nSegmentNumber;
     segment.nFrameRate = m_nSegmentFrameRate;
     segment.nFrames = nFrames;
     if (bSound) {
@@ -518,7 +646,7 @@ void CRecordWorker::JoinSegment(const Segment &segment)
     if (segment.strPath.endsWith(".h265")) {
         // The joined file is H.264: an H.265 segment is converted first.
         const QString strTarget = segment.strPath.left(segment.strPath.size() - 5) + ".h264";
-        if (m_bConverterHung || !Convert(segment.strPath, strTarget)) {
+        if (m_bConverterHung || !Convert(m_strAppDir, segment.strPath, strTarget, m_bConverterHung)) {
             QFile::remove(strTarget);
             KeepUnconverted(segment.strPath);
             QFile::remove(segment.strPath);
@@ -529,32 +657,80 @@ void CRecordWorker::JoinSegment(const Segment &segment)
         QFile::remove(segment.strPath);
         strSource = strTarget;
     }
-    std::lock_guard<std::mutex> file(m_fileMutex);
-    if (!m_bJoining.load() || (!m_pAccumulation && !OpenAccumulation())) {
-        QFile::remove(strSource);
-        if (!segment.strAudioPath.isEmpty())
-            QFile::remove(segment.strAudioPath);
-        return;
+    bool bRollOverFailed = false;
+    {
+        std::lock_guard<std::mutex> file(m_fileMutex);
+        if (!m_bJoining.load()) {
+            RecordFiles::RemoveFiles({strSource, segment.strAudioPath});
+            return;
+        }
+        if (!m_bJoinFailed && !m_pAccumulation && !OpenAccumulation())
+            m_bJoinFailed = true;
+        const long nBefore = m_pAccumulation ? std::ftell(m_pAccumulation.get()) : -1;
+        if (!m_bJoinFailed) {
+            const RecordFiles::Append eAppend = RecordFiles::AppendFile(strSource, m_pAccumulation.get());
+            if (eAppend == RecordFiles::Append::WriteFailed) {
+                // What was appended goes again, so that the segment can still be joined whole by the next start.
+                if (nBefore < 0 || ftruncate(fileno(m_pAccumulation.get()), nBefore) != 0 ||
+                    std::fseek(m_pAccumulation.get(), nBefore, SEEK_SET) != 0)
+                    m_bRecordFailed = true;
+                m_bJoinFailed = true;
+                LOGW(QString("cannot join %1 into %2").arg(strSource, m_strAccumulationPath), "CDecodeChannel::ConvertFile");
+            } else if (eAppend == RecordFiles::Append::NoSource) {
+                m_bRecordFailed = true;
+            }
+        }
+        if (m_bJoinFailed) {
+            // Nothing more is joined into this file: its segments are kept in order beside it for the next start.
+            RecordFiles::MoveInto(ParkFolder(), {strSource, segment.strAudioPath});
+            return;
+        }
+        if (m_nAccumulationFrameRate <= 0)
+            m_nAccumulationFrameRate = segment.nFrameRate;
+        // Its sound starts where its pictures start.
+        AppendSound(segment);
+        m_nAccumulationFrames += segment.nFrames;
+        if (m_manifest.nAudioRate == 0 && segment.nAudioRate > 0) {
+            m_manifest.nAudioType = segment.nAudioType;
+            m_manifest.nAudioRate = segment.nAudioRate;
+        }
+        // The manifest says the segment is in before it goes, so that it is neither lost nor joined twice.
+        m_manifest.nJoined = static_cast<int64_t>(segment.nNumber);
+        UpdateManifest();
+        RecordFiles::RemoveFiles({strSource, segment.strAudioPath});
+        if (std::ftell(m_pAccumulation.get()) < kRollOverBytes)
+            return;
+        bRollOverFailed = !CloseAndRemux();
+        m_strMp4Path = FreeFileName(RollOverName(m_strMp4Path));
+        m_strAccumulationPath = m_strTempFolder + "/" + QFileInfo(m_strMp4Path).completeBaseName() + ".h264";
+        m_nAccumulationFrameRate = 0;
+        m_manifest.strMp4Path = m_strMp4Path;
+        m_manifest.nSoundRate = 0;
+        m_manifest.nBytes = 0;
+        m_manifest.nSoundBytes = -1;
+        m_manifest.Write(CRecordManifest::PathFor(m_strTempFolder, m_strMp4Path));
+        // Still recording: the next file opens now; stopped: the segments still queued open it.
+        if (m_bRecording.load())
+            OpenAccumulation();
     }
-    if (m_nAccumulationFrameRate <= 0)
-        m_nAccumulationFrameRate = segment.nFrameRate;
-    AppendFile(strSource, m_pAccumulation.get());
-    QFile::remove(strSource);
-    // Its sound starts where its pictures start.
-    AppendSound(segment);
-    m_nAccumulationFrames += segment.nFrames;
-    if (!segment.strAudioPath.isEmpty())
-        QFile::remove(segment.strAudioPath);
-    std::fflush(m_pAccumulation.get());
-    if (std::ftell(m_pAccumulation.get()) < kRollOverBytes)
-        return;
-    CloseAndRemux();
-    m_strMp4Path = FreeName(RollOverName(m_strMp4Path));
-    m_strAccumulationPath = m_strTempFolder + "/" + QFileInfo(m_strMp4Path).completeBaseName() + ".h264";
-    m_nAccumulationFrameRate = 0;
-    // Still recording: the next file opens now; stopped: the segments still queued open it.
-    if (m_bRecording.load())
-        OpenAccumulation();
+    if (bRollOverFailed)
+        ReportFailure(m_bRecording.load());
+}
+
+void CRecordWorker::UpdateManifest()
+{
+    CRecordManifest manifest = m_manifest;
+    if (m_nAccumulationFrameRate > 0)
+        manifest.nFrameRate = m_nAccumulationFrameRate;
+    manifest.nSoundRate = m_pSound ? m_nSoundRate : 0;
+    manifest.nBytes = m_pAccumulation ? static_cast<int64_t>(std::ftell(m_pAccumulation.get())) : -1;
+    manifest.nSoundBytes = -1;
+    if (m_pSound && std::fflush(m_pSound.get()) == 0)
+        manifest.nSoundBytes = static_cast<int64_t>(std::ftell(m_pSound.get()));
+    if (manifest != m_manifest || !QFileInfo::exists(CRecordManifest::PathFor(m_strTempFolder, m_strMp4Path))) {
+        m_manifest = manifest;
+        m_manifest.Write(CRecordManifest::PathFor(m_strTempFolder, m_strMp4Path));
+    }
 }
 
 void CRecordWorker::AppendSound(const Segment &segment)
@@ -612,12 +788,12 @@ void CRecordWorker::WriteSilence(int64_t nSamples)
     }
 }
 
-bool CRecordWorker::Convert(const QString &strSegment, const QString &strTarget)
+bool CRecordWorker::Convert(const QString &strAppDir, const QString &strSegment, const QString &strTarget, bool &bHung)
 {
     const Clock::time_point deadline = Clock::now() + kConvertLimit;
-    const QString strProgram = FfmpegProgram(m_strAppDir);
+    const QString strProgram = FfmpegProgram(strAppDir);
     const QByteArray program = strProgram.isEmpty() ? QByteArray("ffmpeg") : Local(strProgram);
-    const QByteArray dir = Local(m_strAppDir), segment = Local(strSegment), target = Local(strTarget);
+    const QByteArray dir = Local(strAppDir), segment = Local(strSegment), target = Local(strTarget);
     // No B-frames: the joined file is remuxed with each picture shown when it is decoded.
     const char *argv[] = {"ffmpeg", "-i", segment.constData(), "-vcodec", "h264", "-bf", "0", "-y",
                           target.constData(), nullptr};
@@ -663,7 +839,7 @@ bool CRecordWorker::Convert(const QString &strSegment, const QString &strTarget)
             kill(-pid, SIGKILL);
             while (waitpid(pid, &nStatus, 0) < 0 && errno == EINTR) {
             }
-            m_bConverterHung = true;
+            bHung = true;
             LOGW(QString("ffmpeg ended past its time: %1").arg(strSegment), "CDecodeChannel::ConvertFile");
             return false;
         }
@@ -683,10 +859,10 @@ void CRecordWorker::KeepUnconverted(const QString &strSegment)
         return;
     const QString strKept = Stem(m_strMp4Path) + ".h265";
     std::FILE *pKept = OpenFile(strKept, "ab");
-    if (!pKept)
-        return;
-    AppendFile(strSegment, pKept);
-    std::fclose(pKept);
+    if (!pKept || RecordFiles::AppendFile(strSegment, pKept) != RecordFiles::Append::Done)
+        m_bRecordFailed = true;
+    if (pKept && std::fclose(pKept) != 0)
+        m_bRecordFailed = true;
 }
 
 void CRecordWorker::FinishIfStopped()
@@ -702,8 +878,13 @@ void CRecordWorker::FinishIfStopped()
         if (!m_segments.empty())
             return;
     }
-    std::lock_guard<std::mutex> file(m_fileMutex);
-    Finish();
+    bool bWhole = true;
+    {
+        std::lock_guard<std::mutex> file(m_fileMutex);
+        bWhole = Finish();
+    }
+    if (!bWhole)
+        ReportFailure(m_bRecording.load());
 }
 
 bool CRecordWorker::OpenAccumulation()
@@ -715,11 +896,20 @@ bool CRecordWorker::OpenAccumulation()
     return m_pAccumulation != nullptr;
 }
 
-void CRecordWorker::CloseAndRemux()
+QString CRecordWorker::ParkFolder()
+{
+    if (m_strParkFolder.isEmpty())
+        m_strParkFolder = FreeFileName(m_strTempFolder + "/" + QFileInfo(m_strMp4Path).completeBaseName());
+    return m_strParkFolder;
+}
+
+bool CRecordWorker::CloseAndRemux()
 {
     m_pPlaceholder.reset();
     // The sound of this file, if any came.
     const bool bSound = m_pSound && m_nSoundSamples > 0;
+    if (m_pSound && std::fflush(m_pSound.get()) != 0)
+        m_bRecordFailed = true;
     m_pSound.reset();
     const QString strSound = m_strSoundPath;
     const int nSoundRate = m_nSoundRate;
@@ -728,23 +918,27 @@ void CRecordWorker::CloseAndRemux()
     m_nSoundSamples = 0;
     const int nFrameRate = m_nAccumulationFrameRate;
     m_nAccumulationFrames = 0;
-    struct SoundRemover
-    {
-        const QString &strPath;
-        ~SoundRemover()
-        {
-            if (!strPath.isEmpty())
-                QFile::remove(strPath);
-        }
-    } soundRemover{strSound};
-    if (!m_pAccumulation)
-        return;
+    const QString strManifest = CRecordManifest::PathFor(m_strTempFolder, m_strMp4Path);
+    const QString strParked = m_strParkFolder;
+    m_strParkFolder.clear();
+    if (!m_pAccumulation) {
+        RecordFiles::RemoveFiles({strSound, strManifest});
+        return true;
+    }
     std::fflush(m_pAccumulation.get());
     const long nSize = std::ftell(m_pAccumulation.get());
     m_pAccumulation.reset();
+    if (m_bJoinFailed) {
+        // Its segments wait in the park folder: the joined part goes with them, in order, for the next start.
+        m_strParkFolder = strParked;
+        RecordFiles::MoveInto(ParkFolder(), {m_strAccumulationPath, strSound, strManifest});
+        m_strParkFolder.clear();
+        m_bJoinFailed = false;
+        return false;
+    }
     if (nSize <= 0) {
-        QFile::remove(m_strAccumulationPath);
-        return;
+        RecordFiles::RemoveFiles({m_strAccumulationPath, strSound, strManifest});
+        return true;
     }
     const QByteArray mp4 = Local(m_strMp4Path);
     const QByteArray pcm = Local(strSound);
@@ -758,27 +952,37 @@ void CRecordWorker::CloseAndRemux()
         nRet = remux.RemuxFile(Local(m_strAccumulationPath).constData(), mp4.constData(), nFrameRate,
                                bSound ? &audio : nullptr);
     }
-    if (nRet == AVERROR_EOF) {   // read to the end
-        QFile::remove(m_strAccumulationPath);
-        return;
+    if (nRet == AVERROR_EOF) {   // read to the end, everything written
+        RecordFiles::RemoveFiles({m_strAccumulationPath, strSound, strManifest});
+        return true;
     }
-    // The remux failed: the joined file is kept beside the recording.
-    const QString strKept = FreeName(Stem(m_strMp4Path) + ".h264");
-    if (QFile::rename(m_strAccumulationPath, strKept))
+    // Not a whole file: it goes, so that no broken file passes for the recording.
+    QFile::remove(m_strMp4Path);
+    // The joined file is kept beside the recording as it is; where that cannot be (the disk full), it stays with
+    // its sound and manifest for the next start.
+    const QString strKept = FreeFileName(Stem(m_strMp4Path) + ".h264");
+    if (RecordFiles::MoveFile(m_strAccumulationPath, strKept)) {
         LOGW(QString("remux failed, kept %1").arg(strKept), "CDecodeChannel::ConvertFile");
-    else
-        LOGW(QString("remux failed, kept %1").arg(m_strAccumulationPath), "CDecodeChannel::ConvertFile");
+        RecordFiles::RemoveFiles({strSound, strManifest});
+        return false;
+    }
+    RecordFiles::MoveInto(ParkFolder(), {m_strAccumulationPath, strSound, strManifest});
+    LOGW(QString("remux failed, kept %1 for the next start").arg(ParkFolder()), "CDecodeChannel::ConvertFile");
+    m_strParkFolder.clear();
+    return false;
 }
 
-void CRecordWorker::Finish()
+bool CRecordWorker::Finish()
 {
-    CloseAndRemux();
+    const bool bWhole = CloseAndRemux() && !m_bRecordFailed && !m_bLost.load();
     // The folder is shared by every channel of the process: it goes once no recording uses it.
     if (!m_strTempFolder.isEmpty() && QDir().rmdir(m_strTempFolder))
         LOGN(QString("Path=%1").arg(m_strTempFolder), "CDecodeChannel::ConvertFile");
     m_strAccumulationPath.clear();
     m_nAccumulationFrameRate = 0;
     m_bConverterHung = false;
+    m_bRecordFailed = false;
     // Last: the start of the next recording may take everything above from here on.
     m_bJoining = false;
+    return bWhole;
 }

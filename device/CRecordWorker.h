@@ -1,6 +1,7 @@
 #pragma once
 
 #include "device/CPreRollCache.h"
+#include "device/CRecordManifest.h"
 #include "platform/FilePtr.h"
 #include "platform/stream_block.h"
 
@@ -15,6 +16,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 struct RealDataFrame;
 class CMp4Writer;
@@ -33,6 +35,12 @@ class CMp4Writer;
 // runs: Start never waits for it, it refuses at once. Start takes the file lock and then the tap lock; Stop and
 // the tap take the tap lock and then the queue lock; the worker never takes the tap lock and never holds the
 // queue and file locks together.
+//
+// What is not whole yet stays recoverable in the temporary folder: beside every file being made lies its manifest
+// (device/CRecordManifest.h) and its raw data, the joined H.264 or, for the MP4 writer's route, a journal of the
+// pictures and sound written, removed once the MP4 file is whole. A file that cannot be finished (the disk full)
+// keeps them there for the next start (device/CRecordRecovery.h), and the failure is told: by Stop for the MP4
+// writer's file, through the failure callback for what finishes later (a joined file, a roll-over).
 //
 // Lifetime: the channel owns one reference and the worker thread another. Close ends the recording and waits a
 // bounded time; a worker still finishing then goes on alone (it never refers to its channel) and the object
@@ -69,7 +77,8 @@ public:
     // runs or is still being finished, for another name, or when its first file cannot be made; else 1.
     int Start(const QString &strPath);
     // Ends the recording: the MP4 writer's file is finished, the last segment is queued for the worker.
-    // 0 when no recording runs, else 1.
+    // 0 when no recording runs, -1 when the MP4 writer's file could not be finished whole (its data is kept for
+    // the next start), else 1.
     int Stop();
     bool IsRecording() const { return m_bRecording.load(); }
     // A ".h264" recording is still being joined (until the worker has finished its last file).
@@ -78,13 +87,21 @@ public:
     // The recording tap: one live block (header included) with its record.
     void Tap(const unsigned char *pData, uint32_t nLength, const RealDataFrame *pFrame);
 
+    // Told when a file of a recording could not be finished whole after its stop or at a roll-over (its data is
+    // kept in the temporary folder for the next start): the port, and whether it records again (or still). Runs
+    // on the worker's or the data thread; once SetFailCallBack has returned, the callback it replaced no longer
+    // runs.
+    typedef void (*FailCallBack)(int nPort, bool bRecording, void *pUser);
+    static void SetFailCallBack(FailCallBack cbFail, void *pUser);
+
     // The temporary folder of the process.
     static QString TempFolder();
+    // Converts an H.265 segment into an H.264 file with the ffmpeg program, started in strAppDir; a child past
+    // its time is ended (and bHung set). True when the target was made.
+    static bool Convert(const QString &strAppDir, const QString &strSegment, const QString &strTarget, bool &bHung);
     // The name a recording continues in: the text up to the first "_" of the file name, "_", the local time as
     // "yyyyMMdd_hhmmss", and the file name's text from the first "." after that "_".
     static QString RollOverName(const QString &strPath);
-    // strPath when no file has that name, else the first free name with "_1", "_2", ... before the extension.
-    static QString FreeName(const QString &strPath);
 
 private:
     // One closed segment waiting for the worker: its video with the frame rate and count of its pictures, and the
@@ -92,6 +109,7 @@ private:
     struct Segment
     {
         QString strPath;
+        uint64_t nNumber = 0;   // the running number in its name
         int nFrameRate = 0;
         int nFrames = 0;
         QString strAudioPath;
@@ -112,18 +130,26 @@ private:
     void OpenSegment(uint8_t nCodec, int nFrameRate);
     void QueueSegment();
 
+    // The MP4 writer's route (tap lock held): the journal of the writer's file, begun at its first picture, and
+    // the end of the file. FinishWriterFile is false when the file is not whole.
+    void OpenJournal(int nCodec, int nFrameRate);
+    void JournalSound(const StreamBlock::View &block);
+    bool FinishWriterFile();
+    void ReportFailure(bool bRecording) const;
+
     // Worker.
     bool TakeSegment(Segment &segment);
     void JoinSegment(const Segment &segment);
-    bool Convert(const QString &strSegment, const QString &strTarget);
     void KeepUnconverted(const QString &strSegment);
     void FinishIfStopped();
     // File lock held.
     bool OpenAccumulation();
     void AppendSound(const Segment &segment);
     void WriteSilence(int64_t nSamples);
-    void CloseAndRemux();
-    void Finish();
+    bool CloseAndRemux();
+    bool Finish();
+    void UpdateManifest();
+    QString ParkFolder();
 
     const int m_nPort;
 
@@ -156,6 +182,10 @@ private:
     int m_nSoundRate = 0;
     int64_t m_nSoundSamples = 0;
     bool m_bConverterHung = false;      // a conversion of this recording ran past its limit
+    CRecordManifest m_manifest;         // as last written for the accumulation
+    bool m_bJoinFailed = false;         // an append failed: the rest of the file is parked for the next start
+    bool m_bRecordFailed = false;       // something of the file could not be kept
+    QString m_strParkFolder;            // where the file's data waits for the next start
 
     // Recording tap (tap lock).
     std::mutex m_tapMutex;
@@ -169,6 +199,7 @@ private:
     int m_nVideoBlocks = 0;
     bool m_bSegmentStarted = false;
     uint64_t m_nSegmentNumber = 0;
+    std::atomic<bool> m_bLost{false};   // a picture or sound of the recording could not be written
     FilePtr m_pSegmentAudio;
     int m_nSegmentAudioType = 0;
     int m_nSegmentAudioRate = 0;
@@ -177,10 +208,22 @@ private:
     int64_t m_nH265Bytes = 0;
     std::unique_ptr<CMp4Writer> m_pWriter;
     bool m_bAudioAnnounced = false;     // the writer was told the stream's sound before its first picture
+    int m_nWriterSoundRate = 0;         // the sound rate the writer's file was made with
+    // The journal of the writer's file: its pictures and sound as written, and its manifest.
+    QString m_strJournalStem;           // "<temp>/<stem of the writer's file>"; empty while none
+    FilePtr m_pJournal;
+    FilePtr m_pJournalSound;
+    int m_nJournalCodec = 0;            // the file's pictures go in, of its codec only
+    bool m_bJournalFailed = false;
+    CRecordManifest m_journalManifest;
+    std::vector<unsigned char> m_vecJournalPcm;
+    bool m_bRollOverFailed = false;     // to be told once the tap lock is let go
 
-    // The sound of the stream, from its audio records whether recording or not (data thread only).
+    // The sound and frame rate of the stream, from its records whether recording or not (written by the data
+    // thread only).
     std::atomic<int> m_nStreamAudioRate{0};
     std::atomic<int> m_nStreamAudioCodec{0};
+    std::atomic<int> m_nStreamFrameRate{0};
 
     std::thread m_thread;
 };

@@ -17,10 +17,39 @@
 #include <QThread>
 
 #include <atomic>
+#include <exception>
 
 namespace {
 std::atomic<CPluginManage *> g_pInstance{nullptr};
 std::atomic<Qt::HANDLE> g_guiThreadId{nullptr};
+
+// The snapshot's reply carries its "SubType" (the channel) as "Channel".
+constexpr int kSnapshotType = 19;
+
+// The answer to a request whose handler met a field it could not read: the envelope as the handlers write it,
+// a "SubType" that is no int copied as it stands, and "Ret" 1016.
+WebMessage FailedReply(const Json::Value &request, int nMainType)
+{
+    const char *pSubKey = nMainType == kSnapshotType ? "Channel" : "SubMsg";
+    const Json::Value &subType = request["SubType"];
+    const bool bIntSubType = subType.isConvertibleTo(Json::intValue);
+    WebMessage reply = WebMessage::Reply(nMainType, bIntSubType ? subType.asInt() : 0, request, pSubKey);
+    if (!bIntSubType)
+        reply[pSubKey] = subType;
+    reply.SetRet(RET_FAIL);
+    return reply;
+}
+
+QString ExceptionText(const std::exception_ptr &pError)
+{
+    try {
+        std::rethrow_exception(pError);
+    } catch (const std::exception &e) {
+        return QString::fromLocal8Bit(e.what());
+    } catch (...) {
+        return QStringLiteral("unknown exception");
+    }
+}
 }
 
 CPluginManage::CPluginManage(const QString &strWndHandle, int nSessionId, QObject *parent)
@@ -43,7 +72,16 @@ CPluginManage::CPluginManage(const QString &strWndHandle, int nSessionId, QObjec
             Qt::BlockingQueuedConnection);
     connect(this, &CPluginManage::returnToMainThreadAsyncSig, pMain, &MainThreadObject::onReturnToMainThread,
             Qt::QueuedConnection);
-    connect(this, &CPluginManage::returnToThisThreadSig, this, [](std::function<void(void)> fn) { fn(); });
+    // Work carried back from a library's thread has no request to answer: an exception in it is logged, and the
+    // request thread's event loop, which it must not cross, goes on.
+    connect(this, &CPluginManage::returnToThisThreadSig, this, [](std::function<void(void)> fn) {
+        try {
+            fn();
+        } catch (...) {
+            LOGE("a function handed back to the request thread failed: " + ExceptionText(std::current_exception()),
+                 "CPluginManage::returnToThisThreadSig");
+        }
+    });
 
     CQZConnect::GetInstance()->InitKorvex(&CPluginManage::DisconnectFunction, this);
 
@@ -90,10 +128,23 @@ void CPluginManage::StopThread()
 
 void CPluginManage::returnToMainThreadSync(std::function<void(void)> fn)
 {
-    if (QThread::currentThreadId() == g_guiThreadId.load())
+    if (QThread::currentThreadId() == g_guiThreadId.load()) {
         fn();
-    else
-        HandOffSync::Blocking(fn, [this](std::function<void(void)> announced) { emit returnToMainThreadSyncSig(announced); });
+        return;
+    }
+    // An exception must not cross the GUI thread's event loop, which would end the process: it is carried back
+    // and raised here, in the caller, whose guard answers it as its own.
+    std::exception_ptr pError;
+    const std::function<void(void)> guarded = [&fn, &pError] {
+        try {
+            fn();
+        } catch (...) {
+            pError = std::current_exception();
+        }
+    };
+    HandOffSync::Blocking(guarded, [this](std::function<void(void)> announced) { emit returnToMainThreadSyncSig(announced); });
+    if (pError)
+        std::rethrow_exception(pError);
 }
 
 QByteArray CPluginManage::CutMessage(const QString &strMsg)
@@ -161,21 +212,28 @@ void CPluginManage::onRecvWebsocketMsg(QString msg)
     // The request is logged as far as it is read, so a huge one costs the log no more than 64 KiB.
     if (LightWeightLog::GetInstance()->IsEnabled())
         LOGN(QStringLiteral("RecvWeb msg=") + SecretMask::Mask(QString::fromUtf8(text)), strTag);
+    Json::Value request;
+    int nMainType = 0;
+    bool bHandled = false;
     try {
-        Json::Value request;
         if (!JsonText::Parse(text.toStdString(), request))
             return;
-        const int nMainType = request["MainType"].asInt();
+        nMainType = request["MainType"].asInt();
         if (nMainType == 0)
             return;
         const auto it = HandlerTable().find(nMainType);
         if (it != HandlerTable().end()) {
+            bHandled = true;
             (this->*(it->second))(request);
             return;
         }
         sendWebSocketMsg(WebMessage::Unsupported(request).ToQString(), 1);
     } catch (...) {
         LOGE("can not analyze json", strTag);
+        // A request that reached its handler is answered, so that the page does not wait for it in vain; one
+        // whose envelope cannot be read ("MainType" no int, not an object) has nothing to answer with.
+        if (bHandled)
+            sendWebSocketMsg(FailedReply(request, nMainType).ToQString(), 1);
     }
 }
 

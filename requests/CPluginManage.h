@@ -102,6 +102,10 @@ public:
                                     uint32_t nBufSize, void *pUser);
     static int32_t CaptureDataCallBack(int32_t lHandle, int32_t nDataType, const unsigned char *pBuffer,
                                        uint32_t nBufSize, void *pUser);
+    // A live recording's file that could not be finished after the request that stopped it was answered (the
+    // disk full): the page hears it as the channel's status with "Ret" 1016 (CPluginManagePreview.cpp). Runs
+    // on the recorder's thread; the user value is the CPluginManage.
+    static void RecordFailCallBack(int nChannel, bool bRecording, void *pUser);
     // The live channels the 32-bit deliverable's memory budget allows (0 or less: none), from the available
     // memory and the working set in MiB.
     static int PreviewSupportNum(int nAvailMiB, int nAppMiB, int nStreamType);

@@ -413,15 +413,18 @@ void CPluginManage::onMainMsgReLogin(const Json::Value &request)
 {
     WebMessage reply = WebMessage::Reply(request);
     DevLoginInfo &info = m_login.m_stDevLoginInfo;
+    // Read before the login is closed, so that a request that cannot be read leaves it open.
+    const Json::Value &address = request["IPAddress"];
+    const bool bNewAddress = !address.isNull();
+    const QByteArray newAddress = bNewAddress ? QByteArray::fromStdString(address.asString()) : QByteArray();
 
     for (int nChannel = 0; nChannel < 64; ++nChannel)
         if (info.RealPlayHandle[nChannel] > 0)
             SaveChannel(nChannel);
     if (info.LoginHandle > 0)
         logoutDev();
-    const Json::Value &address = request["IPAddress"];
-    if (!address.isNull())
-        FixedText::Copy(info.IP, QByteArray::fromStdString(address.asString()));
+    if (bNewAddress)
+        FixedText::Copy(info.IP, newAddress);
 
     int nRet = loginDev();
     if (nRet == RET_SUCCESS) {

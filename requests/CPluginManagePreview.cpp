@@ -527,3 +527,17 @@ void CPluginManage::PreviewRecord(const Json::Value &request)
     reply["Chn"] = -1;
     sendWebSocketMsg(reply.ToQString(), 1);
 }
+
+void CPluginManage::RecordFailCallBack(int nChannel, bool bRecording, void *pUser)
+{
+    auto *pManage = static_cast<CPluginManage *>(pUser);
+    if (!pManage || !IsLiveChannel(nChannel))
+        return;
+    WebMessage event = WebMessage::Event(0, 3);
+    Json::Value entry(Json::objectValue);
+    entry["Ret"] = RET_FAIL;
+    entry["Chn"] = nChannel;
+    entry["Record"] = bRecording;
+    event["ChnStatus"].append(entry);
+    pManage->sendWebSocketMsg(event.ToQString(), 1);
+}

@@ -45,10 +45,13 @@ bool Present(const Json::Value &request, const char *pKey)
 // The rate of the custom voice: the login's 16000 Hz flag, then the request's own rate when it gives one.
 void SetVoiceRate(const Json::Value &request, bool bSampleRate16)
 {
+    // Read first, so that a request that cannot be read changes nothing.
+    const bool bRate = Present(request, "SampleRate");
+    const int nRate = bRate ? request["SampleRate"].asInt() : 0;
     VoiceCustom *pVoice = VoiceCustom::GetInstance();
     pVoice->SetSampleRate16K(bSampleRate16);
-    if (Present(request, "SampleRate"))
-        pVoice->SetSampleRate(request["SampleRate"].asInt());
+    if (bRate)
+        pVoice->SetSampleRate(nRate);
 }
 
 } // namespace

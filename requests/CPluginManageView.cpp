@@ -80,6 +80,9 @@ void CPluginManage::onMainMsgColorPreview(const Json::Value &request)
     if (nSubType != 0 && nSubType != 1)
         return;
     WebMessage reply = WebMessage::Reply(request);
+    // Read before the running preview is stopped, so that a request that cannot be read changes nothing.
+    const int nChannel = nSubType == 0 ? request["Channel"].asInt() : 0;
+    const int nStream = nSubType == 0 ? request["Stream"].asInt() : 0;
     StopColorPreview();
     if (nSubType == 1) {
         reply.SetRet(RET_SUCCESS);
@@ -87,8 +90,6 @@ void CPluginManage::onMainMsgColorPreview(const Json::Value &request)
         return;
     }
 
-    const int nChannel = request["Channel"].asInt();
-    const int nStream = request["Stream"].asInt();
     DevLoginInfo &info = m_login.m_stDevLoginInfo;
     CQZConnect *pConnect = CQZConnect::GetInstance();
 
@@ -143,7 +144,7 @@ void CPluginManage::onMainMsgElectPTZ(const Json::Value &request)
     WebMessage reply = WebMessage::Reply(request);
     const int nSubType = request["SubType"].asInt();
     const int nChannel = request["Channel"].asInt();
-    // Read here, on the request thread: the GUI thread's step gets plain values.
+    // Read here, on the request thread: only the operation itself runs on the GUI thread.
     const int nStep = nSubType >= 0 && nSubType <= 5 ? request["Step"].asInt() : 0;
     const int nPreset = nSubType >= 6 && nSubType <= 8 ? request["Preset"].asInt() : 0;
     int nResult = RET_UNSUPPORTED;

@@ -1,6 +1,7 @@
 #include "runtime/MainThreadObject.h"
 
 #include "runtime/HandOffSync.h"
+#include "runtime/LightWeightLog.h"
 
 #include <QCoreApplication>
 #include <QEvent>
@@ -30,7 +31,16 @@ void MainThreadObject::RegisterMetaTypes()
 
 void MainThreadObject::onReturnToMainThread(std::function<void(void)> callback)
 {
-    callback();
+    // An exception that crossed the event loop would end the process. A waiting caller has its own guard, which
+    // carries the exception back to it; a posted function has nobody to tell but the log.
+    try {
+        callback();
+    } catch (const std::exception &e) {
+        LOGE(QString("a function run on the GUI thread failed: %1").arg(QString::fromLocal8Bit(e.what())),
+             "MainThreadObject::onReturnToMainThread");
+    } catch (...) {
+        LOGE("a function run on the GUI thread failed", "MainThreadObject::onReturnToMainThread");
+    }
 }
 
 bool MainThreadObject::event(QEvent *pEvent)

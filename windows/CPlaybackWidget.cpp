@@ -1,6 +1,7 @@
 #include "windows/CPlaybackWidget.h"
 
 #include "device/CDecodeChannel.h"
+#include "device/FreeFileName.h"
 #include "runtime/LightWeightLog.h"
 #include "windows/CPlayWindowManage.h"
 
@@ -305,7 +306,8 @@ QByteArray CPlaybackWidget::PaneFilePath(int nPane, const QString &strFolder, co
     const QString strName = IsDeviceMode()
                                 ? QString::asprintf("%02d_", GetWndChannel(nPane) + 1) + strTime + pExtension
                                 : "Local_" + strTime + pExtension;
-    const QByteArray baPath = QDir(strFolder).filePath(strName).toLocal8Bit();
+    // A snapshot or clip of the same second never replaces the one before.
+    const QByteArray baPath = FreeFileName(QDir(strFolder).filePath(strName)).toLocal8Bit();
     // A name cut to its buffer would be another path: it is refused instead.
     if (baPath.size() >= kNameBufferSize) {
         LOGW(QString("name of %1 bytes does not fit: %2").arg(baPath.size()).arg(QString::fromLocal8Bit(baPath)),

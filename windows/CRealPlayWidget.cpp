@@ -1,6 +1,7 @@
 #include "windows/CRealPlayWidget.h"
 
 #include "device/CDecodeChannel.h"
+#include "device/FreeFileName.h"
 #include "platform/korvex.h"
 #include "runtime/CDataCenter.h"
 #include "runtime/JsonText.h"
@@ -349,9 +350,11 @@ int CRealPlayWidget::Record(int nChannel, bool bOn, bool &bRecording)
     if (!pChannel)
         return -1;
     int nRet = 0;
-    if (bOn) {
-        if (pChannel->IsRecording())
-            pChannel->StopRecord();
+    if (bOn && pChannel->IsRecording()) {
+        // Pressed again: the recording goes on. Stopping it would cut its file short, and a new start is refused
+        // while that file is still being finished.
+        nRet = 1;
+    } else if (bOn) {
         QString strExtension;
         if (g_nOemMode == 1 || g_nOemMode == 2) {
             ChannelCodecTable codecs = {};
@@ -367,7 +370,10 @@ int CRealPlayWidget::Record(int nChannel, bool bOn, bool &bRecording)
             // No file kind belongs to that record type: nothing is recorded.
             LOGW(QString("record type %1 has no file name").arg(m_stLocalInfo.RecordType), strTag);
         } else {
-            const QString strName = ChannelFileName(m_stLocalInfo.RecPath, nChannel, strExtension);
+            QString strName = ChannelFileName(m_stLocalInfo.RecPath, nChannel, strExtension);
+            // The decode library writes the very name it is given; the MP4 route of modes 1 and 2 frees its own.
+            if (g_nOemMode != 1 && g_nOemMode != 2)
+                strName = FreeFileName(strName);
             LOGN(strName, strTag);
             nRet = pChannel->StartRecord(strName.toLocal8Bit().constData(), m_stLocalInfo.RecordType);
         }
@@ -393,7 +399,7 @@ int CRealPlayWidget::Snapshot(int nChannel, bool bConfigSnapshot)
         strName = QDir::cleanPath(CDataCenter::GetInstance()->m_strAppDir + "/Cfg/capture.bmp");
         nType = 0;
     } else {
-        strName = ChannelFileName(m_stLocalInfo.CapPath, nChannel, nType != 0 ? "jpg" : "bmp");
+        strName = FreeFileName(ChannelFileName(m_stLocalInfo.CapPath, nChannel, nType != 0 ? "jpg" : "bmp"));
         nType = nType != 0 ? 1 : 0;
     }
     return pChannel->CapturePicture(strName.toLocal8Bit().constData(), nType) ? 0 : -2;

@@ -113,8 +113,11 @@ int CMp4Writer::WriteFrame(const FrameInfo *pFrame)
             || pFrame->nHeight <= 0 || pFrame->nFrameRate <= 0)
             return 0;
         const int nOpen = OpenOutput(*pFrame);
-        if (nOpen < 0)
+        if (nOpen < 0) {
+            // Pictures were offered and none can be written: the recording is not whole, whatever comes later.
+            m_bOpenFailed = true;
             return nOpen;
+        }
     }
     if (!pFrame->pData || pFrame->nLength <= 0)
         return 0;
@@ -247,11 +250,34 @@ void CMp4Writer::AddAudioStream()
     m_nAudioStream = pStream->index;
 }
 
+bool CMp4Writer::Finish()
+{
+    CloseOutput();
+    return !m_bWriteFailed && !m_bOpenFailed;
+}
+
+void CMp4Writer::NoteWriteError(int nError)
+{
+    if (nError < 0 && m_nWriteError == 0)
+        m_nWriteError = nError;
+    m_bWriteFailed = true;
+}
+
 void CMp4Writer::CloseOutput()
 {
     if (m_pOutput && m_bHeaderWritten) {
         DrainAudio();
-        av_write_trailer(m_pOutput.get());
+        const int nTrailer = av_write_trailer(m_pOutput.get());
+        if (nTrailer < 0)
+            NoteWriteError(nTrailer);
+    }
+    // Closed here rather than by the owner, so that a write that fails at the last flush is seen.
+    if (m_pOutput && m_pOutput->pb && !(m_pOutput->oformat->flags & AVFMT_NOFILE)) {
+        const bool bErrorBefore = m_pOutput->pb->error < 0;
+        const int nError = m_pOutput->pb->error;
+        const int nClose = avio_closep(&m_pOutput->pb);
+        if (m_bHeaderWritten && (bErrorBefore || nClose < 0))
+            NoteWriteError(bErrorBefore ? nError : nClose);
     }
     m_pOutput.reset();
     m_bHeaderWritten = false;
@@ -300,10 +326,13 @@ int CMp4Writer::WriteVideo(const FrameInfo &frame)
     pPkt->stream_index = m_nVideoStream;
     pPkt->pts = pPkt->dts = VideoTimestamp(m_nVideoPackets);
     pPkt->duration = av_rescale_q(1, AVRational{1, m_nFrameRate}, m_pOutput->streams[m_nVideoStream]->time_base);
-    if (av_interleaved_write_frame(m_pOutput.get(), pPkt) < 0)
+    const int nWrite = av_interleaved_write_frame(m_pOutput.get(), pPkt);
+    if (nWrite < 0) {
         printf("mp4 cannot write frame[%d]\n", m_nVideoPackets);
-    else
+        NoteWriteError(nWrite);
+    } else {
         ++m_nVideoPackets;
+    }
     av_packet_unref(pPkt);
     return 1;
 }
@@ -403,6 +432,7 @@ int CMp4Writer::WriteAudioPacket(const uint8_t *pData, int nLength)
     av_packet_unref(pPkt);
     if (nRet < 0) {
         printf("Cannot write Audio frame\n");
+        NoteWriteError(nRet);
         return -1;
     }
     ++m_nAudioPackets;
@@ -414,6 +444,8 @@ int CMp4Writer::RemuxFile(const char *szInput, const char *szOutput, int nFrameR
     m_nRemuxDuration = 0;
     m_nRemuxPackets = 0;
     m_nRemuxAudioSamples = 0;
+    m_bWriteFailed = false;
+    m_nWriteError = 0;
     AVFormatContext *pRawIn = nullptr;
     int nRet = avformat_open_input(&pRawIn, szInput, nullptr, nullptr);
     if (nRet < 0)
@@ -506,7 +538,9 @@ int CMp4Writer::RemuxFile(const char *szInput, const char *szOutput, int nFrameR
         pPkt->pos = -1;
         m_nRemuxDuration += pPkt->duration;
         const int64_t nEnd = nTs + pPkt->duration;
-        av_interleaved_write_frame(pOut, pPkt.get());
+        const int nWrite = av_interleaved_write_frame(pOut, pPkt.get());
+        if (nWrite < 0)
+            NoteWriteError(nWrite);
         av_packet_unref(pPkt.get());
         ++m_nRemuxPackets;
         // The sound that plays with this picture, so that the file stays interleaved.
@@ -516,6 +550,9 @@ int CMp4Writer::RemuxFile(const char *szInput, const char *szOutput, int nFrameR
     if (bSound)
         RemuxAudioUntil(pPcm.get(), *pAudio, INT64_MAX);
     CloseOutput();  // the sound drained, the trailer written
+    // A file that could not be written whole is a failure, however far the input was read.
+    if (m_bWriteFailed)
+        return m_nWriteError < 0 && m_nWriteError != AVERROR_EOF ? m_nWriteError : AVERROR(EIO);
     return nRet;
 }
 

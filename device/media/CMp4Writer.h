@@ -53,6 +53,11 @@ public:
     // of another codec than the file's is not written). 1 written, 0 nothing written, -1 the output or the audio encoder could not be opened, -2 the header
     // could not be written or the key frame gave no video stream.
     int WriteFrame(const FrameInfo *pFrame);
+    // Finishes the file (the trailer written, the file closed); true when everything offered was written: no
+    // write failed, and no picture was refused because the file could not be made.
+    bool Finish();
+    // A write has failed (the disk full, the file gone): the file is not whole.
+    bool Failed() const { return m_bWriteFailed || m_bOpenFailed; }
 
     // Sound to go beside the video of a remuxed file: a file of 16-bit little-endian PCM that begins with the
     // first picture.
@@ -63,7 +68,8 @@ public:
         int nChannels = 1;
     };
 
-    // Copies the video stream of szInput into a new file szOutput. Returns the last read status. With
+    // Copies the video stream of szInput into a new file szOutput. Returns the last read status (AVERROR_EOF
+    // once the input was read to its end), or the error of a write that failed. With
     // nFrameRate above 0 the frames are timed at that rate whatever the input says (a raw stream without
     // timing reads as 25 frames a second). With pAudio its sound is encoded to AAC beside the video.
     int RemuxFile(const char *szInput, const char *szOutput, int nFrameRate = 0, const RemuxAudio *pAudio = nullptr);
@@ -74,6 +80,7 @@ private:
     void AddVideoStream(const FrameInfo &frame);
     void AddAudioStream();
     void CloseOutput();
+    void NoteWriteError(int nError);
     int WriteVideo(const FrameInfo &frame);
     int WriteAudio(const FrameInfo &frame);
     int OpenAudioEncoder(const FrameInfo &frame);
@@ -101,6 +108,9 @@ private:
     AvOutputPtr m_pOutput;
     bool m_bHeaderWritten = false;
     bool m_bCreatedFile = false;
+    bool m_bOpenFailed = false;
+    bool m_bWriteFailed = false;
+    int m_nWriteError = 0;          // the first failed write's error
     // The video timeline restarts from here when a key frame brings another frame rate.
     int64_t m_nTimeBase = 0;
     int m_nTimeBasePacket = 0;

@@ -212,8 +212,9 @@ TEST_F(RecordConvertTest, RemuxUnderWayHoldsUpNeitherAStartNorTheClose)
     ASSERT_EQ(mkfifo(Name(".mp4").constData(), 0600), 0);
     RecordTest::Feed(*pChannel, blocks);
     EXPECT_EQ(pChannel->StopRecord(), 1);
-    // Every segment joined: only the joined video and its sound are left, and the worker goes into the remux.
-    const QStringList joined{"01_20240115_100000.h264", "01_20240115_100000.pcm"};
+    // Every segment joined: only the joined video, its sound and its manifest are left, and the worker goes
+    // into the remux.
+    const QStringList joined{"01_20240115_100000.h264", "01_20240115_100000.pcm", "01_20240115_100000.rec"};
     ASSERT_TRUE(WaitUntil([&] { return QDir(TempFolder()).entryList(QDir::Files, QDir::Name) == joined; }, 60000))
         << QDir(TempFolder()).entryList(QDir::Files).join(" ").toStdString();
     // The start answers at once that the recording before is still being finished.

@@ -93,7 +93,7 @@ TEST(ClientConfig, WriteStoresFoldersAndTypesButNotTheCaptureType)
     EXPECT_EQ(read["CapFileType"].asInt(), 3);
 }
 
-TEST(ClientConfig, UnreadableRequestsAndUnknownSubTypesGetNoReply)
+TEST(ClientConfig, UnreadableRequestsAreAnsweredAsFailedAndUnknownSubTypesGetNoReply)
 {
     HostedPlugin plugin;
     ASSERT_TRUE(plugin.App().WriteClientCfg("[Path]\nRecPath=/keep\n"));
@@ -110,8 +110,14 @@ TEST(ClientConfig, UnreadableRequestsAndUnknownSubTypesGetNoReply)
     for (int nSubType : {0, 47, 52, 54, 59, -1})
         plugin.Send(HostedPlugin::NewRequest(18, nSubType, nSubType));
     ASSERT_TRUE(plugin.Sync());
-    // Only the sync's own reply came.
-    EXPECT_EQ(plugin.Messages().size(), 1);
+    // Each unreadable one is answered as failed, and nothing else came but the sync's own reply.
+    for (const char *pMsgId : {"u1", "u2", "u3", "u4"}) {
+        const HostMessage reply = plugin.WaitReply(pMsgId, 0);
+        EXPECT_EQ(reply.text.toStdString(),
+                  std::string("{\"Msg\":18,\"MsgID\":\"") + pMsgId + "\",\"Ret\":1016,\"SubMsg\":50}\n");
+    }
+    EXPECT_EQ(plugin.WaitReply("u5", 0).text.toStdString(), "{\"Msg\":18,\"MsgID\":\"u5\",\"Ret\":1016,\"SubMsg\":\"51\"}\n");
+    EXPECT_EQ(plugin.Messages().size(), 6);
     EXPECT_TRUE(plugin.App().BrowseStarts().isEmpty());
     EXPECT_EQ(plugin.App().ClientCfgValue("Path/RecPath").toString(), "/keep");
     ASSERT_TRUE(plugin.Finish());

@@ -191,8 +191,10 @@ TEST_F(ImportTest, OtherSubTypesAndUnreadableRequests)
     m_plugin.Send(text);
     ASSERT_TRUE(m_plugin.Sync());
     EXPECT_TRUE(m_plugin.WaitForLog("can not analyze json"));
+    // The one whose "MsgID" is no integer is answered as failed, and nothing is imported.
+    EXPECT_EQ(m_plugin.WaitReply("x", 0).text.toStdString(), "{\"Msg\":30,\"MsgID\":\"x\",\"Ret\":1016,\"SubMsg\":2}\n");
     for (const HostMessage &message : m_plugin.Messages())
-        EXPECT_NE(message["Msg"].asInt(), 30) << message.text.constData();
+        EXPECT_TRUE(message["Msg"].asInt() != 30 || message["MsgID"] == "x") << message.text.constData();
     EXPECT_TRUE(m_plugin.App().BrowseStarts().isEmpty());
 }
 

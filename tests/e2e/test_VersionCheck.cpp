@@ -153,12 +153,12 @@ TEST_F(VersionTest, ToolEventPairsAndTheChineseUpdateLog)
         EXPECT_TRUE(event["bNew"].asBool());
     }
     EXPECT_TRUE(Requested("/ocx/ombrixupdatelog_zh"));
-    // A language that is not a text makes the request unreadable: nothing is fetched, nothing answered.
+    // A language that is not a text makes the request unreadable: nothing is fetched, and it is answered as failed.
     const int nRequests = m_server.Requests().size();
     m_plugin.Send(ToolCheck(0, "bad", 7));
     ASSERT_TRUE(m_plugin.Sync());
     EXPECT_TRUE(m_plugin.WaitForLog("can not analyze json"));
-    EXPECT_FALSE(m_plugin.WaitReply("bad", 0));
+    EXPECT_EQ(m_plugin.WaitReply("bad", 0)["Ret"].asInt(), 1016);
     EXPECT_EQ(m_server.Requests().size(), nRequests);
 }
 

@@ -26,6 +26,11 @@ TEST(Dispatcher, RepliesAndSilences)
         {"{\"MainType\":\"8\"}", nullptr, true},
         {"[1,2,3]", nullptr, true},
         {"{\"MainType\":4294967296}", nullptr, true},
+        // A handler that cannot read a field answers that the request failed, its envelope as far as it reads.
+        {"{\"MainType\":24,\"SubType\":0,\"MsgID\":1,\"Channel\":0,\"Step\":\"1\"}",
+         "{\"Msg\":24,\"MsgID\":1,\"Ret\":1016,\"SubMsg\":0}\n", true},
+        {"{\"MainType\":2,\"SubType\":\"1\",\"MsgID\":[2]}", "{\"Msg\":2,\"MsgID\":[2],\"Ret\":1016,\"SubMsg\":\"1\"}\n", true},
+        {"{\"MainType\":19,\"SubType\":{\"c\":3},\"MsgID\":3}", "{\"Channel\":{\"c\":3},\"Msg\":19,\"MsgID\":3,\"Ret\":1016}\n", true},
     };
     for (const Case &c : cases) {
         ManageHarness harness;

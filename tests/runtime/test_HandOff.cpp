@@ -1,4 +1,5 @@
 #include "requests/CPluginManage.h"
+#include "tests/support/LogCapture.h"
 #include "tests/support/ManageHarness.h"
 #include "tests/support/WaitUntil.h"
 
@@ -8,6 +9,8 @@
 
 #include <atomic>
 #include <future>
+#include <stdexcept>
+#include <string>
 #include <thread>
 
 class HandOff : public ::testing::Test
@@ -134,4 +137,39 @@ TEST_F(HandOff, BackToTheRequestThreadInlineThereQueuedFromElsewhere)
     EXPECT_TRUE(bWaitedForEmitter);
     EXPECT_EQ(ranOn.load(), requestThread);
     EXPECT_EQ(nRead, 7);
+}
+
+// An exception must never cross an event loop (Qt would end the process): route 1 raises it in the caller that
+// waited, routes 2 and 3 log it, and each route goes on serving.
+TEST_F(HandOff, AnExceptionOnTheGuiThreadIsRaisedInTheWaitingCaller)
+{
+    std::string strCaught;
+    bool bRanAfter = false;
+    m_harness.RunOnRequestThread([&] {
+        try {
+            Manage()->returnToMainThreadSync([] { throw std::runtime_error("unreadable field"); });
+        } catch (const std::runtime_error &e) {
+            strCaught = e.what();
+        }
+        Manage()->returnToMainThreadSync([&] { bRanAfter = true; });
+    });
+    EXPECT_EQ(strCaught, "unreadable field");
+    EXPECT_TRUE(bRanAfter);
+}
+
+TEST_F(HandOff, AnExceptionInAPostedFunctionIsLoggedAndTheNextOneRuns)
+{
+    LogCapture log;
+    std::atomic<bool> bGuiRan{false};
+    std::atomic<bool> bRequestRan{false};
+    emit Manage()->returnToMainThreadAsyncSig([] { throw std::runtime_error("async"); });
+    emit Manage()->returnToMainThreadAsyncSig([&] { bGuiRan = true; });
+    std::thread library([&] {
+        emit Manage()->returnToThisThreadSig([] { throw std::runtime_error("back"); });
+        emit Manage()->returnToThisThreadSig([&] { bRequestRan = true; });
+    });
+    library.join();
+    EXPECT_TRUE(WaitUntil([&] { return bGuiRan && bRequestRan; }));
+    EXPECT_TRUE(log.Contains("a function run on the GUI thread failed: async"));
+    EXPECT_TRUE(log.Contains("a function handed back to the request thread failed: back"));
 }

@@ -6,6 +6,9 @@
 
 #include <QFile>
 
+#include <csignal>
+#include <sys/types.h>
+
 namespace {
 bool SameJson(const Json::Value &a, const Json::Value &b)
 {
@@ -58,16 +61,16 @@ void HostedPlugin::SetEnv(const QString &strName, const QString &strValue)
 
 bool HostedPlugin::Start()
 {
-    if (!m_app.IsValid() || m_pHost)
+    if (!App().IsValid() || m_pHost)
         return false;
     PluginHost::Options options;
-    options.strProgram = m_app.Program();
-    options.args << QString::number(m_options.nSessionId) << "{server}" << m_app.Path();
+    options.strProgram = App().Program();
+    options.args << QString::number(m_options.nSessionId) << "{server}" << App().Path();
     if (!m_options.strWndHandle.isEmpty() || !m_options.strSdkInfo.isEmpty())
         options.args << m_options.strWndHandle;
     if (!m_options.strSdkInfo.isEmpty())
         options.args << m_options.strSdkInfo;
-    options.strWorkingDir = m_app.Path();
+    options.strWorkingDir = App().Path();
     options.env = m_env;
     options.strOutputFile = m_strOutputFile;
     m_pHost = std::make_unique<PluginHost>(options);
@@ -201,6 +204,12 @@ void HostedPlugin::CloseLink()
 {
     if (m_pHost)
         m_pHost->CloseLink();
+}
+
+bool HostedPlugin::Signal(int nSignal)
+{
+    return m_pHost && !HasExited() && m_pHost->ProgramPid() > 0
+        && kill(static_cast<pid_t>(m_pHost->ProgramPid()), nSignal) == 0;
 }
 
 bool HostedPlugin::WaitExit(int nTimeoutMs)

@@ -56,6 +56,9 @@ public:
         int nSessionId = 1;
         QString strWndHandle;       // the optional fourth argument (hexadecimal window handle)
         QString strSdkInfo;         // the optional fifth argument (JSON)
+        // Another plugin's application directory to run in (both programs then share it, as two programs
+        // started from one folder do); null: a fresh one of its own.
+        PluginAppDir *pSharedApp = nullptr;
     };
 
     HostedPlugin();
@@ -63,7 +66,7 @@ public:
     // Closes the link and waits for the end; a program that does not end is killed.
     ~HostedPlugin();
 
-    PluginAppDir &App() { return m_app; }
+    PluginAppDir &App() { return m_options.pSharedApp ? *m_options.pSharedApp : m_app; }
     // A variable of the program's environment, on top of the test's own (before Start).
     void SetEnv(const QString &strName, const QString &strValue);
 
@@ -103,6 +106,8 @@ public:
 
     // Closes the link as the browser's host does when the page goes.
     void CloseLink();
+    // Sends the running program a signal (SIGTERM, SIGKILL ...); false when it is not running.
+    bool Signal(int nSignal);
     // Waits for the program to end.
     bool WaitExit(int nTimeoutMs = kWaitMs);
     bool Finish(int nTimeoutMs = kWaitMs) { CloseLink(); return WaitExit(nTimeoutMs); }

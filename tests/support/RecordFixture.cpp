@@ -176,6 +176,11 @@ int32_t LiveFeed::OnFrame(int32_t, const RealDataFrame *pFrame, void *pUser)
     Event event;
     event.bVideo = pFrame->nKind == ZDK_FRAME_VIDEO;
     event.bKey = event.bVideo && pFrame->nKeyFrame != 0;
+    if (event.bVideo && pFrame->nDataLength >= StreamBlock::kVideoHeaderSize) {
+        const uint8_t *h = pFrame->pData;
+        const int64_t nSeconds = static_cast<int64_t>(h[8] | h[9] << 8 | h[10] << 16 | static_cast<uint32_t>(h[11]) << 24);
+        event.nTimeMs = nSeconds * 1000 + (h[6] | h[7] << 8);
+    }
     if (pFrame->nKind == ZDK_FRAME_AUDIO && pFrame->nDataLength > StreamBlock::kAudioHeaderSize) {
         event.nSamples = static_cast<int>(pFrame->nDataLength - StreamBlock::kAudioHeaderSize);   // G.711
         event.nSampleRate = static_cast<int>(pFrame->nSampleRate);

@@ -32,6 +32,7 @@ struct LiveFeed
         bool bKey = false;
         int nSamples = 0;
         int nSampleRate = 0;
+        int64_t nTimeMs = 0;    // video: the block's device timestamp
     };
 
     CDecodeChannel *pChannel = nullptr;
