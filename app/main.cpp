@@ -15,6 +15,7 @@
 #include "runtime/LightWeightLog.h"
 #include "runtime/ListenThread.h"
 #include "runtime/MainThreadObject.h"
+#include "runtime/MemoryRelease.h"
 #include "runtime/SecretMask.h"
 #include "windows/LocalInfoFile.h"
 #include "windows/PluginRegion.h"
@@ -33,6 +34,7 @@
 
 int main(int argc, char *argv[])
 {
+    MemoryRelease::BoundArenas();
     CommandLine line;
     try {
         if (argc >= 4) {

@@ -6,7 +6,10 @@
 // "MainType", "SubType" (or a fixed 0, as the alarm-type replies do, or 1, as the local upgrade's do) and "MsgID"
 // where it had them; an event carries integer "MainEvent" and "SubEvent". Text that does not parse, a non-object, a
 // "MainType" that is no int or is 0 get no reply; a "MainType" without a handler gets exactly one reply with "Ret"
-// 1020. No window is used off the GUI thread (as the windows' stand-in notes it).
+// 1020. No window is used off the GUI thread (as the windows' stand-in notes it). Half of the mutations give a
+// value of the request another JSON type, so that the handlers meet fields they cannot read; an exception that
+// escaped a handler or a hand-off would end the process (Qt does not let one cross its event loops), and one
+// that the hand-off's guard caught is a fault as well.
 //
 // The process is set up once as the program sets itself up (offscreen Qt application, log, data centre, the request
 // handler with the device library initialised, on its own thread); each request is handled on the request thread
@@ -57,10 +60,12 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <random>
 #include <set>
 #include <string>
 #include <vector>
@@ -69,16 +74,36 @@ namespace {
 
 CPluginManage *g_pManage = nullptr;
 std::set<int> g_handled;
-std::mutex g_mutex;
-std::vector<QString> g_messages;
 // Requests for a handler, recent first: a handler may answer after the harness stopped waiting for it.
 std::deque<Json::Value> g_recentHandled;
+// The keys of the page's requests among the seeds, which the mutator adds to requests.
+std::vector<std::string> g_fieldNames;
+
+// What the program sends, collected from any thread. Never destroyed: the request thread's load event goes on
+// sending while the process ends, after the harness's own statics are gone.
+struct Collected
+{
+    std::mutex mutex;
+    std::vector<QString> messages;
+};
+
+Collected &Sent()
+{
+    static Collected *s_pCollected = new Collected;
+    return *s_pCollected;
+}
+
+size_t SentCount()
+{
+    std::lock_guard<std::mutex> lock(Sent().mutex);
+    return Sent().messages.size();
+}
 
 std::vector<QString> TakeMessages()
 {
-    std::lock_guard<std::mutex> lock(g_mutex);
+    std::lock_guard<std::mutex> lock(Sent().mutex);
     std::vector<QString> messages;
-    messages.swap(g_messages);
+    messages.swap(Sent().messages);
     return messages;
 }
 
@@ -101,15 +126,10 @@ void RunOnRequestThread(const std::function<void()> &fn)
 void Settle()
 {
     for (int i = 0; i < 4; ++i) {
-        size_t nBefore;
-        {
-            std::lock_guard<std::mutex> lock(g_mutex);
-            nBefore = g_messages.size();
-        }
+        const size_t nBefore = SentCount();
         QCoreApplication::processEvents();
         RunOnRequestThread([] {});
-        std::lock_guard<std::mutex> lock(g_mutex);
-        if (g_messages.size() == nBefore)
+        if (SentCount() == nBefore)
             return;
     }
 }
@@ -134,6 +154,82 @@ bool ParseStrict(const std::string &strText, Json::Value &root)
     std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
     std::string strErrors;
     return reader->parse(strText.data(), strText.data() + strText.size(), &root, &strErrors);
+}
+
+void CollectNames(const Json::Value &value, std::set<std::string> &names)
+{
+    if (value.isObject()) {
+        for (const std::string &strName : value.getMemberNames()) {
+            names.insert(strName);
+            CollectNames(value[strName], names);
+        }
+    } else if (value.isArray()) {
+        for (const Json::Value &item : value)
+            CollectNames(item, names);
+    }
+}
+
+// A value of any of the kinds a request may carry where a handler expects another.
+Json::Value AnyKindOfValue(std::minstd_rand &random)
+{
+    switch (random() % 12) {
+    case 0: return Json::Value("1");
+    case 1: return Json::Value("");
+    case 2: return Json::Value(Json::arrayValue);
+    case 3: {
+        Json::Value array(Json::arrayValue);
+        array.append(1);
+        return array;
+    }
+    case 4: return Json::Value(Json::objectValue);
+    case 5: {
+        Json::Value object(Json::objectValue);
+        object["a"] = 1;
+        return object;
+    }
+    case 6: return Json::Value(1e300);
+    case 7: return Json::Value(Json::UInt64(4294967296u));
+    case 8: return Json::Value(Json::Int64(-9223372036854775807 - 1));
+    case 9: return Json::Value(1.5);
+    case 10: return Json::Value(true);
+    default: return Json::Value();
+    }
+}
+
+// Every value of the tree, the root aside, as somewhere to put another.
+void CollectPlaces(Json::Value &value, std::vector<Json::Value *> &places)
+{
+    if (value.isObject()) {
+        for (const std::string &strName : value.getMemberNames()) {
+            Json::Value &member = value[strName];
+            places.push_back(&member);
+            CollectPlaces(member, places);
+        }
+    } else if (value.isArray()) {
+        for (Json::Value &item : value) {
+            places.push_back(&item);
+            CollectPlaces(item, places);
+        }
+    }
+}
+
+// Gives one value of the request (the envelope's included) another kind, or adds a known key, at the top or
+// in an object of the request, with a value of any kind.
+void MutateType(Json::Value &request, std::minstd_rand &random)
+{
+    std::vector<Json::Value *> places;
+    CollectPlaces(request, places);
+    if (places.empty() || (random() % 3 == 0 && !g_fieldNames.empty())) {
+        std::vector<Json::Value *> objects = {&request};
+        for (Json::Value *pPlace : places) {
+            if (pPlace->isObject())
+                objects.push_back(pPlace);
+        }
+        Json::Value &target = *objects[random() % objects.size()];
+        target[g_fieldNames[random() % g_fieldNames.size()]] = AnyKindOfValue(random);
+        return;
+    }
+    *places[random() % places.size()] = AnyKindOfValue(random);
 }
 
 // Numbers compare by value, whatever type the reader gave them (10000000000000 is unsigned to one reader and
@@ -450,8 +546,8 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***argv)
     RefuseNewProcesses();
     g_pManage = new CPluginManage(QString(), 1, nullptr);
     QObject::connect(g_pManage, &CPluginManage::sendWebSocketMsgSig, [](const QString &strMsg) {
-        std::lock_guard<std::mutex> lock(g_mutex);
-        g_messages.push_back(strMsg);
+        std::lock_guard<std::mutex> lock(Sent().mutex);
+        Sent().messages.push_back(strMsg);
     });
 
     // Streams, playbacks and downloads open and then wait for a clock that does not move.
@@ -492,11 +588,62 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***argv)
         "\"FileInfo\":[{\"FileName\":\"a.h264\",\"FileLength\":\"0x00010000\",\"BeginTime\":\"2024-01-15 10:00:00\","
         "\"EndTime\":\"2024-01-15 10:01:00\"}]}",
         "{\"MainType\":9,\"SubType\":0,\"MsgID\":9}",
-        "{\"MainType\":28,\"SubType\":0,\"MsgID\":10}",
+        "{\"MainType\":28,\"SubType\":0,\"MsgID\":10,\"IPAddress\":\"127.0.0.1\"}",
+        "{\"MainType\":4,\"SubType\":3,\"MsgID\":11,\"Type\":1,\"Value\":50}",
+        "{\"MainType\":4,\"SubType\":8,\"MsgID\":12,\"Channel\":0}",
+        "{\"MainType\":4,\"SubType\":18,\"MsgID\":13,\"Ratio\":1}",
+        "{\"MainType\":6,\"SubType\":0,\"MsgID\":14,\"Channel\":0,\"Stream\":1}",
+        "{\"MainType\":12,\"SubType\":0,\"MsgID\":15,\"Pos\":{\"Left\":0,\"Top\":0,\"Width\":640,\"Height\":360}}",
+        "{\"MainType\":16,\"SubType\":0,\"MsgID\":16,\"Channel\":0,\"AutoTestEnabled\":false,"
+        "\"SendInterval\":40,\"SampleRate\":8000}",
+        "{\"MainType\":18,\"SubType\":50,\"MsgID\":17,\"RecPath\":\"r\",\"CapPath\":\"c\",\"DownPath\":\"d\","
+        "\"RecordType\":1,\"ImageType\":0,\"VideoType\":0}",
+        "{\"MainType\":14,\"SubType\":0,\"MsgID\":18,\"alarmtype\":{\"motion\":true}}",
+        "{\"MainType\":20,\"SubType\":3,\"MsgID\":19,\"Channel\":0,\"FilePurpose\":1,\"SampleRate\":8000}",
+        "{\"MainType\":22,\"SubType\":0,\"MsgID\":20,\"Language\":\"English\"}",
+        "{\"MainType\":24,\"SubType\":0,\"MsgID\":21,\"Channel\":0,\"Step\":4}",
+        "{\"MainType\":24,\"SubType\":6,\"MsgID\":22,\"Channel\":0,\"Preset\":1}",
+        "{\"MainType\":25,\"SubType\":1,\"MsgID\":23,\"FileName\":\"fw.bin\"}",
+        "{\"MainType\":29,\"SubType\":0,\"MsgID\":24,\"Speed\":2}",
+        "{\"MainType\":30,\"SubType\":2,\"MsgID\":25,\"Channel\":0}",
+        "{\"MainType\":34,\"SubType\":1,\"MsgID\":26,\"Channel\":0,\"AreaNum\":1,\"LineNum\":1,\"ShowRule\":1,"
+        "\"PedRule\":[{\"Enable\":1,\"RuleType\":0,\"RuleLine\":{\"AlarmDirect\":0,\"Pts\":{\"StartX\":0,"
+        "\"StartY\":0,\"StopX\":100,\"StopY\":100}},\"RuleRegion\":{\"AlarmDirect\":0,\"PtsNum\":1,"
+        "\"Pts\":[{\"X\":1,\"Y\":2}]}}]}",
     };
     seeds.insert(seeds.end(), std::begin(kPageRequests), std::end(kPageRequests));
+    std::set<std::string> fieldNames;
+    for (const char *pRequest : kPageRequests) {
+        Json::Value request;
+        if (ParseRequest(pRequest, request))
+            CollectNames(request, fieldNames);
+    }
+    g_fieldNames.assign(fieldNames.begin(), fieldNames.end());
     WriteSeeds(seeds);
     return 0;
+}
+
+extern "C" size_t LLVMFuzzerMutate(uint8_t *pData, size_t nSize, size_t nMaxSize);
+
+// Half of the mutations keep a request's structure and change the type of one of its values (or add a key
+// the page's requests carry, with a value of any type): a handler meets a text, an array, an object or a number
+// no int holds where it reads an int, which the byte-level mutations reach only by chance. The rest are
+// libFuzzer's own.
+extern "C" size_t LLVMFuzzerCustomMutator(uint8_t *pData, size_t nSize, size_t nMaxSize, unsigned int nSeed)
+{
+    std::minstd_rand random(nSeed);
+    Json::Value request;
+    if (random() % 2 == 0 &&
+        ParseRequest(std::string(reinterpret_cast<const char *>(pData), nSize), request) && request.isObject()) {
+        MutateType(request, random);
+        std::string strText = JsonText::Write(request);
+        strText.pop_back();
+        if (strText.size() <= nMaxSize) {
+            std::memcpy(pData, strText.data(), strText.size());
+            return strText.size();
+        }
+    }
+    return LLVMFuzzerMutate(pData, nSize, nMaxSize);
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *pData, size_t nSize)
@@ -523,6 +670,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *pData, size_t nSize)
         ResetAppFolder();
     }
     const Sorted sorted = CheckMessages(TakeMessages(), strRequest);
+    // Every field is read on the request thread: nothing handed to the GUI thread (or back) ends with an
+    // exception, which the hand-off's guard would answer, but only after part of the work was done.
+    FUZZ_CHECK(MainThreadObject::FailedHandOffs() == 0,
+               "request " + strRequest.substr(0, 300) + "\n  ended a hand-off function with an exception");
     // The windows are used on the GUI thread only, whatever a handler does.
     FUZZ_CHECK(GuiThreadCheck::Violations() == 0, "request " + strRequest.substr(0, 300) + "\n  used a window off the GUI thread: " +
                                                       GuiThreadCheck::Reports().front());

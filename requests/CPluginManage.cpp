@@ -78,6 +78,7 @@ CPluginManage::CPluginManage(const QString &strWndHandle, int nSessionId, QObjec
         try {
             fn();
         } catch (...) {
+            MainThreadObject::NoteFailedHandOff();
             LOGE("a function handed back to the request thread failed: " + ExceptionText(std::current_exception()),
                  "CPluginManage::returnToThisThreadSig");
         }
@@ -139,7 +140,9 @@ void CPluginManage::returnToMainThreadSync(std::function<void(void)> fn)
         try {
             fn();
         } catch (...) {
+            MainThreadObject::NoteFailedHandOff();
             pError = std::current_exception();
+            LOGE("a function run on the GUI thread failed: " + ExceptionText(pError), "CPluginManage::returnToMainThreadSync");
         }
     };
     HandOffSync::Blocking(guarded, [this](std::function<void(void)> announced) { emit returnToMainThreadSyncSig(announced); });

@@ -138,6 +138,8 @@ public:
     static QString DownloadFileName(const QString &strFolder, const DownloadFileEntry &entry, bool bForAvi);
     // The AVI file a marked download converts to; empty for a file that is not a marked ".h265x" download.
     static QString ConvertTargetName(const QString &strSource);
+    // The name a download that did not come down whole is kept under: "_partial" before the extension.
+    static QString PartialDownloadName(const QString &strFile);
 
     // The system-load event of one sample, or an empty text when none goes out: logged out (a login handle of
     // 0 or less), or no CPU figure (-1).
@@ -244,11 +246,14 @@ private:
     // One "Cmd" on a playing pane; true when the pane's state became what the command asked for.
     bool PlayControl(int nPane, int nCmd, int nParam);
     int StartPlayback(int nIndex, int &nError);
-    // A position report of a pane's playback: the device has delivered the whole recording.
-    void onPlaybackDelivered(int nPane);
+    // A position report of a pane's playback: the device has delivered the whole recording. A report of a
+    // playback the pane no longer plays changes nothing.
+    void onPlaybackDelivered(int nPane, int32_t lHandle);
     void EndPlaybackBuf(int nPane);
     void OpenLocalFile(WebMessage &reply, const QString &strPath, int &nResult);
-    void onEndPlayback(int nChannel, int nPane);
+    // The end of the pane's local file nLocalPlay (its number in m_nLocalPlay); that of a file the pane no longer
+    // plays changes nothing.
+    void onEndPlayback(int nChannel, int nPane, int32_t nLocalPlay);
     void StopWndTimer();
     void StartWndTimer();
     // Ends the pane's device playback, closes the pane and clears its handle, when it plays.
@@ -268,7 +273,24 @@ private:
     void HandleDownload(const Json::Value &request);
     void HandleDownloadStop(const Json::Value &request);
     int DownloadFile();
+    // The end of a list: the conversion chain, or the done event (a failed one when a file did not come down).
+    void EndDownloadList(const LocalInfo &local);
+    void SendDownloadDone(const QString &strFolder, bool bFailed);
+    // A report of the running download; one of an earlier download changes nothing.
     void onSendDownloadPos(int32_t lHandle, int nTotal, int nDone, int nKind, int nPane);
+    // The running download can go no further: it stops, what came down is kept as partial, and the list ends
+    // as a failure. Nothing happens when it came down whole and only its end report is still on its way.
+    void FailDownload(const QString &strWhy);
+    // The list still coming down when a new one replaces it ends: done when its last file came down whole, else
+    // failed.
+    void EndReplacedDownload();
+    // The file of the download lStopped, stopped before its end was handled: left alone when it came down whole,
+    // else kept under a name that says it is partial, or removed when it holds nothing (and a picture always).
+    void KeepPartialDownload(int32_t lStopped);
+    // Watch of the running download (timer): a file that stopped growing on a file system without room.
+    void WatchDownload();
+    // A login's connection was lost (posted by the disconnect callback).
+    void onDownloadLoginLost(int32_t lLoginID);
     void onConvertNextFile();
     // The end of the conversion with that ticket: the chain's next step, unless the chain was given up.
     void onConvertFileEnd(intptr_t nTicket);
@@ -365,6 +387,12 @@ private:
         // "Mode" and "SelectWnd" of the last playback start.
         int m_nFileListMode = 0;
         int m_nSelectWnd = 0;
+        // The playback whose buffers the buffer-watch timer waits for.
+        int32_t m_lBufferWatchPlay = 0;
+        // Per pane the number of the local file it plays (0 none), read by the file-end callback on the decode
+        // library's thread; numbers are never reused.
+        std::atomic<int32_t> m_nLocalPlay[4] = {{0}, {0}, {0}, {0}};
+        int32_t m_nLastLocalPlay = 0;
     };
     PaneMembers m_panes;
 
@@ -389,6 +417,16 @@ private:
         // The ticket of the last conversion started, and of the one whose end the chain waits for (0 none).
         intptr_t m_nConvertTicket = 0;
         intptr_t m_nConvertWaiting = 0;
+        // The file of the running download until its end report; the watch timer and the size it saw last
+        // (-1 not yet).
+        QString m_strDownloadFile;
+        int m_nWatchTimerId = 0;
+        qint64 m_nWatchSize = -1;
+        // A file of the list did not come down: the list's end says so.
+        bool m_bDownloadFailed = false;
+        // The last download whose file the library reported whole (its end report), written by the position
+        // callback on the library's thread before the report is posted.
+        std::atomic<int32_t> m_lCompletedDownload{0};
     };
     DownloadMembers m_download;
 

@@ -1,5 +1,6 @@
 // The device library's alarm and disconnect callbacks: each turns its notification into an event for the page,
-// on the library's thread, and changes no state of the process.
+// on the library's thread, and changes no state of the process (a lost connection is handed on to the request
+// thread for the download it ends).
 
 #include "requests/CPluginManage.h"
 
@@ -117,4 +118,5 @@ void CPluginManage::DisconnectFunction(int32_t lLoginID, const char *pchDVRIP, i
     if (!pManage || pManage->IsColorLogin(lLoginID))
         return;
     pManage->sendWebSocketMsg(WebMessage::Event(5, 0).SetRet(RET_SUCCESS).ToQString(), 1);
+    emit pManage->returnToThisThreadSig([pManage, lLoginID] { pManage->onDownloadLoginLost(lLoginID); });
 }

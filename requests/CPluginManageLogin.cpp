@@ -8,6 +8,7 @@
 #include "runtime/CDataCenter.h"
 #include "runtime/FixedText.h"
 #include "runtime/LightWeightLog.h"
+#include "runtime/MemoryRelease.h"
 #include "runtime/ResultCodes.h"
 #include "windows/PlayWidget.h"
 
@@ -350,8 +351,10 @@ void CPluginManage::StopDownload()
     if (info.DownloadHandle == 0)
         return;
     m_download.m_mapConvertFiles.clear();
-    CQZConnect::GetInstance()->StopDownLoad(info.DownloadHandle);
+    const int32_t lHandle = info.DownloadHandle;
+    CQZConnect::GetInstance()->StopDownLoad(lHandle);
     info.DownloadHandle = 0;
+    KeepPartialDownload(lHandle);
 }
 
 void CPluginManage::StopColorPreview()
@@ -393,6 +396,9 @@ void CPluginManage::onMainMsgLogout(const Json::Value &)
     LOGN("release data end", strTag);
 
     returnToMainThreadSync([] { PlayWidget::DestroyInstance(); });
+    // The window and its decode threads are gone: what they freed goes back, so that it does not count against
+    // the next login's memory budget.
+    MemoryRelease::GiveBack();
 }
 
 void CPluginManage::SaveChannel(int nChannel)

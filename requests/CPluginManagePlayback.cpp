@@ -162,6 +162,8 @@ void CPluginManage::OpenLocalFile(WebMessage &reply, const QString &strPath, int
             ClosePane(nPane);
             lPlay = 0;
         }
+        // Numbered before its end callback can run, so that the end of an earlier file is told from its own.
+        m_panes.m_nLocalPlay[nPane] = ++m_panes.m_nLastLocalPlay;
         int nOpened = 0;
         int nStarted = -1;
         WithPlayWidget([&](PlayWidget &widget) {
@@ -191,13 +193,17 @@ void CPluginManage::OpenLocalFile(WebMessage &reply, const QString &strPath, int
         StartWndTimer();
 }
 
-void CPluginManage::onEndPlayback(int nChannel, int nPane)
+void CPluginManage::onEndPlayback(int nChannel, int nPane, int32_t nLocalPlay)
 {
     if (!IsPane(nPane))
         return;
     int &lPlay = m_login.m_stDevLoginInfo.PlaybackHandle[nPane];
     if (lPlay < 1)
         return;
+    if (nLocalPlay == 0 || nLocalPlay != m_panes.m_nLocalPlay[nPane]) {
+        LOGN(QString("end of an earlier local file of pane %1 dropped").arg(nPane), "CPluginManage::onEndPlayback");
+        return;
+    }
     ClosePane(nPane);
     lPlay = 0;
     StopWndTimer();
@@ -260,6 +266,7 @@ void CPluginManage::HandlePlaybackStart(const Json::Value &request)
             int nEntryError = 0;
             if (IsPane(nWnd)) {
                 EndPanePlayback(nWnd);
+                m_panes.m_nLocalPlay[nWnd] = 0;
                 int &lPlay = info.PlaybackHandle[nWnd];
                 int nStarted = -1;
                 WithPlayWidget(
@@ -332,6 +339,7 @@ int CPluginManage::StartPlayback(int nIndex, int &nError)
     if (IsPane(nWnd)) {
         DevLoginInfo &info = m_login.m_stDevLoginInfo;
         EndPanePlayback(nWnd);
+        m_panes.m_nLocalPlay[nWnd] = 0;
         int nStarted = -1;
         WithPlayWidget([&](PlayWidget &widget) {
             PlayWidget *pWidget = &widget;
@@ -390,14 +398,23 @@ void CPluginManage::EndPanePlayback(int nPane)
 void CPluginManage::ClosePane(int nPane)
 {
     WithPlayWidget([nPane](PlayWidget &widget) { widget.PlaybackStop(nPane); });
+    // Closed, its file can end no more.
+    m_panes.m_nLocalPlay[nPane] = 0;
 }
 
-void CPluginManage::onPlaybackDelivered(int nPane)
+void CPluginManage::onPlaybackDelivered(int nPane, int32_t lHandle)
 {
-    if (nPane < 0)
+    if (!IsPane(nPane))
         return;
+    // The report of a playback the pane played before, handled only after the pane was given another one.
+    if (lHandle <= 0 || lHandle != m_login.m_stDevLoginInfo.PlaybackHandle[nPane]) {
+        LOGN(QString("position report of an earlier playback %1 of pane %2 dropped").arg(lHandle).arg(nPane),
+             "CPluginManage::onPlaybackDelivered");
+        return;
+    }
     // In a file list the next file waits until pane 0 has shown what it holds.
     if (m_panes.m_nPageMode == PAGE_MODE_FILE_LIST) {
+        m_panes.m_lBufferWatchPlay = lHandle;
         if (m_panes.m_nBufferTimerId == 0)
             m_panes.m_nBufferTimerId = startTimer(kTimerMs, Qt::CoarseTimer);
     } else {
@@ -725,6 +742,8 @@ void CPluginManage::timerEvent(QTimerEvent *pEvent)
         SendPlayPositions();
     else if (nId == m_panes.m_nBufferTimerId)
         WatchPlaybackBuffer();
+    else if (nId == m_download.m_nWatchTimerId)
+        WatchDownload();
     else
         QObject::timerEvent(pEvent);
 }
@@ -779,6 +798,12 @@ void CPluginManage::SendPlayPositions()
 
 void CPluginManage::WatchPlaybackBuffer()
 {
+    // Pane 0 was given another playback (or none) since the watch began: the one it waited for is over.
+    if (m_login.m_stDevLoginInfo.PlaybackHandle[0] != m_panes.m_lBufferWatchPlay) {
+        killTimer(m_panes.m_nBufferTimerId);
+        m_panes.m_nBufferTimerId = 0;
+        return;
+    }
     int nYuvVal = -1;
     int nBufVal = -1;
     WithPlayWidget([&](PlayWidget &widget) { widget.GetPlaybackBufferValue(0, nYuvVal, nBufVal); });
@@ -816,6 +841,9 @@ void CPluginManage::PlayPosCallBack(int32_t lHandle, int32_t nTotal, int32_t nDo
         return;
     const int nKind = pRecord->Kind;
     const int nPane = pRecord->Pane;
+    // A download's file is whole from its end report on, whatever stops it before the report is handled.
+    if (nKind != 0 && nDone == -1)
+        pManage->m_download.m_lCompletedDownload = lHandle;
     emit pManage->returnToThisThreadSig([pManage, lHandle, nTotal, nDone, nKind, nPane] {
         pManage->onSendDownloadPos(lHandle, nTotal, nDone, nKind, nPane);
     });
@@ -829,5 +857,10 @@ void CPluginManage::FileEndCallBack(int32_t /*nPort*/, void *pUser)
         return;
     const int nChannel = pRecord->Channel;
     const int nPane = pRecord->Pane;
-    emit pManage->returnToThisThreadSig([pManage, nChannel, nPane] { pManage->onEndPlayback(nChannel, nPane); });
+    if (!IsPane(nPane))
+        return;
+    // The file that ends is the one the pane plays while this runs: a close waits for this callback.
+    const int32_t nLocalPlay = pManage->m_panes.m_nLocalPlay[nPane];
+    emit pManage->returnToThisThreadSig(
+        [pManage, nChannel, nPane, nLocalPlay] { pManage->onEndPlayback(nChannel, nPane, nLocalPlay); });
 }

@@ -12,6 +12,7 @@
 #include "runtime/CDataCenter.h"
 #include "runtime/FixedText.h"
 #include "runtime/LightWeightLog.h"
+#include "runtime/MemoryRelease.h"
 #include "runtime/ResultCodes.h"
 #include "windows/LocalInfo.h"
 #include "windows/PlayWidget.h"
@@ -440,6 +441,8 @@ void CPluginManage::PreviewClose(const Json::Value &request)
         reply["Chn"] = nChannel;
         reply.SetRet(RET_SUCCESS);
         sendWebSocketMsg(reply.ToQString(), 1);
+        // What the tile's decoder freed goes back, so that the budget does not count it.
+        MemoryRelease::GiveBack();
         return;
     }
 
@@ -473,6 +476,7 @@ void CPluginManage::PreviewClose(const Json::Value &request)
     reply["Chn"] = nChannel;
     reply.SetRet(RET_SUCCESS);
     sendWebSocketMsg(reply.ToQString(), 1);
+    MemoryRelease::GiveBack();
 }
 
 void CPluginManage::PreviewRecord(const Json::Value &request)

@@ -40,6 +40,13 @@ QByteArray TextOf(const Json::Value &value)
     return QByteArray::fromStdString(value.asString());
 }
 
+// A setup name names a file in the program's folder and on the update server: one with a separator or ".." in
+// it (an absolute path has one) could name a file anywhere.
+bool SetupNameStaysInFolder(const QString &strSetupName)
+{
+    return !strSetupName.contains('/') && !strSetupName.contains('\\') && !strSetupName.contains(QLatin1String(".."));
+}
+
 } // namespace
 
 CDataCenter *CDataCenter::GetInstance()
@@ -145,7 +152,12 @@ QString CDataCenter::UpdateServerAddr(const QString &strPath)
 int CDataCenter::InitToolInfo(const char *pOemId, const char *pSetupName)
 {
     const QString strOemId = QString::fromLocal8Bit(pOemId ? pOemId : "");
-    const QString strSetupName = QString::fromLocal8Bit(pSetupName ? pSetupName : "");
+    QString strSetupName = QString::fromLocal8Bit(pSetupName ? pSetupName : "");
+    if (!SetupNameStaysInFolder(strSetupName)) {
+        LOGW(QString("SetupName %1 leaves the program's folder: the default is used").arg(strSetupName),
+             "CDataCenter::InitToolInfo");
+        strSetupName.clear();
+    }
     const QString strToolBase = UpdateServerAddr("/ocx/");
 
     QString strIniName;

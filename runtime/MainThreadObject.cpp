@@ -10,6 +10,20 @@
 #include <atomic>
 #include <thread>
 
+namespace {
+std::atomic<int> g_nFailedHandOffs{0};
+}
+
+int MainThreadObject::FailedHandOffs()
+{
+    return g_nFailedHandOffs;
+}
+
+void MainThreadObject::NoteFailedHandOff()
+{
+    ++g_nFailedHandOffs;
+}
+
 MainThreadObject *MainThreadObject::GetInstance()
 {
     static MainThreadObject *s_pInstance = new MainThreadObject();
@@ -36,9 +50,11 @@ void MainThreadObject::onReturnToMainThread(std::function<void(void)> callback)
     try {
         callback();
     } catch (const std::exception &e) {
+        NoteFailedHandOff();
         LOGE(QString("a function run on the GUI thread failed: %1").arg(QString::fromLocal8Bit(e.what())),
              "MainThreadObject::onReturnToMainThread");
     } catch (...) {
+        NoteFailedHandOff();
         LOGE("a function run on the GUI thread failed", "MainThreadObject::onReturnToMainThread");
     }
 }

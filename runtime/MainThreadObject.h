@@ -24,6 +24,12 @@ public:
     // thread, it just runs fnWait.
     static void ServeWhile(const std::function<void()> &fnWait);
 
+    // Hand-off functions that ended with an exception, on whichever route: the guards keep the process alive,
+    // but each one is a fault (a request's field read off the request thread, say), which tests and the
+    // request fuzzer look for here.
+    static int FailedHandOffs();
+    static void NoteFailedHandOff();
+
 public slots:
     void onReturnToMainThread(std::function<void(void)> callback);
 

@@ -11,7 +11,12 @@
 #include <QThread>
 #include <QTimer>
 
+#include <cerrno>
 #include <mutex>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 std::mutex g_instanceMutex;
@@ -121,14 +126,23 @@ void WriteLogThread::OpenNewFile()
     const QString strBase = QString("%1/log_%2_%3").arg(m_strLogPath).arg(QCoreApplication::applicationPid())
                                 .arg(QDateTime::currentDateTime().toString("yyyyMMddhhmmss"));
     // Names have a one-second resolution: a rotation within the second of the last file gets a counter,
-    // so the file just closed is never written over.
+    // so the file just closed is never written over. The file is always a new one, readable by its owner only
+    // (requests and replies are in it), and never a link or file someone else put there.
+    int nFd = -1;
     QString strName = strBase + ".log";
-    for (int n = 1; QFileInfo::exists(strName); ++n)
-        strName = QString("%1_%2.log").arg(strBase).arg(n);
-    m_file.setFileName(strName);
+    for (int n = 1; nFd < 0; ++n) {
+        nFd = ::open(QFile::encodeName(strName).constData(), O_RDWR | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC,
+                     S_IRUSR | S_IWUSR);
+        if (nFd < 0 && errno != EEXIST)
+            return; // lost, like the line; the next one tries again
+        if (nFd < 0)
+            strName = QString("%1_%2.log").arg(strBase).arg(n);
+    }
     // Unbuffered: each batch is one write of its own.
-    if (m_file.open(QIODevice::ReadWrite | QIODevice::Append | QIODevice::Unbuffered))
+    if (m_file.open(nFd, QIODevice::ReadWrite | QIODevice::Append | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle))
         m_nFileSize = m_file.size();
+    else
+        ::close(nFd);
 }
 
 void WriteLogThread::writeLog(QString strLog)

@@ -1,8 +1,11 @@
 #include "tests/e2e/PlaybackFixture.h"
 
+#include "tests/support/TestPatternCheck.h"
 #include "tests/support/WaitUntil.h"
 
 #include <QDateTime>
+#include <QDir>
+#include <QImage>
 
 namespace PlaybackE2e {
 
@@ -17,11 +20,11 @@ QDateTime DeviceTime(const std::string &strTime)
     return time;
 }
 
-QByteArray DeviceJson(int nChannels)
+QByteArray DeviceJson(int nChannels, const QByteArray &deviceKeys)
 {
     const QByteArray profile = R"({"Codec": "H.264", "Width": 320, "Height": 180, "FrameRate": 10})";
     return R"({"Devices": [{"Channels": )" + QByteArray::number(nChannels) + R"(, "Main": )" + profile +
-           R"(, "Sub": )" + profile + "}]}";
+           R"(, "Sub": )" + profile + (deviceKeys.isEmpty() ? QByteArray() : ", " + deviceKeys) + "}]}";
 }
 
 } // namespace
@@ -122,6 +125,8 @@ Json::Value Download(const Json::Value &msgId, int nChannel, const std::vector<D
     return request;
 }
 
+Json::Value HoldingRequest(const Json::Value &msgId) { return HostedPlugin::NewRequest(19, 5, msgId); }
+
 std::string Reply5(int nSubType, const char *pMsgId, int nRet, const std::string &strBefore,
                    const std::string &strAfterId, const std::string &strAfterSub)
 {
@@ -136,11 +141,11 @@ bool IsEvent(const HostMessage &message, int nMain, int nSub)
            value["SubEvent"].isInt() && value["SubEvent"].asInt() == nSub;
 }
 
-bool PlaybackTest::Open(int nChannels, const QByteArray &clientCfg)
+bool PlaybackTest::Open(int nChannels, const QByteArray &clientCfg, const QByteArray &deviceKeys)
 {
     if (!clientCfg.isEmpty() && !m_plugin.App().WriteClientCfg(clientCfg))
         return false;
-    m_plugin.SetEnv("KORVEX_DEVICES", m_files.Devices(DeviceJson(nChannels)));
+    m_plugin.SetEnv("KORVEX_DEVICES", m_files.Devices(DeviceJson(nChannels, deviceKeys)));
     if (!StartAndLogIn(m_plugin, LoginByAddress("login")))
         return false;
     Json::Value show = HostedPlugin::NewRequest(12, 2, "show");
@@ -204,6 +209,33 @@ HostMessage PlaybackTest::WaitPosition(int nAfter, int nPane, bool bWithPos)
     return WaitAfter(nAfter, [&](const HostMessage &m) {
         return IsEvent(m, 1, 3) && m["Data"]["wnd"].asInt() == nPane && (!bWithPos || m["Data"].isMember("pos"));
     });
+}
+
+void PlaybackTest::ExpectPlaysOn(int nAfter, int nChannel, int nPane, int nSeconds, int nTotal)
+{
+    const double dFraction = static_cast<double>(nSeconds) / nTotal;
+    const HostMessage later = WaitAfter(nAfter, [&](const HostMessage &m) {
+        return IsEvent(m, 1, 3) && m["Data"]["wnd"] == nPane && m["Data"]["pos"].isDouble() &&
+               m["Data"]["pos"].asDouble() >= dFraction;
+    });
+    EXPECT_TRUE(later) << "the pane did not play " << nSeconds << " s of the recording";
+
+    const HostMessage status = m_plugin.Request(ForChannel("plays-on-status", 45, nChannel));
+    EXPECT_EQ(status["Data"]["Wnd"].asInt(), nPane);
+    EXPECT_EQ(status["Data"]["Status"].asInt(), 2) << "playing";
+
+    const HostMessage shot = m_plugin.Request(ForChannel("plays-on-shot", 41, nChannel));
+    EXPECT_EQ(shot["Ret"].asInt(), 100);
+    const QFileInfoList files = QDir(QString::fromStdString(shot["CapPath"].asString()))
+                                    .entryInfoList({QString("%1_*.bmp").arg(nChannel + 1, 2, 10, QChar('0'))},
+                                                   QDir::Files, QDir::Time);
+    EXPECT_FALSE(files.isEmpty());
+    if (!files.isEmpty()) {
+        EXPECT_EQ(TestPattern::ChannelShown(QImage(files.first().absoluteFilePath()), 16), nChannel);
+    }
+
+    for (const HostMessage &m : m_plugin.Messages().mid(nAfter + 1))
+        EXPECT_FALSE(IsEvent(m, 1, 2) && m["Data"]["Wnd"] == nPane) << m.text.toStdString();
 }
 
 } // namespace PlaybackE2e

@@ -49,6 +49,11 @@ struct DownloadEntry
 Json::Value Download(const Json::Value &msgId, int nChannel, const std::vector<DownloadEntry> &entries,
                      const char *pEvent = "", int nFileType = 0);
 
+// A request that holds the request thread for about two seconds: the configuration snapshot of channel 5 while it
+// is not open (a device of 6 channels at least).
+Json::Value HoldingRequest(const Json::Value &msgId);
+constexpr int kHoldingChannels = 8;
+
 // A reply of "MainType" 5 with "Ret" and further keys where they sort: strBefore before "Msg", strAfterId
 // between "MsgID" and "Ret" (each ending in a comma), strAfterSub after "SubMsg" (without a leading comma).
 std::string Reply5(int nSubType, const char *pMsgId, int nRet, const std::string &strBefore = std::string(),
@@ -57,9 +62,10 @@ std::string Reply5(int nSubType, const char *pMsgId, int nRet, const std::string
 class PlaybackTest : public ::testing::Test
 {
 protected:
-    // Starts the program against a device of nChannels channels (with the client configuration when given),
-    // logs in, shows the window and the playback page.
-    bool Open(int nChannels = 4, const QByteArray &clientCfg = QByteArray());
+    // Starts the program against a device of nChannels channels (with the client configuration when given, and
+    // further keys of the device entry, such as "\"Events\": [...]"), logs in, shows the window and the playback
+    // page.
+    bool Open(int nChannels = 4, const QByteArray &clientCfg = QByteArray(), const QByteArray &deviceKeys = QByteArray());
 
     // The index in Messages() of the reply to msgId; -1 when there is none.
     int IndexOfReply(const Json::Value &msgId) const;
@@ -70,6 +76,10 @@ protected:
     HostMessage WaitForNth(int nAfter, int nNth, const std::function<bool(const HostMessage &)> &pred);
     // The next play-position event of the pane after index nAfter; with bWithPos only one that carries "pos".
     HostMessage WaitPosition(int nAfter, int nPane, bool bWithPos = true);
+    // Checks, as test failures, that the pane plays the channel's recording of nTotal seconds (page mode 2) on
+    // from message index nAfter until nSeconds of it are shown, and then still shows the channel's pictures,
+    // without an end of it reported meanwhile.
+    void ExpectPlaysOn(int nAfter, int nChannel, int nPane, int nSeconds, int nTotal);
 
     EnvFiles m_files;
     HostedPlugin m_plugin;

@@ -4,6 +4,7 @@
 #include "platform/AvPointers.h"
 #include "platform/stream_block.h"
 #include "tests/e2e/PlaybackFixture.h"
+#include "tests/support/ScratchMount.h"
 #include "tests/support/WaitUntil.h"
 
 extern "C" {
@@ -12,6 +13,9 @@ extern "C" {
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QStorageInfo>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -59,13 +63,13 @@ QString SpanName(const DownloadEntry &entry, const char *pTail)
 class DownloadTest : public PlaybackTest
 {
 protected:
-    // The client configuration written through the program, with the record type asked for.
-    bool SetRecordType(int nRecordType)
+    // The client configuration written through the program, with the record type and download folder asked for.
+    bool SetRecordType(int nRecordType, const QString &strDownPath = QString())
     {
         Json::Value request = HostedPlugin::NewRequest(18, 50, "cfg");
         request["RecPath"] = QDir(m_plugin.App().Path()).filePath("Device/Record").toStdString();
         request["CapPath"] = QDir(m_plugin.App().Path()).filePath("Device/Capture").toStdString();
-        request["DownPath"] = Folder().toStdString();
+        request["DownPath"] = (strDownPath.isEmpty() ? Folder() : strDownPath).toStdString();
         request["RecordType"] = nRecordType;
         request["ImageType"] = 0;
         request["VideoType"] = 0;
@@ -95,11 +99,54 @@ protected:
         return positions;
     }
 
-    std::string StartedReply(const char *pMsgId)
+    std::string StartedReply(const char *pMsgId, const QString &strFolder = QString())
     {
-        return Reply5(39, pMsgId, 100, "\"DownPath\":\"" + Folder().toStdString() + "\",");
+        return Reply5(39, pMsgId, 100, "\"DownPath\":\"" + (strFolder.isEmpty() ? Folder() : strFolder).toStdString() + "\",");
+    }
+
+    // The download-done events after the message index, as texts.
+    std::vector<std::string> DoneEvents(int nAfter)
+    {
+        std::vector<std::string> done;
+        const QList<HostMessage> messages = m_plugin.Messages();
+        for (int i = nAfter + 1; i < messages.size(); ++i)
+            if (IsEvent(messages[i], 1, 5))
+                done.push_back(Text(messages[i]));
+        return done;
     }
 };
+
+// The end of a list that did not come down whole.
+std::string FailedEvent(const QString &strFolder)
+{
+    return "{\"Data\":{\"DownPath\":\"" + strFolder.toStdString() + "\"},\"MainEvent\":1,\"Ret\":1016,\"SubEvent\":5}\n";
+}
+
+// What a file of stream blocks holds: its video blocks, whether the first is a key frame, and the bytes that are
+// no block (between blocks, and a block cut off at the end).
+struct BlockCount
+{
+    size_t nVideo = 0;
+    bool bFirstIsKey = false;
+    size_t nSkipped = 0;
+    size_t nPending = 0;
+};
+
+BlockCount CountBlocks(const QByteArray &bytes)
+{
+    StreamBlock::Parser parser;
+    BlockCount count;
+    parser.Feed(reinterpret_cast<const uint8_t *>(bytes.constData()), static_cast<size_t>(bytes.size()),
+                [&](const StreamBlock::View &view) {
+                    if (!view.IsVideo())
+                        return;
+                    if (count.nVideo++ == 0)
+                        count.bFirstIsKey = view.IsKeyFrame();
+                });
+    count.nSkipped = parser.SkippedBytes();
+    count.nPending = parser.PendingBytes();
+    return count;
+}
 
 } // namespace
 
@@ -317,4 +364,194 @@ TEST_F(DownloadTest, AFolderThatCannotBeMadeRefusesTheList)
     ASSERT_TRUE(m_plugin.Request(config));
     EXPECT_EQ(Text(m_plugin.Request(Download("d", 0, {Span(kBegin, 2)}))),
               Reply5(39, "d", 1009, "\"DownPath\":\"" + strFolder + "\","));
+}
+
+TEST_F(DownloadTest, ALateReportOfTheLastDownloadLeavesTheNextOneRunning)
+{
+    ASSERT_TRUE(Open(kHoldingChannels));
+    const DownloadEntry shortSpan = Span(kSpanBegin, 4);
+    const DownloadEntry longSpan = Span(TimeAfter(kSpanBegin, 60).c_str(), 40);
+    const QString strLong = FilePath(SpanName(longSpan, ".h265x"));
+    // What the device delivers for the long span, downloaded on its own first.
+    EXPECT_EQ(Text(m_plugin.Request(Download("ref", 0, {longSpan}))), StartedReply("ref"));
+    ASSERT_EQ(PositionsUntilDone(IndexOfReply("ref")).back(), 1000);
+    const QByteArray device = ReadAll(strLong);
+    ASSERT_FALSE(device.isEmpty());
+    ASSERT_TRUE(QFile::remove(strLong));
+
+    // The short one is down while the snapshot of a closed channel holds the request thread, so that its end is
+    // still to be handled when the long one has started.
+    const int nBefore = m_plugin.Messages().size() - 1;
+    m_plugin.Send(Download("d1", 0, {shortSpan}));
+    m_plugin.Send(HoldingRequest("slow"));
+    m_plugin.Send(Download("d2", 0, {longSpan}));
+    EXPECT_EQ(Text(m_plugin.WaitReply("d1")), StartedReply("d1"));
+    ASSERT_TRUE(m_plugin.WaitReply("slow"));
+    EXPECT_EQ(Text(m_plugin.WaitReply("d2")), StartedReply("d2"));
+
+    // Each download gets its own end, and each file holds what the device sent.
+    ASSERT_TRUE(WaitForNth(nBefore, 2, [](const HostMessage &m) { return IsEvent(m, 1, 5); }));
+    ASSERT_TRUE(m_plugin.Sync());
+    const std::string strDone = "{\"Data\":{\"DownPath\":\"" + Folder().toStdString() + "\"},\"MainEvent\":1,\"SubEvent\":5}\n";
+    EXPECT_EQ(DoneEvents(nBefore), (std::vector<std::string>{strDone, strDone}));
+    const BlockCount first = CountBlocks(ReadAll(FilePath(SpanName(shortSpan, ".h265x"))));
+    EXPECT_EQ(first.nVideo, 40u);
+    EXPECT_EQ(first.nSkipped + first.nPending, 0u);
+    const QByteArray bytes = ReadAll(strLong);
+    EXPECT_EQ(bytes.size(), device.size());
+    EXPECT_TRUE(bytes == device);
+}
+
+TEST_F(DownloadTest, AListAskedForTwiceEndsTheFirstAsNotComplete)
+{
+    ASSERT_TRUE(Open(4));
+    const DownloadEntry entry = Span(kSpanBegin, 40);
+    m_plugin.Send(Download("d1", 0, {entry}));
+    m_plugin.Send(Download("d2", 0, {entry}));
+    EXPECT_EQ(Text(m_plugin.WaitReply("d1")), StartedReply("d1"));
+    const HostMessage second = m_plugin.WaitReply("d2");
+    EXPECT_EQ(Text(second), StartedReply("d2"));
+    ASSERT_TRUE(WaitForNth(IndexOfReply("d1"), 2, [](const HostMessage &m) { return IsEvent(m, 1, 5); }));
+    ASSERT_TRUE(m_plugin.Sync());
+    // The first, cut short by the second, is told before the second's reply.
+    const std::string strDone = "{\"Data\":{\"DownPath\":\"" + Folder().toStdString() + "\"},\"MainEvent\":1,\"SubEvent\":5}\n";
+    EXPECT_EQ(DoneEvents(IndexOfReply("d1")), (std::vector<std::string>{FailedEvent(Folder()), strDone}));
+    EXPECT_EQ(DoneEvents(IndexOfReply("d2")), std::vector<std::string>{strDone});
+    const BlockCount whole = CountBlocks(ReadAll(FilePath(SpanName(entry, ".h265x"))));
+    EXPECT_EQ(whole.nVideo, 400u);
+    EXPECT_EQ(whole.nSkipped + whole.nPending, 0u);
+}
+
+TEST_F(DownloadTest, AStoppedDownloadIsKeptUnderAPartialName)
+{
+    ASSERT_TRUE(Open(4));
+    const DownloadEntry entry = Span(kSpanBegin, 40);
+    EXPECT_EQ(Text(m_plugin.Request(Download("d", 0, {entry}))), StartedReply("d"));
+    ASSERT_TRUE(WaitAfter(IndexOfReply("d"), [](const HostMessage &m) { return IsEvent(m, 1, 4); }));
+    EXPECT_EQ(Text(m_plugin.Request(HostedPlugin::NewRequest(5, 46, "x"))), Reply5(46, "x", 100));
+    ASSERT_TRUE(m_plugin.Sync());
+    EXPECT_TRUE(DoneEvents(IndexOfReply("d")).empty());
+    EXPECT_EQ(QDir(Folder()).entryList(QDir::Files), QStringList{SpanName(entry, "_partial.h265x")});
+    const BlockCount partial = CountBlocks(ReadAll(FilePath(SpanName(entry, "_partial.h265x"))));
+    EXPECT_GT(partial.nVideo, 0u);
+    EXPECT_LT(partial.nVideo, 400u);
+}
+
+TEST_F(DownloadTest, AFolderGoneBeforeTheNextFileEndsTheListAsAFailure)
+{
+    ASSERT_TRUE(Open(4));
+    const DownloadEntry first = Span(kSpanBegin, 40);
+    const DownloadEntry second = Span(TimeAfter(kSpanBegin, 40).c_str(), 2);
+    EXPECT_EQ(Text(m_plugin.Request(Download("d", 0, {first, second}))), StartedReply("d"));
+    const int nReply = IndexOfReply("d");
+    // Gone while the first file comes down (into a file still open).
+    ASSERT_TRUE(WaitAfter(nReply, [](const HostMessage &m) { return IsEvent(m, 1, 4); }));
+    ASSERT_TRUE(QDir(Folder()).removeRecursively());
+    const HostMessage done = WaitAfter(nReply, [](const HostMessage &m) { return IsEvent(m, 1, 5); });
+    ASSERT_TRUE(done);
+    EXPECT_EQ(Text(done), FailedEvent(Folder()));
+}
+
+TEST_F(DownloadTest, AHandWrittenFolderWithACommaIsKept)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    // A comma without quotes: QSettings reads the line as a list. The other folders are set, so that nothing
+    // else writes the file before the download reads it.
+    const QString strFolder = QDir(dir.path()).filePath("Down, 2024");
+    ASSERT_TRUE(Open(4, "[Path]\nCapPath=" + QDir(dir.path()).filePath("Capture").toLocal8Bit() +
+                            "\nRecPath=" + QDir(dir.path()).filePath("Record").toLocal8Bit() +
+                            "\nDownPath=" + strFolder.toLocal8Bit() + "\n"));
+    const DownloadEntry entry = Span(kBegin, 2);
+    EXPECT_EQ(Text(m_plugin.Request(Download("d", 0, {entry}))), StartedReply("d", strFolder));
+    const HostMessage done = WaitAfter(IndexOfReply("d"), [](const HostMessage &m) { return IsEvent(m, 1, 5); });
+    ASSERT_TRUE(done);
+    EXPECT_EQ(done["Data"]["DownPath"].asString(), strFolder.toStdString());
+    EXPECT_EQ(CountBlocks(ReadAll(QDir(strFolder).filePath(SpanName(entry, ".h265x")))).nVideo, 20u);
+    EXPECT_FALSE(QDir(Folder()).exists()) << "no default folder was made";
+
+    // The file still names the user's folder.
+    const QVariant value = m_plugin.App().ClientCfgValue("Path/DownPath");
+    EXPECT_EQ((value.type() == QVariant::StringList ? value.toStringList().join(", ") : value.toString()).toStdString(),
+              strFolder.toStdString());
+}
+
+TEST_F(DownloadTest, ACutConnectionEndsTheListUnderAPartialName)
+{
+    // The device's connection goes while the first, long, download runs.
+    ASSERT_TRUE(Open(4, QByteArray(), R"("Events": [{"AfterLoginMs": 6000, "Cut": true}])"));
+    const DownloadEntry cut = Span(kSpanBegin, 1200);
+    const DownloadEntry next = Span(TimeAfter(kSpanBegin, 1200).c_str(), 2);
+    EXPECT_EQ(Text(m_plugin.Request(Download("d", 0, {cut, next}))), StartedReply("d"));
+    const int nReply = IndexOfReply("d");
+    ASSERT_TRUE(WaitAfter(nReply, [](const HostMessage &m) { return IsEvent(m, 5, 0); }));
+    const HostMessage done = WaitAfter(nReply, [](const HostMessage &m) { return IsEvent(m, 1, 5); });
+    ASSERT_TRUE(done);
+    EXPECT_EQ(Text(done), FailedEvent(Folder()));
+
+    // What came down is kept under a name that says so; nothing looks like the whole span, and the rest of the
+    // list was not started.
+    EXPECT_FALSE(QFile::exists(FilePath(SpanName(cut, ".h265x"))));
+    const BlockCount partial = CountBlocks(ReadAll(FilePath(SpanName(cut, "_partial.h265x"))));
+    EXPECT_GT(partial.nVideo, 0u);
+    EXPECT_LT(partial.nVideo, 12000u);
+    EXPECT_TRUE(partial.bFirstIsKey);
+    EXPECT_EQ(partial.nSkipped + partial.nPending, 0u);
+    EXPECT_FALSE(QFile::exists(FilePath(SpanName(next, ".h265x"))));
+    ASSERT_TRUE(m_plugin.Sync());
+    EXPECT_EQ(DoneEvents(nReply).size(), 1u);
+}
+
+TEST_F(DownloadTest, AFullDiskEndsTheDownloadAsAFailure)
+{
+    ScratchMount disk(2 * 1024 * 1024);
+    if (!disk.Mounted())
+        GTEST_SKIP() << disk.Why().toStdString();
+    ASSERT_TRUE(Open(4));
+    ASSERT_TRUE(SetRecordType(1, disk.Path()));
+    struct Case
+    {
+        const char *pName;
+        qint64 nSpareBytes;     // left free before the download; 0: the disk is full
+        int nSeconds;
+    };
+    const Case cases[] = {
+        {"full before it starts", 0, 4},
+        // About 9 s of the 60 s fit.
+        {"full on the way", 128 * 1024, 60},
+    };
+    int nFrom = 0;
+    for (const Case &c : cases) {
+        if (c.nSpareBytes == 0) {
+            ASSERT_TRUE(disk.Fill()) << c.pName;
+        } else {
+            QFile fill(QDir(disk.Path()).filePath("fill"));
+            ASSERT_TRUE(fill.open(QIODevice::WriteOnly)) << c.pName;
+            const qint64 nFill = QStorageInfo(disk.Path()).bytesAvailable() - c.nSpareBytes;
+            ASSERT_GT(nFill, 0) << c.pName;
+            ASSERT_EQ(fill.write(QByteArray(static_cast<int>(nFill), 'f')), nFill) << c.pName;
+        }
+        const DownloadEntry entry = Span(TimeAfter(kSpanBegin, nFrom).c_str(), c.nSeconds);
+        nFrom += c.nSeconds;
+        const std::string strId = std::string("d") + std::to_string(nFrom);
+        EXPECT_EQ(Text(m_plugin.Request(Download(strId, 0, {entry}))), StartedReply(strId.c_str(), disk.Path()))
+            << c.pName;
+        const HostMessage done = WaitAfter(IndexOfReply(strId), [](const HostMessage &m) { return IsEvent(m, 1, 5); });
+        ASSERT_TRUE(done) << c.pName;
+        EXPECT_EQ(Text(done), FailedEvent(disk.Path())) << c.pName;
+        EXPECT_FALSE(QFile::exists(QDir(disk.Path()).filePath(SpanName(entry, ".h265x")))) << c.pName;
+        // Only what holds pictures is kept.
+        const QString strPartial = QDir(disk.Path()).filePath(SpanName(entry, "_partial.h265x"));
+        if (c.nSpareBytes == 0) {
+            EXPECT_FALSE(QFile::exists(strPartial)) << c.pName;
+        } else {
+            // Its last block may be cut where the disk ran out.
+            const BlockCount partial = CountBlocks(ReadAll(strPartial));
+            EXPECT_GT(partial.nVideo, 0u) << c.pName;
+            EXPECT_TRUE(partial.bFirstIsKey) << c.pName;
+            EXPECT_EQ(partial.nSkipped, 0u) << c.pName;
+        }
+        disk.Unfill();
+        QFile::remove(strPartial);
+    }
 }

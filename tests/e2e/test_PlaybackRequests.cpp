@@ -281,6 +281,21 @@ TEST_F(PlaybackTest, PaneSnapshotSoundZoomAndClip)
               Reply5(44, "r3", 1016, "\"Chn\":-1,", "\"RecPath\":\"" + strRecord + "\",\"Record\":false,", "\"Wnd\":-1"));
 }
 
+TEST_F(PlaybackTest, ALateEndOfTheLastRecordingLeavesTheNewOnePlaying)
+{
+    ASSERT_TRUE(Open(kHoldingChannels));
+    ASSERT_TRUE(m_plugin.Request(PageMode("m", 2)));
+    // The 1 s recording is delivered whole while the snapshot of a closed channel holds the request thread, so
+    // that its end report is handled only after channel 3 has taken the pane.
+    m_plugin.Send(ByTime("t1", 0, {{0, 0, 1}}));
+    m_plugin.Send(HoldingRequest("slow"));
+    m_plugin.Send(ByTime("t2", 0, {{3, 0, 30}}));
+    EXPECT_EQ(m_plugin.WaitReply("t1")["Ret"].asInt(), 100);
+    ASSERT_TRUE(m_plugin.WaitReply("slow"));
+    EXPECT_EQ(m_plugin.WaitReply("t2")["Ret"].asInt(), 100);
+    ExpectPlaysOn(IndexOfReply("t2"), 3, 0, 5, 30);
+}
+
 class LocalFilePlayback : public PlaybackTest
 {
 protected:
@@ -321,6 +336,16 @@ TEST_F(LocalFilePlayback, PlaysAChosenFileToItsEndAndSeeksByThousandths)
     ASSERT_TRUE(end);
     EXPECT_EQ(Text(end), EndEvent(0, 0));
     EXPECT_EQ(Text(m_plugin.Request(ForChannel("s", 45, 0))), PaneStatusReply("s", 0, -1, 0));
+
+    // No other pane plays: no position follows the end (the window timer would have ticked twice by the third
+    // load report).
+    const int nLoad = m_plugin.LoadEvents().size();
+    ASSERT_TRUE(WaitUntil([&] { return m_plugin.LoadEvents().size() >= nLoad + 3; }, HostedPlugin::kWaitMs));
+    bool bAfterEnd = false;
+    for (const HostMessage &m : m_plugin.Messages()) {
+        bAfterEnd = bAfterEnd || IsEvent(m, 1, 2);
+        EXPECT_FALSE(bAfterEnd && IsEvent(m, 1, 3)) << Text(m);
+    }
 }
 
 TEST_F(LocalFilePlayback, ChooserOutcomes)
@@ -375,4 +400,19 @@ TEST_F(PlaybackTest, ASelectedWindowBeyondThePanesReportsTheCurrentPane)
         ASSERT_TRUE(current);
         EXPECT_EQ(current["Data"]["Wnd"].asInt(), 0) << Text(current);
     }
+}
+
+TEST_F(LocalFilePlayback, ALateEndOfALocalFileLeavesTheRecordingThatFollows)
+{
+    ASSERT_TRUE(m_plugin.App().WriteBrowse({BlockFile(10).toUtf8()}));
+    ASSERT_TRUE(Open(kHoldingChannels));
+    ASSERT_TRUE(m_plugin.Request(PageMode("m", 0)));
+    EXPECT_EQ(Text(m_plugin.Request(HostedPlugin::NewRequest(5, 33, "f"))), Reply5(33, "f", 100, "", "", "\"Wnd\":0"));
+    // The file (1 s) ends while the request thread is held; by then a recording has been asked for in its pane.
+    m_plugin.Send(PageMode("m2", 2));
+    m_plugin.Send(HoldingRequest("slow"));
+    m_plugin.Send(ByTime("t", 0, {{3, 0, 30}}));
+    ASSERT_TRUE(m_plugin.WaitReply("slow"));
+    EXPECT_EQ(m_plugin.WaitReply("t")["Ret"].asInt(), 100);
+    ExpectPlaysOn(IndexOfReply("t"), 3, 0, 5, 30);
 }

@@ -272,4 +272,5 @@ TEST(SystemStatusEvent, TheSamplerTicksOnTheRequestThreadAndNothingGoesOutLogged
     EXPECT_EQ(tickThread.load(), requestThread);
     harness.Sync();
     EXPECT_TRUE(harness.Messages().isEmpty()) << harness.Messages().join("").toStdString();
+    EXPECT_TRUE(harness.LoadEvents().isEmpty()) << harness.LoadEvents().join("").toStdString();
 }

@@ -106,6 +106,25 @@ TEST(PlaybackTables, OnlyMarkedRecordDownloadsHaveAnAviTarget)
     EXPECT_EQ(CPluginManage::ConvertTargetName(""), "");
 }
 
+TEST(PlaybackTables, APartialDownloadIsNamedSoAndNeverConverted)
+{
+    struct Case
+    {
+        const char *pFile;
+        const char *pPartial;
+    };
+    const Case cases[] = {
+        {"/d/01_a_b.h265x", "/d/01_a_b_partial.h265x"},
+        {"/d/01_a_b_for_avi.h265x", "/d/01_a_b_for_avi_partial.h265x"},
+        {"/d/v1.2/temp.jpg", "/d/v1.2/temp_partial.jpg"},
+        {"/d/rec", "/d/rec_partial"},
+    };
+    for (const Case &c : cases) {
+        EXPECT_EQ(CPluginManage::PartialDownloadName(c.pFile), c.pPartial) << c.pFile;
+        EXPECT_EQ(CPluginManage::ConvertTargetName(CPluginManage::PartialDownloadName(c.pFile)), "") << c.pFile;
+    }
+}
+
 // The libraries' threads read a pane's or the download's record while the request thread writes it (a thread
 // sanitizer build tells a plain field from an atomic one).
 TEST(PlaybackTables, UserRecordIsReadWhileItIsWritten)

@@ -117,6 +117,17 @@ TEST(CDataCenterToolInfo, FileAndAddressTable)
          "http://update.quorrin.invalid:8080/web/Web/Info.txt?random="},
         {"127.0.0.1:18080", "O10", "", "", "http://127.0.0.1:18080/ocx/O10OmbrixVersion.ini", "",
          "http://127.0.0.1:18080/web/O10/O10Info.txt?random="},
+        // A name that leaves the folder, here or on the server, is refused: the default file and addresses.
+        {"127.0.0.1", "", "../MySetup", "generic", "http://127.0.0.1:8080/ocx/OmbrixVersion.ini",
+         "http://127.0.0.1:8080/ocx/ombrixupdatelog", "http://127.0.0.1:8080/web/Web/Info.txt?random="},
+        {"127.0.0.1", "", "sub/MySetup", "generic", "http://127.0.0.1:8080/ocx/OmbrixVersion.ini",
+         "http://127.0.0.1:8080/ocx/ombrixupdatelog", "http://127.0.0.1:8080/web/Web/Info.txt?random="},
+        {"127.0.0.1", "", "..\\MySetup", "generic", "http://127.0.0.1:8080/ocx/OmbrixVersion.ini",
+         "http://127.0.0.1:8080/ocx/ombrixupdatelog", "http://127.0.0.1:8080/web/Web/Info.txt?random="},
+        {"127.0.0.1", "", "..", "generic", "http://127.0.0.1:8080/ocx/OmbrixVersion.ini",
+         "http://127.0.0.1:8080/ocx/ombrixupdatelog", "http://127.0.0.1:8080/web/Web/Info.txt?random="},
+        {"127.0.0.1", "O18", "../MySetup", "o18", "http://127.0.0.1:8080/ocx/O18OmbrixVersion.ini", "",
+         "http://127.0.0.1:8080/web/O18/O18Info.txt?random="},
     };
 
     // One instance for every case: each login overwrites what the one before it read.

@@ -143,6 +143,7 @@ TEST_F(HandOff, BackToTheRequestThreadInlineThereQueuedFromElsewhere)
 // waited, routes 2 and 3 log it, and each route goes on serving.
 TEST_F(HandOff, AnExceptionOnTheGuiThreadIsRaisedInTheWaitingCaller)
 {
+    const int nFailedBefore = MainThreadObject::FailedHandOffs();
     std::string strCaught;
     bool bRanAfter = false;
     m_harness.RunOnRequestThread([&] {
@@ -155,11 +156,13 @@ TEST_F(HandOff, AnExceptionOnTheGuiThreadIsRaisedInTheWaitingCaller)
     });
     EXPECT_EQ(strCaught, "unreadable field");
     EXPECT_TRUE(bRanAfter);
+    EXPECT_EQ(MainThreadObject::FailedHandOffs(), nFailedBefore + 1);
 }
 
 TEST_F(HandOff, AnExceptionInAPostedFunctionIsLoggedAndTheNextOneRuns)
 {
     LogCapture log;
+    const int nFailedBefore = MainThreadObject::FailedHandOffs();
     std::atomic<bool> bGuiRan{false};
     std::atomic<bool> bRequestRan{false};
     emit Manage()->returnToMainThreadAsyncSig([] { throw std::runtime_error("async"); });
@@ -172,4 +175,5 @@ TEST_F(HandOff, AnExceptionInAPostedFunctionIsLoggedAndTheNextOneRuns)
     EXPECT_TRUE(WaitUntil([&] { return bGuiRan && bRequestRan; }));
     EXPECT_TRUE(log.Contains("a function run on the GUI thread failed: async"));
     EXPECT_TRUE(log.Contains("a function handed back to the request thread failed: back"));
+    EXPECT_EQ(MainThreadObject::FailedHandOffs(), nFailedBefore + 2);
 }

@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <utime.h>
 
 namespace {
@@ -147,4 +148,24 @@ TEST(WriteLogThread, RotatesPastTheLimitWithoutOverwritingAndKeepsTen)
     }
     // The newest file holds the rest; each full file holds 513 lines.
     EXPECT_EQ(nTotal, qint64(strLine.size()) * (10 * nLinesPerFile + nLinesPerFile));
+}
+
+// Requests and replies are in the log: its files are their owner's alone, whatever the umask lets others read.
+TEST(WriteLogThread, FilesAreReadableByTheirOwnerOnly)
+{
+    QTemporaryDir dir;
+    const mode_t nOldMask = umask(0);
+    {
+        WriteLogThread writer(dir.path());
+        Write(writer, " [NORMAL] [T] [t] one\n");
+        writer.FlushAndWait();
+    }
+    umask(nOldMask);
+    const QString strFolder = dir.filePath("Log/Plugin");
+    const QStringList files = LogFiles(strFolder);
+    ASSERT_EQ(files.size(), 1);
+    struct stat info{};
+    ASSERT_EQ(stat(QFile::encodeName(strFolder + "/" + files[0]).constData(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    EXPECT_EQ(ReadAll(strFolder + "/" + files[0]), " [NORMAL] [T] [t] one\n");
 }

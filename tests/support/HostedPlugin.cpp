@@ -222,6 +222,11 @@ bool HostedPlugin::HasExited() const
     return m_pHost && m_pHost->HasFinished();
 }
 
+qint64 HostedPlugin::ProgramPid() const
+{
+    return m_pHost && !m_pHost->HasFinished() ? m_pHost->ProgramPid() : 0;
+}
+
 int HostedPlugin::ExitCode() const
 {
     return m_pHost ? m_pHost->ExitCode() : -1;

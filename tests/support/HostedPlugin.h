@@ -112,6 +112,8 @@ public:
     bool WaitExit(int nTimeoutMs = kWaitMs);
     bool Finish(int nTimeoutMs = kWaitMs) { CloseLink(); return WaitExit(nTimeoutMs); }
     bool HasExited() const;
+    // The program's process id while it runs (for what the test reads of it in /proc), else 0.
+    qint64 ProgramPid() const;
     // Valid once ended: the exit code of a normal exit, and whether it ended by a signal instead.
     int ExitCode() const;
     bool Crashed() const;

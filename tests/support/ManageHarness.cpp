@@ -2,19 +2,32 @@
 
 #include "requests/CPluginManage.h"
 #include "runtime/HandOffSync.h"
+#include "runtime/JsonText.h"
 #include "tests/support/WaitUntil.h"
 
 #include <QCoreApplication>
 
 #include <atomic>
 
+namespace {
+
+bool IsLoadEvent(const QString &strMsg)
+{
+    Json::Value value;
+    return JsonText::Parse(strMsg.toStdString(), value) && value.isObject() && value["MainEvent"].isInt() &&
+           value["MainEvent"].asInt() == 0 && value["SubEvent"].isInt() && value["SubEvent"].asInt() == 5;
+}
+
+} // namespace
+
 ManageHarness::ManageHarness(int nSessionId, const QString &strWndHandle)
 {
     MainThreadObject::RegisterMetaTypes();
     m_pManage = std::make_unique<CPluginManage>(strWndHandle, nSessionId);
     m_collector = QObject::connect(m_pManage.get(), &CPluginManage::sendWebSocketMsgSig, [this](const QString &strMsg) {
+        const bool bLoad = IsLoadEvent(strMsg);
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_messages << strMsg;
+        (bLoad ? m_loadEvents : m_messages) << strMsg;
     });
 }
 
@@ -46,6 +59,12 @@ QStringList ManageHarness::Messages() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_messages;
+}
+
+QStringList ManageHarness::LoadEvents() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_loadEvents;
 }
 
 bool ManageHarness::WaitForMessages(int nCount, int nTimeoutMs) const

@@ -10,7 +10,9 @@
 
 class CPluginManage;
 
-// A request handler on its own request thread, as main makes it, with every message it sends collected.
+// A request handler on its own request thread, as main makes it, with every message it sends collected. The
+// system-load events (0/5, once a second while logged in) are kept apart: only LoadEvents() has them, so that a
+// test that runs longer than a second on a loaded machine counts the same messages.
 class ManageHarness
 {
 public:
@@ -27,6 +29,7 @@ public:
     void Sync() { RunOnRequestThread([] {}); }
 
     QStringList Messages() const;
+    QStringList LoadEvents() const;
     bool WaitForMessages(int nCount, int nTimeoutMs = 5000) const;
 
 private:
@@ -34,4 +37,5 @@ private:
     QMetaObject::Connection m_collector;
     mutable std::mutex m_mutex;
     QStringList m_messages;
+    QStringList m_loadEvents;
 };
