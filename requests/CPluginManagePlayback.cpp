@@ -220,23 +220,18 @@ void CPluginManage::HandlePlaybackStart(const Json::Value &request)
 {
     WebMessage reply = WebMessage::Reply(request);
     PaneMembers &panes = m_panes;
-    std::vector<PlaybackFileEntry>().swap(panes.m_vecFileList);
-    panes.m_nFileListMode = 0;
-    panes.m_nFileIndex = 0;
-    panes.m_nSelectWnd = 0;
 
+    // The whole request is read before the list changes: one that cannot be read leaves the running list.
     const int nMode = request["Mode"].asInt();
     const int nSelectWnd = request["SelectWnd"].asInt();
     const int nChannel = request["Channel"].asInt();
     const int nStream = request["Stream"].asInt();
     const Json::Value &files = request["FileInfo"];
     const Json::ArrayIndex nFiles = files.isArray() ? files.size() : 0;
-    panes.m_nFileListMode = nMode;
-    panes.m_nSelectWnd = nSelectWnd;
-    panes.m_vecFileList.assign(nFiles, PlaybackFileEntry{});
+    std::vector<PlaybackFileEntry> list(nFiles, PlaybackFileEntry{});
     for (Json::ArrayIndex i = 0; i < nFiles && (nMode == PLAY_BY_FILE || nMode == PLAY_BY_TIME); ++i) {
         const Json::Value &file = files[i];
-        PlaybackFileEntry &entry = panes.m_vecFileList[i];
+        PlaybackFileEntry &entry = list[i];
         entry.Stream = nStream;
         FixedText::Copy(entry.BeginTime, TextField(file["BeginTime"]));
         FixedText::Copy(entry.EndTime, TextField(file["EndTime"]));
@@ -251,6 +246,10 @@ void CPluginManage::HandlePlaybackStart(const Json::Value &request)
             entry.FileType = file["FileType"].asInt();
         }
     }
+    panes.m_vecFileList = std::move(list);
+    panes.m_nFileListMode = nMode;
+    panes.m_nFileIndex = 0;
+    panes.m_nSelectWnd = nSelectWnd;
 
     int nResult = RET_UNSUPPORTED;
     int nError = 0;

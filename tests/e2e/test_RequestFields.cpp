@@ -3,6 +3,9 @@
 
 #include "runtime/JsonText.h"
 #include "tests/e2e/LoginFixture.h"
+#include "tests/e2e/PlaybackFixture.h"
+
+#include <QDir>
 
 #include <gtest/gtest.h>
 
@@ -134,4 +137,32 @@ TEST(RequestFields, AFieldOfTheWrongTypeIsAnsweredAsFailedAndTheProgramGoesOn)
     EXPECT_EQ(log.count("[ERROR] [CPluginManage::onRecvWebsocketMsg] "), 2 * static_cast<int>(std::size(kWrongFields)));
     // Every field was read on the request thread, before any of the request's work was handed to the windows.
     EXPECT_EQ(log.count("a function run on the GUI thread failed"), 0);
+}
+
+// A download list that cannot be read, sent while another comes down: the running list is left as it was, and
+// each of its files comes down under its own name.
+class RequestFieldsDownload : public PlaybackE2e::PlaybackTest
+{
+};
+
+TEST_F(RequestFieldsDownload, AnUnreadableListLeavesTheRunningOneWhole)
+{
+    ASSERT_TRUE(Open(4));
+    const HostMessage started = m_plugin.Request(PlaybackE2e::Download(
+        "list", 0,
+        {{"/idea0/a.h264", "2024-01-15 10:00:00", "2024-01-15 10:00:04"},
+         {"/idea0/b.h264", "2024-01-15 10:01:00", "2024-01-15 10:01:04"}}));
+    ASSERT_TRUE(started);
+    ASSERT_EQ(started["Ret"].asInt(), 100);
+    const QString strFolder = QString::fromStdString(started["DownPath"].asString());
+
+    Json::Value unreadable = PlaybackE2e::Download("bad", 0, {{"/idea0/c.h264", "2024-01-15 10:02:00", "2024-01-15 10:02:04"}});
+    unreadable["FileInfo"][0]["EndTime"] = Json::Value(Json::arrayValue);
+    const HostMessage refused = m_plugin.Request(unreadable);
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused["Ret"].asInt(), 1016);
+
+    ASSERT_TRUE(WaitAfter(IndexOfReply("list"), [](const HostMessage &m) { return PlaybackE2e::IsEvent(m, 1, 5); }));
+    EXPECT_EQ(QDir(strFolder).entryList(QDir::Files, QDir::Name).join(' ').toStdString(),
+              "01_2024-01-15_100000_100004.h265x 01_2024-01-15_100100_100104.h265x");
 }

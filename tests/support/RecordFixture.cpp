@@ -29,6 +29,9 @@ void RecordFixture::SetUp()
 {
     PavlineFixture::SetUp();
     ASSERT_TRUE(QDir().mkpath(AppDir()));
+    // The process's own data centre comes back at the end, so that later tests read the folder they expect.
+    m_strSavedAppDir = CDataCenter::GetInstance()->m_strAppDir;
+    m_nSavedSessionId = CDataCenter::GetInstance()->m_nSessionId;
     CDataCenter *pCenter = CDataCenter::CreateInstance(AppDir());
     pCenter->m_nSessionId = 4711;
     g_nOemMode = 0;
@@ -42,6 +45,8 @@ void RecordFixture::TearDown()
     m_lives.clear();
     EXPECT_TRUE(WaitForRecordings());
     g_nOemMode = 0;
+    if (!m_strSavedAppDir.isEmpty())
+        CDataCenter::CreateInstance(m_strSavedAppDir)->m_nSessionId = m_nSavedSessionId;
     PavlineFixture::TearDown();
 }
 

@@ -87,6 +87,8 @@ protected:
 
 private:
     std::vector<std::unique_ptr<LiveChannel>> m_lives;
+    QString m_strSavedAppDir;
+    int m_nSavedSessionId = 0;
 };
 
 namespace RecordTest {
