@@ -2,6 +2,9 @@
 
 #include "standin/pavline/FileConverter.h"
 
+#include <algorithm>
+#include <cstdlib>
+#include <sstream>
 #include <thread>
 
 namespace {
@@ -23,6 +26,24 @@ PavlineLib::PavlineLib()
 {
     for (int i = 0; i < KTN_VIEW_MAX_PORT; ++i)
         m_ports[static_cast<size_t>(i)] = std::make_unique<PavlinePort>(i, m_sound, m_pool);
+    // A program run in a process of its own gets its failures from its environment: "NAME:ERROR[:PASS],...".
+    if (const char *pFailures = std::getenv("PAVLINE_FAIL_NEXT")) {
+        std::istringstream list(pFailures);
+        std::string strItem;
+        while (std::getline(list, strItem, ',')) {
+            std::istringstream item(strItem);
+            std::string strName, strError, strPass;
+            std::getline(item, strName, ':');
+            std::getline(item, strError, ':');
+            std::getline(item, strPass, ':');
+            char *pEnd = nullptr;
+            const long nError = std::strtol(strError.c_str(), &pEnd, 10);
+            if (strName.empty() || strError.empty() || *pEnd != '\0')
+                continue;
+            const long nPass = std::strtol(strPass.c_str(), nullptr, 10);
+            FailNextCall(strName, static_cast<int32_t>(nError), static_cast<int>(std::max(0L, nPass)));
+        }
+    }
 }
 
 PavlineLib::~PavlineLib()
