@@ -23,6 +23,7 @@
 
 class CGetSystemStatus;
 class CTalk;
+class PlayWidget;
 class QTimerEvent;
 struct LocalInfo;
 class WebMessage;
@@ -55,6 +56,9 @@ public:
 
     // Route 1: runs the function on the GUI thread and returns when it has run.
     void returnToMainThreadSync(std::function<void(void)> fn);
+    // Route 1 with the plug-in window: runs the function with it on the GUI thread and returns true; without a
+    // window (from a logout to the next login) runs nothing and returns false. Only the login makes the window.
+    bool WithPlayWidget(const std::function<void(PlayWidget &)> &fn);
 
     // Sends one reply or event from any thread; nLogFlag 1 logs the text.
     void sendWebSocketMsg(const QString &strMsg, quint8 nLogFlag = 1);
@@ -312,6 +316,11 @@ private:
     void StopLiveStream(int nChannel);
     int StartLiveStream(int nChannel, int nStreamType);
     int CurrentLiveChannel();
+    // The channel a live window shows (-1: the live page's current window), -1 for none.
+    int LiveWndChannel(int nWndIndex);
+    // The live window goes to another channel: the one it shows, if any, is stopped (its device stream, then its
+    // tile) and, with bReport, reported as closed; that channel, or -1.
+    int FreeLiveWnd(int nWndIndex, bool bReport);
 
     // Snapshot, colour preview, PTZ, scale, smart rule and key (CPluginManageView.cpp); request thread.
     void onMainMsgCapturePicture(const Json::Value &request);

@@ -56,7 +56,7 @@ int KTN_VIEW_SetStreamOpenMode(int nPort, int nMode)
 
 int KTN_VIEW_InputData(int nPort, const unsigned char *pData, uint32_t nSize)
 {
-    if (!Lib().Enter("KTN_VIEW_InputData", "", false))
+    if (!Lib().EnterQuiet("KTN_VIEW_InputData"))
         return 0;
     PavlinePort *pPort = Lib().Port(nPort);
     if (!pPort)
