@@ -11,7 +11,8 @@
 namespace PavlineControl {
 
 // Every call made since the last reset, as "Name port args" lines (KTN_VIEW_InputData and KTN_VIEW_GetLastError
-// are counted in the port statistics instead), and the lines of one function.
+// are counted in the port statistics instead, and KTN_VIEW_GetSourceBufferRemain, a poll, is left out), and the
+// lines of one function.
 std::vector<std::string> Journal();
 std::vector<std::string> JournalOf(const std::string &strName);
 void ClearJournal();

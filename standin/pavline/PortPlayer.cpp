@@ -122,6 +122,9 @@ bool PortPlayer::CutBacklog()
         s.nPendingBytes -= unit.nSourceBytes;
         s.buffers.Give(std::move(unit.data));
     }
+    for (size_t i = 0; i < s.present.size(); ++i)
+        if (!s.present[i].pFrame)
+            s.nPendingBytes -= s.present[i].audio.nSourceBytes;
     s.present.clear();
     s.nPresentPictures = 0;
     s.timeline.Reset();
@@ -154,6 +157,7 @@ bool PortPlayer::PlayFrontSound(Lock &lk)
     if (s.bPaused && !s.bShowOne)
         return false;
     MediaUnit audio = std::move(s.present.take_front().audio);
+    s.nPendingBytes -= audio.nSourceBytes;
     const bool bHeard = s.nSpeed == 0 && !s.bStepping && !s.bPaused;
     lk.unlock();
     if (bHeard && m_sound.IsAudible(Port()) && m_audio.Decode(audio, m_pcm) && !m_pcm.empty())
@@ -251,18 +255,20 @@ bool PortPlayer::DecodeAhead(Lock &lk)
     if (s.pending.empty() || s.nPresentPictures >= s.nPictureCache)
         return false;
     MediaUnit unit = s.pending.take_front();
-    s.nPendingBytes -= unit.nSourceBytes;
     if (unit.IsAudio()) {
         // Sound before a seek's target is not heard.
         if (s.bSeeking) {
+            s.nPendingBytes -= unit.nSourceBytes;
             s.buffers.Give(std::move(unit.data));
             return true;
         }
+        // Sound is decoded as it is played: it stays in the source buffer until then.
         PortState::Item item;
         item.audio = std::move(unit);
         s.present.push_back(std::move(item));
         return true;
     }
+    s.nPendingBytes -= unit.nSourceBytes;
     if (m_bNeedKey && !unit.bKeyFrame) {
         ++s.stats.nUnitsSkipped;
         s.buffers.Give(std::move(unit.data));
