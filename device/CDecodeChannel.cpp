@@ -278,9 +278,10 @@ float CDecodeChannel::GetLocalPlayPos() { return KTN_VIEW_GetPlayPos(m_nPort, 0)
 
 int CDecodeChannel::SetPlayPos(double dPos)
 {
-    KTN_VIEW_SetPlayPos(m_nPort, dPos);
+    // The seek's own result: the page answers the seek with it.
+    const int nRet = KTN_VIEW_SetPlayPos(m_nPort, dPos);
     KTN_VIEW_RefreshPlay(m_nPort);
-    return 1;
+    return nRet;
 }
 
 bool CDecodeChannel::RefreshPlay() { return KTN_VIEW_RefreshPlay(m_nPort) != 0; }
@@ -452,7 +453,9 @@ int CDecodeChannel::StopRecord()
     if (m_pRecordWorker && !m_bRecording.load())
         return 0;
     const int nRet = KTN_VIEW_StopDataRecord(m_nPort);
-    if (nRet) {
+    // A recording whose file could not be kept whole has ended all the same.
+    const int nError = nRet ? KTN_ERR_NONE : KTN_VIEW_GetLastError();
+    if (nRet || nError == KTN_ERR_NO_PICTURE || nError == KTN_ERR_FILE) {
         m_eRecordRoute = RECORD_NONE;
         m_bRecording = false;
     }

@@ -96,8 +96,9 @@ public:
     // its finishing does, or when the recording cannot start. While stopped: 0, and a recording left running is
     // ended (its file finished) and the recording flag cleared. Never waits for a conversion or a remux.
     int StartRecord(const char *pPath, int nRecordType);
-    // Ends the recording; 1 (or the library's result) when it ended, 0 when none ran or when its file could not
-    // be finished whole (the recording has ended all the same; its data is kept for the next start).
+    // Ends the recording; 1 (or the library's result) when it ended with its file kept, 0 when none ran or its
+    // file could not be kept (no picture in it that can be decoded, or not written whole): the recording has
+    // ended all the same (IsRecording tells), and the own recorder's data is kept for the next start.
     int StopRecord();
     bool IsRecording() const { return m_bRecording.load(); }
     // The picture shown, as a BMP file (type 0) or a JPEG file (type 1); missing folders are made.

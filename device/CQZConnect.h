@@ -94,9 +94,12 @@ public:
     // strCurrentDate, strNewVersion becomes the name of the first version listed.
     int GetNewVersionInfo(int lLoginID, const QString &strCurrentDate, QString &strNewVersion);
     // 100 (the progress callback follows on a library thread), 1007 when the device refuses to start, or the
-    // result code of the library's error. The upgrade handle comes with the callback.
-    int StartLocalUpgrade(int lLoginID, const QString &strFilePath, ZDK_fUpgradeCallBack cbProgress, void *pUser);
-    int StartOnlineUpgrade(int lLoginID, const QString &strVersion, ZDK_fUpgradeCallBack cbProgress, void *pUser);
+    // result code of the library's error. The upgrade handle comes with the callback, and in *pHandle when given
+    // (0 when the start failed), so that an upgrade can be closed before it has reported.
+    int StartLocalUpgrade(int lLoginID, const QString &strFilePath, ZDK_fUpgradeCallBack cbProgress, void *pUser,
+                          int *pHandle = nullptr);
+    int StartOnlineUpgrade(int lLoginID, const QString &strVersion, ZDK_fUpgradeCallBack cbProgress, void *pUser,
+                           int *pHandle = nullptr);
     int GetUpgradeState(int lUpgradeHandle);
     // Closes a handle above 0; returns once no callback of that upgrade can run any more.
     bool CloseUpgrade(int lUpgradeHandle);

@@ -273,20 +273,24 @@ int CQZConnect::UpgradeStartResult(int lHandle, const char *pName, const QString
 }
 
 int CQZConnect::StartLocalUpgrade(int lLoginID, const QString &strFilePath, ZDK_fUpgradeCallBack cbProgress,
-                                  void *pUser)
+                                  void *pUser, int *pHandle)
 {
     const QString strTag = "CQZConnect::StartLocalUpgrade";
     const int lHandle = ZDK_DEV_StartLocalUpgrade(lLoginID, strFilePath.toLocal8Bit().constData(),
                                                   ZDK_UPGRADE_LOCAL, cbProgress, pUser);
+    if (pHandle)
+        *pHandle = lHandle > 0 ? lHandle : 0;
     return UpgradeStartResult(lHandle, "StartLocalUpgrade", strTag);
 }
 
 int CQZConnect::StartOnlineUpgrade(int lLoginID, const QString &strVersion, ZDK_fUpgradeCallBack cbProgress,
-                                   void *pUser)
+                                   void *pUser, int *pHandle)
 {
     const QString strTag = "CQZConnect::StartOnlineUpgrade";
     const int lHandle = ZDK_DEV_StartOnlineUpgrade(lLoginID, strVersion.toLocal8Bit().constData(),
                                                    ZDK_UPGRADE_ONLINE, cbProgress, pUser);
+    if (pHandle)
+        *pHandle = lHandle > 0 ? lHandle : 0;
     return UpgradeStartResult(lHandle, "StartOnlineUpgrade", strTag);
 }
 

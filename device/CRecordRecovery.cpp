@@ -40,12 +40,7 @@ QByteArray Local(const QString &strPath) { return strPath.toLocal8Bit(); }
 
 bool Exists(const QString &strPath) { return !strPath.isEmpty() && QFileInfo::exists(strPath); }
 
-// The media file name without its extension.
-QString Stem(const QString &strPath)
-{
-    const QFileInfo info(strPath);
-    return info.absolutePath() + "/" + info.completeBaseName();
-}
+using RecordFiles::Stem;
 
 // Locks the session's byte of the lock file for reading (shared) or writing (alone), waiting for it only when
 // bWait. The lock belongs to the open file description: nothing else the process opens or closes lets it go.
@@ -352,19 +347,8 @@ void FolderRecovery::Finish(const Recording &recording)
     if (Exists(strMp4) && CRecordRecovery::IsWholeMedia(strMp4))
         strMp4 = FreeFileName(strMp4);
     QDir().mkpath(QFileInfo(strMp4).absolutePath());
-    const QByteArray mp4 = Local(strMp4);
-    const QByteArray pcm = Local(strSound);
-    CMp4Writer::RemuxAudio audio;
-    audio.szPcmPath = pcm.constData();
-    audio.nSampleRate = nSoundRate;
-    audio.nChannels = 1;
     const bool bSound = nSoundRate > 0 && QFileInfo(strSound).size() > 0;
-    int nRet = 0;
-    {
-        CMp4Writer remux(mp4.constData());
-        nRet = remux.RemuxFile(Local(strRaw).constData(), mp4.constData(), manifest.nFrameRate, bSound ? &audio : nullptr);
-    }
-    if (nRet == AVERROR_EOF) {
+    if (RecordFiles::Remux(strRaw, strSound, nSoundRate, bSound, strMp4, manifest.nFrameRate)) {
         RecordFiles::RemoveFiles({strRaw, strSound, recording.strManifestPath});
         LOGN(QString("recovered %1").arg(strMp4), "CRecordRecovery::RecoverFolder");
         return;
@@ -372,8 +356,8 @@ void FolderRecovery::Finish(const Recording &recording)
     QFile::remove(strMp4);
     // Data that cannot become an MP4 file is kept beside its name as it is; where even that cannot be written,
     // it stays for the next start.
-    const QString strKept = FreeFileName(Stem(strMp4) + "." + QFileInfo(strRaw).suffix());
-    if (RecordFiles::MoveFile(strRaw, strKept)) {
+    const QString strKept = RecordFiles::KeepBeside(strRaw, strMp4, QFileInfo(strRaw).suffix());
+    if (!strKept.isEmpty()) {
         RecordFiles::RemoveFiles({strSound, recording.strManifestPath});
         LOGW(QString("remux failed, kept %1").arg(strKept), "CRecordRecovery::RecoverFolder");
         return;

@@ -49,12 +49,7 @@ QString FfmpegProgram(const QString &strAppDir)
     return QFileInfo(strLocal).isExecutable() ? strLocal : QString();
 }
 
-// The media file name without its extension ("01_20240115_100000" of ".../01_20240115_100000.mp4").
-QString Stem(const QString &strPath)
-{
-    const QFileInfo info(strPath);
-    return info.absolutePath() + "/" + info.completeBaseName();
-}
+using RecordFiles::Stem;
 
 // The G.711 sound that goes beside a segment ("..._000001.h264" -> "..._000001.g711").
 QString SoundOfSegment(const QString &strSegment) { return strSegment.left(strSegment.size() - 5) + ".g711"; }
@@ -940,19 +935,7 @@ bool CRecordWorker::CloseAndRemux()
         RecordFiles::RemoveFiles({m_strAccumulationPath, strSound, strManifest});
         return true;
     }
-    const QByteArray mp4 = Local(m_strMp4Path);
-    const QByteArray pcm = Local(strSound);
-    CMp4Writer::RemuxAudio audio;
-    audio.szPcmPath = pcm.constData();
-    audio.nSampleRate = nSoundRate;
-    audio.nChannels = 1;
-    int nRet = 0;
-    {
-        CMp4Writer remux(mp4.constData());
-        nRet = remux.RemuxFile(Local(m_strAccumulationPath).constData(), mp4.constData(), nFrameRate,
-                               bSound ? &audio : nullptr);
-    }
-    if (nRet == AVERROR_EOF) {   // read to the end, everything written
+    if (RecordFiles::Remux(m_strAccumulationPath, strSound, nSoundRate, bSound, m_strMp4Path, nFrameRate)) {
         RecordFiles::RemoveFiles({m_strAccumulationPath, strSound, strManifest});
         return true;
     }
@@ -960,8 +943,8 @@ bool CRecordWorker::CloseAndRemux()
     QFile::remove(m_strMp4Path);
     // The joined file is kept beside the recording as it is; where that cannot be (the disk full), it stays with
     // its sound and manifest for the next start.
-    const QString strKept = FreeFileName(Stem(m_strMp4Path) + ".h264");
-    if (RecordFiles::MoveFile(m_strAccumulationPath, strKept)) {
+    const QString strKept = RecordFiles::KeepBeside(m_strAccumulationPath, m_strMp4Path, "h264");
+    if (!strKept.isEmpty()) {
         LOGW(QString("remux failed, kept %1").arg(strKept), "CDecodeChannel::ConvertFile");
         RecordFiles::RemoveFiles({strSound, strManifest});
         return false;

@@ -39,6 +39,8 @@ constexpr int kMaxCapturePayload = CTalk::kFrameBufferSize - kHeaderSize;
 // The file task's frames: a fixed header (A-law, 8000 Hz) and 160 bytes of the file.
 constexpr size_t kFilePayload = 160;
 const unsigned char kFileFrameHeader[8] = {0x00, 0x00, 0x01, 0xFA, 0x0E, 0x02, 0xA0, 0x00};
+// How long one such frame plays: the file is never sent faster than the device plays it.
+constexpr int kFileFrameMs = static_cast<int>(kFilePayload * 1000 / 8000);
 
 bool NonZero(const Json::Value &v)
 {
@@ -107,7 +109,7 @@ void CTalk::SetSampleRate16K(bool bFlag)
 
 void CTalk::SetFileMode(bool bFileMode) { m_bFileMode = bFileMode; }
 
-void CTalk::SetSendInterval(int nMilliseconds) { m_nSendInterval = nMilliseconds; }
+void CTalk::SetSendInterval(int nMilliseconds) { m_nSendInterval = std::max(nMilliseconds, kFileFrameMs); }
 
 bool CTalk::TalkDevice()
 {

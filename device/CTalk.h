@@ -47,7 +47,8 @@ public:
     void SetSampleRate(int nSampleRate);
     // A set flag makes the rate 16000.
     void SetSampleRate16K(bool bFlag);
-    // File mode sends "Sound/AlarmSound.wav" instead of the microphone, one frame per send interval (ms).
+    // File mode sends "Sound/AlarmSound.wav" instead of the microphone, one frame per send interval (ms); an
+    // interval shorter than a frame lasts (20 ms) is held to that.
     void SetFileMode(bool bFileMode);
     void SetSendInterval(int nMilliseconds);
 

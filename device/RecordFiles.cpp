@@ -1,10 +1,16 @@
 #include "device/RecordFiles.h"
 
+#include "device/FreeFileName.h"
+#include "device/media/CMp4Writer.h"
 #include "platform/FilePtr.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+
+extern "C" {
+#include <libavutil/error.h>
+}
 
 #include <cerrno>
 #include <unistd.h>
@@ -75,6 +81,33 @@ void RemoveFiles(std::initializer_list<QString> files)
     for (const QString &strFile : files)
         if (!strFile.isEmpty() && QFileInfo::exists(strFile))
             QFile::remove(strFile);
+}
+
+QString Stem(const QString &strPath)
+{
+    const QFileInfo info(strPath);
+    return info.absolutePath() + "/" + info.completeBaseName();
+}
+
+bool Remux(const QString &strRaw, const QString &strSound, int nSoundRate, bool bSound, const QString &strMp4,
+           int nFrameRate)
+{
+    const QByteArray mp4 = Local(strMp4);
+    const QByteArray pcm = Local(strSound);
+    CMp4Writer::RemuxAudio audio;
+    audio.szPcmPath = pcm.constData();
+    audio.nSampleRate = nSoundRate;
+    audio.nChannels = 1;
+    CMp4Writer remux(mp4.constData());
+    // Read to the end, everything written.
+    return remux.RemuxFile(Local(strRaw).constData(), mp4.constData(), nFrameRate, bSound ? &audio : nullptr) ==
+           AVERROR_EOF;
+}
+
+QString KeepBeside(const QString &strRaw, const QString &strMp4, const QString &strSuffix)
+{
+    const QString strKept = FreeFileName(Stem(strMp4) + "." + strSuffix);
+    return MoveFile(strRaw, strKept) ? strKept : QString();
 }
 
 } // namespace RecordFiles

@@ -23,4 +23,16 @@ void MoveInto(const QString &strFolder, std::initializer_list<QString> files);
 // Removes the files that are there.
 void RemoveFiles(std::initializer_list<QString> files);
 
+// The media file name without its extension ("/rec/01_20240115_100000" of "/rec/01_20240115_100000.mp4").
+QString Stem(const QString &strPath);
+
+// Remuxes the joined stream strRaw, with its sound strSound at nSoundRate when bSound, into strMp4: true only
+// when all of it was read and written.
+bool Remux(const QString &strRaw, const QString &strSound, int nSoundRate, bool bSound, const QString &strMp4,
+           int nFrameRate);
+
+// Moves strRaw beside strMp4, under the MP4's name with strSuffix and never over another file: the path it has
+// then, or empty when it could not be moved whole.
+QString KeepBeside(const QString &strRaw, const QString &strMp4, const QString &strSuffix);
+
 } // namespace RecordFiles

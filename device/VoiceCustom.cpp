@@ -275,6 +275,27 @@ int VoiceCustom::StopTest()
     return 0;
 }
 
+void VoiceCustom::WaitPlayedOut()
+{
+    // The port plays behind its input: stopping it at the file's end would cut off what it still holds. A stop
+    // request ends the wait, and so does a port that plays nothing more for a while.
+    constexpr auto kLook = std::chrono::milliseconds(20);
+    constexpr auto kStuck = std::chrono::seconds(3);
+    int nLeft = KTN_VIEW_GetSourceBufferRemain(kVoicePort);
+    if (nLeft > 0)
+        LOGN(QString("TestRecord playing out %1 bytes").arg(nLeft), "VoiceCustom::WaitPlayedOut");
+    auto lastProgress = std::chrono::steady_clock::now();
+    std::unique_lock<std::mutex> lock(m_stopMutex);
+    while (nLeft > 0 && std::chrono::steady_clock::now() - lastProgress < kStuck) {
+        if (m_stopCv.wait_for(lock, kLook, [this] { return m_nStop.load() != 0; }))
+            return;
+        const int nNow = KTN_VIEW_GetSourceBufferRemain(kVoicePort);
+        if (nNow < nLeft)
+            lastProgress = std::chrono::steady_clock::now();
+        nLeft = nNow;
+    }
+}
+
 void VoiceCustom::TestThread(std::FILE *pFileIn, int nSampleRate, int nFrameSize, int nSendInterval)
 {
     const QString strTag = "VoiceCustom::TestThread";
@@ -299,6 +320,7 @@ void VoiceCustom::TestThread(std::FILE *pFileIn, int nSampleRate, int nFrameSize
         frame[7] = static_cast<unsigned char>((nRead >> 8) & 0xFF);
         KTN_VIEW_InputData(kVoicePort, frame.data(), static_cast<uint32_t>(kHeaderSize + nRead));
     }
+    WaitPlayedOut();
     KTN_VIEW_StopSoundShare(kVoicePort);
     KTN_VIEW_Stop(kVoicePort);
     KTN_VIEW_CloseStream(kVoicePort);

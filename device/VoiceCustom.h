@@ -73,6 +73,7 @@ private:
     void ReleaseIfUnused();
     // Owns the file.
     void TestThread(std::FILE *pFile, int nSampleRate, int nFrameSize, int nSendInterval);
+    void WaitPlayedOut();
     void Emit(int nSubEvent, int nRet, int nPos, bool bPos);
 
     std::atomic<int32_t> m_nState{STATE_IDLE};

@@ -8,7 +8,7 @@
 //   for success, unless said otherwise. After a failure the calling thread's last error (KTN_VIEW_GetLastError)
 //   tells why.
 // - A port plays one encoded stream (blocks of the data block format, platform/stream_block.h, fed by
-//   KTN_VIEW_InputData) or one recorded file, decodes it on a thread of its own and draws every picture into
+//   KTN_VIEW_InputData) or one recorded file, decodes it on one of the library's threads and draws every picture into
 //   the window it plays into, then calls the decode callback with a drawing context on that window.
 // - Every callback runs on a thread of the library. A stop or a close of a port returns only when no callback
 //   of that port can run any more; it cannot be called from that port's own callbacks.
@@ -111,7 +111,9 @@ int KTN_VIEW_Slow(int nPort);
 // Single steps: the next picture, or the picture before the one shown; the port then stays still.
 int KTN_VIEW_OneByOne(int nPort);
 int KTN_VIEW_OneByOneBack(int nPort);
-// File: position 0.0 - 1.0 of the file's time span.
+// File: position 0.0 - 1.0 of the file's time span. A playing port goes to the key frame before the position,
+// decodes up to it and returns once the picture at the position is shown: the position is then within a
+// picture of the one asked for. Fails when the file cannot get there.
 int KTN_VIEW_SetPlayPos(int nPort, double dPos);
 // Stream: empties the port's buffers (blocks and decoded pictures); the next picture comes from the next key
 // frame. File: nothing to empty (a seek made just before is kept). Non-zero when the port is open: its buffers
@@ -173,10 +175,14 @@ int KTN_VIEW_CapturePicture(int nPort, unsigned char *pBuffer, uint32_t nBufferS
                             int nType);
 
 // ---------------------------------------------------------------------------------------------------------
-// Record: what the port receives from now on, into the file (created or truncated).
+// Record: what the port receives (or reads) from now on, into the file (created or truncated).
 
+// A recording begins with the key frame at or before the picture shown (what the port received or read since
+// then is kept for it), so that its first picture can be decoded.
 int KTN_VIEW_StartDataRecord(int nPort, const char *pFileName, int nType);
-// Fails only when the port records nothing; a recording that could not write its file whole still ends.
+// Ends the recording. Fails when the port records nothing (KTN_ERR_ORDER), and when its file holds pictures none
+// of which can be decoded (KTN_ERR_NO_PICTURE: the file is removed) or could not be written whole
+// (KTN_ERR_FILE): such a recording has ended all the same.
 int KTN_VIEW_StopDataRecord(int nPort);
 
 // ---------------------------------------------------------------------------------------------------------

@@ -12,6 +12,12 @@ namespace {
 const char *const kChooserProperty = "quorrinBrowseChooser";
 } // namespace
 
+QString BrowseChooser::Result::Path() const
+{
+    const int nZero = output.indexOf('\0');
+    return QString::fromUtf8(nZero < 0 ? output : output.left(nZero));
+}
+
 QString BrowseChooser::ProgramPath()
 {
     return QDir(QCoreApplication::applicationDirPath()).filePath("Browse");

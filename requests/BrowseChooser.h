@@ -22,8 +22,10 @@ public:
     struct Result
     {
         Outcome eOutcome = NotStarted;
-        QByteArray output; // the whole standard output, untrimmed (the chosen path when Chosen)
-        QString Path() const { return QString::fromUtf8(output); }
+        QByteArray output; // the whole standard output, untrimmed
+        // The chosen path: the output read as UTF-8 up to its first zero byte, as a path given to the system ends
+        // there; otherwise untrimmed. Every request reads the choice through this.
+        QString Path() const;
     };
     using Callback = std::function<void(const Result &)>;
 

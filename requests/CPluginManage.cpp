@@ -14,6 +14,7 @@
 #include "runtime/SecretMask.h"
 
 #include <QCoreApplication>
+#include <QStringList>
 #include <QThread>
 
 #include <atomic>
@@ -159,10 +160,42 @@ QByteArray CPluginManage::CutMessage(const QString &strMsg)
     return FixedText::CutUtf8(utf8, kMaxMsgBytes);
 }
 
+bool CPluginManage::FitMessage(const QString &strMsg, QString &strText)
+{
+    const QString strTag = "CPluginManage::sendWebSocketMsg";
+    QByteArray utf8 = strMsg.toUtf8();
+    const int nZero = utf8.indexOf('\0');
+    if (nZero >= 0)
+        utf8.truncate(nZero);
+    if (utf8.size() <= kMaxMsgBytes) {
+        strText = nZero >= 0 ? QString::fromUtf8(utf8) : strMsg;
+        return true;
+    }
+    // A text cut short would not parse, and the page would lose the whole message: its values give way instead.
+    Json::Value value;
+    WebMessage::FitReport report;
+    if (!JsonText::Parse(utf8.toStdString(), value) || !WebMessage::Fit(value, kMaxMsgBytes, report)) {
+        LOGE(QString("a message of %1 bytes that cannot be shortened is not sent").arg(utf8.size()), strTag);
+        return false;
+    }
+    const std::string strFit = JsonText::Write(value);
+    QStringList what;
+    for (const WebMessage::FitReport::Cut &cut : report.cuts)
+        what << QString("\"%1\" %2 -> %3").arg(QString::fromStdString(cut.strWhere)).arg(cut.nBefore).arg(cut.nAfter);
+    for (const std::string &strNulled : report.nulled)
+        what << QString("\"%1\" null").arg(QString::fromStdString(strNulled));
+    LOGW(QString("message of %1 bytes shortened to %2: %3").arg(utf8.size()).arg(strFit.size()).arg(what.join(", ")),
+         strTag);
+    strText = QString::fromStdString(strFit);
+    return true;
+}
+
 void CPluginManage::sendWebSocketMsg(const QString &strMsg, quint8 nLogFlag)
 {
-    // The log holds the text as it is sent, cut like it.
-    const QString strText = QString::fromUtf8(CutMessage(strMsg));
+    // The log holds the text as it is sent.
+    QString strText;
+    if (!FitMessage(strMsg, strText))
+        return;
     if (nLogFlag == 1 && LightWeightLog::GetInstance()->IsEnabled())
         LOGN(SecretMask::Mask(strText), "CPluginManage::sendWebSocketMsg");
     emit sendWebSocketMsgSig(strText);

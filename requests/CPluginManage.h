@@ -23,6 +23,7 @@
 
 class CGetSystemStatus;
 class CTalk;
+class PlayWidget;
 class QTimerEvent;
 struct LocalInfo;
 class WebMessage;
@@ -55,6 +56,9 @@ public:
 
     // Route 1: runs the function on the GUI thread and returns when it has run.
     void returnToMainThreadSync(std::function<void(void)> fn);
+    // Route 1 with the plug-in window: runs the function with it on the GUI thread and returns true; without a
+    // window (from a logout to the next login) runs nothing and returns false. Only the login makes the window.
+    bool WithPlayWidget(const std::function<void(PlayWidget &)> &fn);
 
     // Sends one reply or event from any thread; nLogFlag 1 logs the text.
     void sendWebSocketMsg(const QString &strMsg, quint8 nLogFlag = 1);
@@ -64,9 +68,13 @@ public:
     // running its function.
     void StopThread();
 
-    // The text of a reply or request as the link carries it: UTF-8, nothing from the first zero byte on,
-    // at most kMaxMsgBytes bytes, never ending inside a character.
+    // The text of a request as it is read: UTF-8, nothing from the first zero byte on, at most kMaxMsgBytes
+    // bytes, never ending inside a character.
     static QByteArray CutMessage(const QString &strMsg);
+    // The text of a reply or event as it is sent: nothing from the first zero byte on, and JSON the page can read
+    // within kMaxMsgBytes bytes: a longer message has its longest texts shortened, which is logged. False (and
+    // nothing to send) for a longer text that is not JSON.
+    static bool FitMessage(const QString &strMsg, QString &strText);
     static constexpr int kMaxMsgBytes = HostLinkFrame::kMaxTextBytes;
 
     // Login family (CPluginManageLogin.cpp), request thread. loginDev logs in with the login record as it
@@ -221,6 +229,8 @@ private:
     void onMainMsgOnlineUpgrade(const Json::Value &request);
     void onMainMsgLocalUpgrade(const Json::Value &request);
     void onUpgradeProgress(int lUpgradeHandle, int nTotalSize, int nSendSize);
+    // The logout's part: closes every upgrade still open and forgets the login's upgrade state.
+    void CloseUpgrades();
 
     // Tool and web version checks (CPluginManageVersion.cpp); request thread.
     void onMainMsgCheckToolVersion(const Json::Value &request);
@@ -306,6 +316,11 @@ private:
     void StopLiveStream(int nChannel);
     int StartLiveStream(int nChannel, int nStreamType);
     int CurrentLiveChannel();
+    // The channel a live window shows (-1: the live page's current window), -1 for none.
+    int LiveWndChannel(int nWndIndex);
+    // The live window goes to another channel: the one it shows, if any, is stopped (its device stream, then its
+    // tile) and, with bReport, reported as closed; that channel, or -1.
+    int FreeLiveWnd(int nWndIndex, bool bReport);
 
     // Snapshot, colour preview, PTZ, scale, smart rule and key (CPluginManageView.cpp); request thread.
     void onMainMsgCapturePicture(const Json::Value &request);
@@ -450,7 +465,9 @@ private:
         bool m_bUpgrade = false;
         // The version the online check found, for the online start.
         QString m_strUpgradeVersion;
-        // Upgrades whose final state was reported and whose handle is closed; reports still queued for them
+        // Upgrades started and not closed yet.
+        std::set<int> m_openHandles;
+        // Upgrades whose handle is closed (by their final state or by the logout); reports still queued for them
         // are dropped. Handles are never reused.
         std::set<int> m_closedHandles;
     };

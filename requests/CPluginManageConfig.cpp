@@ -6,6 +6,7 @@
 #include "requests/WebMessage.h"
 #include "runtime/CDataCenter.h"
 #include "runtime/FixedText.h"
+#include "runtime/IniFileStore.h"
 #include "runtime/LightWeightLog.h"
 #include "runtime/ResultCodes.h"
 #include "windows/LocalInfo.h"
@@ -37,14 +38,25 @@ const BrowseArguments kBrowseArguments[] = {
 
 enum ClientConfigSubType { SUB_WRITE_CONFIG = 50, SUB_READ_CONFIG = 51 };
 
-// "ClientCfg.ini" of the application directory, in the locale's encoding (as the window code opens it);
-// written back when the object goes.
+// "ClientCfg.ini" of the application directory, in the locale's encoding (as the window code opens it), for
+// reading.
 std::unique_ptr<QSettings> OpenClientCfg()
 {
     auto pSettings = std::make_unique<QSettings>(QDir(QCoreApplication::applicationDirPath()).filePath("ClientCfg.ini"),
                                                  QSettings::IniFormat);
     pSettings->setIniCodec(QTextCodec::codecForLocale());
     return pSettings;
+}
+
+// Writes the values to "ClientCfg.ini"; true when the file holds them (a refused write leaves it as it was).
+bool StoreClientCfg(const IniFileStore::Values &values, const QString &strTag)
+{
+    const QString strPath = QDir(QCoreApplication::applicationDirPath()).filePath("ClientCfg.ini");
+    QString strWhy;
+    if (IniFileStore::Store(strPath, QTextCodec::codecForLocale(), values, strWhy))
+        return true;
+    LOGE("ClientCfg.ini not written: " + strWhy, strTag);
+    return false;
 }
 
 // A member that must be a text: anything else makes the request unreadable, as a failed conversion does.
@@ -90,16 +102,14 @@ void CPluginManage::onMainMsgClientConfig(const Json::Value &request)
         const int nImageType = request["ImageType"].asInt();
         const int nVideoType = request["VideoType"].asInt();
         LOGN("save config path", strTag);
-        {
-            const std::unique_ptr<QSettings> pSettings = OpenClientCfg();
-            pSettings->setValue("Path/RecPath", strRecPath);
-            pSettings->setValue("Path/CapPath", strCapPath);
-            pSettings->setValue("Path/DownPath", strDownPath);
-            pSettings->setValue("Info/RecordType", nRecordType);
-            pSettings->setValue("Info/ImageType", nImageType);
-            pSettings->setValue("Info/VideoType", nVideoType);
-        }
-        reply.SetRet(RET_SUCCESS);
+        const bool bStored = StoreClientCfg({{"Path/RecPath", strRecPath},
+                                             {"Path/CapPath", strCapPath},
+                                             {"Path/DownPath", strDownPath},
+                                             {"Info/RecordType", nRecordType},
+                                             {"Info/ImageType", nImageType},
+                                             {"Info/VideoType", nVideoType}},
+                                            strTag);
+        reply.SetRet(bStored ? RET_SUCCESS : RET_FAIL);
         sendWebSocketMsg(reply.ToQString(), 1);
         return;
     }
@@ -112,7 +122,7 @@ void CPluginManage::onMainMsgClientConfig(const Json::Value &request)
                              [this, reply](const BrowseChooser::Result &result) mutable {
                                  reply["nRet"] = RET_FAIL;
                                  if (result.eOutcome == BrowseChooser::Chosen) {
-                                     reply["Path"] = result.output.toStdString();
+                                     reply["Path"] = result.Path().toStdString();
                                      reply["nRet"] = RET_SUCCESS;
                                  }
                                  sendWebSocketMsg(reply.ToQString(), 1);
@@ -124,23 +134,23 @@ void CPluginManage::onMainMsgClientConfig(const Json::Value &request)
 
 void CPluginManage::onMainMsgAlarmType(const Json::Value &request)
 {
+    const QString strTag = "CPluginManage::onMainMsgAlarmType";
     WebMessage reply = WebMessage::Reply(14, 0, request);
-    int nRet = RET_FAIL;
-    {
-        const std::unique_ptr<QSettings> pSettings = OpenClientCfg();
-        const Json::Value &alarmTypes = request["alarmtype"];
-        try {
-            if (alarmTypes.isObject()) {
-                for (const std::string &strName : alarmTypes.getMemberNames())
-                    pSettings->setValue("alarmtype/" + QString::fromStdString(strName), alarmTypes[strName].asBool());
-            }
-            nRet = RET_SUCCESS;
-        } catch (const Json::Exception &) {
-            // A text, array or object is no switch; the names before it stay stored.
-            LOGE("store alarm type error", "CPluginManage::onMainMsgAlarmType");
+    const Json::Value &alarmTypes = request["alarmtype"];
+    IniFileStore::Values values;
+    bool bSwitches = true;
+    try {
+        if (alarmTypes.isObject()) {
+            for (const std::string &strName : alarmTypes.getMemberNames())
+                values.emplace_back("alarmtype/" + QString::fromStdString(strName), alarmTypes[strName].asBool());
         }
+    } catch (const Json::Exception &) {
+        // A text, array or object is no switch; the names before it are stored all the same.
+        LOGE("store alarm type error", strTag);
+        bSwitches = false;
     }
-    reply.SetRet(nRet);
+    const bool bStored = values.empty() || StoreClientCfg(values, strTag);
+    reply.SetRet(bSwitches && bStored ? RET_SUCCESS : RET_FAIL);
     sendWebSocketMsg(reply.ToQString(), 1);
 }
 

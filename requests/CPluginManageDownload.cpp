@@ -367,7 +367,7 @@ void CPluginManage::onSendDownloadPos(int32_t lHandle, int nTotal, int nDone, in
     if (nKind == KIND_PICTURE) {
         const QString strPicture = download.m_strDownloadPicPath;
         if (!strPicture.isEmpty() && QFile::exists(strPicture))
-            returnToMainThreadSync([strPicture] { PlayWidget::GetInstance()->SetBackgroundPic(strPicture); });
+            WithPlayWidget([strPicture](PlayWidget &widget) { widget.SetBackgroundPic(strPicture); });
     }
     QThread::msleep(kNextFileMs);
     ++download.m_nDownloadIndex;

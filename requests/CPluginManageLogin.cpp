@@ -301,7 +301,7 @@ void CPluginManage::logoutDev()
         if (info.RealPlayHandle[nChannel] <= 0)
             continue;
         StopLiveStream(nChannel);
-        returnToMainThreadSync([nChannel] { PlayWidget::GetInstance()->PreviewStop(nChannel); });
+        WithPlayWidget([nChannel](PlayWidget &widget) { widget.PreviewStop(nChannel); });
     }
     LOGN("stop preview end", strTag);
 
@@ -310,6 +310,7 @@ void CPluginManage::logoutDev()
     StopDownload();
 
     StopColorPreview();
+    CloseUpgrades();
 
     if (info.LoginHandle > 0) {
         pConnect->DisconnectDevice(info.LoginHandle);
@@ -330,7 +331,7 @@ void CPluginManage::StopPlaybackPanes()
         if (lPlay <= 0)
             continue;
         CQZConnect::GetInstance()->EndPlayback(lPlay);
-        returnToMainThreadSync([nPane] { PlayWidget::GetInstance()->PlaybackStop(nPane); });
+        WithPlayWidget([nPane](PlayWidget &widget) { widget.PlaybackStop(nPane); });
         info.PlaybackHandle[nPane] = 0;
     }
 }
@@ -363,7 +364,7 @@ void CPluginManage::StopColorPreview()
     CQZConnect *pConnect = CQZConnect::GetInstance();
     if (info.ColorPlayHandle > 0) {
         pConnect->DisconnectChannel(info.ColorPlayHandle, &CPluginManage::RealDataCallBack, this);
-        returnToMainThreadSync([] { PlayWidget::GetInstance()->ColorPreviewStop(); });
+        WithPlayWidget([](PlayWidget &widget) { widget.ColorPreviewStop(); });
         info.ColorPlayHandle = -1;
     }
     if (info.ColorLoginHandle > 0) {
@@ -405,8 +406,8 @@ void CPluginManage::SaveChannel(int nChannel)
 {
     int nWnd = -1;
     int nStream = 0;
-    returnToMainThreadSync([&] {
-        PlayWidget *pWidget = PlayWidget::GetInstance();
+    WithPlayWidget([&](PlayWidget &widget) {
+        PlayWidget *pWidget = &widget;
         nWnd = pWidget->GetWndIndexByChannel(PAGE_REALPLAY, nChannel);
         nStream = pWidget->GetStreamType(nChannel);
     });
@@ -441,9 +442,8 @@ void CPluginManage::onMainMsgReLogin(const Json::Value &request)
             const int lLoginID = info.LoginHandle;
             const bool bFirstDevice = m_login.m_bFirstDevice;
             const bool bSecondDevice = SecondDeviceFlag();
-            returnToMainThreadSync([&] {
-                PlayWidget::GetInstance()->SetDeviceInfo(lLoginID, bFirstDevice, bSecondDevice);
-            });
+            // The window of the login; after a logout there is none, and a re-login makes none.
+            WithPlayWidget([&](PlayWidget &widget) { widget.SetDeviceInfo(lLoginID, bFirstDevice, bSecondDevice); });
         }
     }
     reply["Id"] = m_nSessionId;

@@ -21,7 +21,7 @@ constexpr int64_t kLargePicturePixels = 3686400;
 bool IsLiveChannel(int nChannel) { return nChannel >= 0 && nChannel < 64; }
 
 // What the live page shows of a channel, the defaults for none (GUI thread).
-void LiveWndReadings(int nChannel, Json::Value &data)
+void LiveWndReadings(PlayWidget *pWidget, int nChannel, Json::Value &data)
 {
     int nBrightness = 0;
     int nContrast = 0;
@@ -31,8 +31,7 @@ void LiveWndReadings(int nChannel, Json::Value &data)
     data["RageState"] = -1;
     data["Audio"] = 0;
     data["DigitalZoom"] = false;
-    if (nChannel >= 0) {
-        PlayWidget *pWidget = PlayWidget::GetInstance();
+    if (nChannel >= 0 && pWidget) {
         pWidget->GetColor(nChannel, nBrightness, nContrast, nSaturation, nHue);
         data["Audio"] = pWidget->IsSoundOpen(PAGE_REALPLAY, nChannel) ? 1 : 0;
         data["DigitalZoom"] = pWidget->IsDigitalZoom(PAGE_REALPLAY, nChannel);
@@ -53,6 +52,18 @@ QString ShowElectEvent(int nShowElect)
 }
 
 } // namespace
+
+bool CPluginManage::WithPlayWidget(const std::function<void(PlayWidget &)> &fn)
+{
+    bool bDone = false;
+    returnToMainThreadSync([&] {
+        if (PlayWidget *pWidget = PlayWidget::Instance()) {
+            fn(*pWidget);
+            bDone = true;
+        }
+    });
+    return bDone;
+}
 
 int CPluginManage::PlayStateToSpeed(int nState)
 {
@@ -82,9 +93,9 @@ void CPluginManage::onMainMsgChangePage(const Json::Value &request)
         StopDownload();
         std::vector<DownloadFileEntry>().swap(m_download.m_vecDownloadList);
         if (m_download.m_stDownloadRecord.State == 0)
-            returnToMainThreadSync([] { PlayWidget::GetInstance()->SetBackgroundPic(QString()); });
+            WithPlayWidget([](PlayWidget &widget) { widget.SetBackgroundPic(QString()); });
     }
-    returnToMainThreadSync([nPage] { PlayWidget::GetInstance()->SetPageIndex(nPage); });
+    WithPlayWidget([nPage](PlayWidget &widget) { widget.SetPageIndex(nPage); });
 
     if (nPage == PAGE_PLAYBACK) {
         for (int nChannel = 0; nChannel < 64; ++nChannel) {
@@ -92,7 +103,7 @@ void CPluginManage::onMainMsgChangePage(const Json::Value &request)
                 continue;
             StopLiveStream(nChannel);
             SaveChannel(nChannel);
-            returnToMainThreadSync([nChannel] { PlayWidget::GetInstance()->PreviewStop(nChannel); });
+            WithPlayWidget([nChannel](PlayWidget &widget) { widget.PreviewStop(nChannel); });
             // Saved, to be opened again when the live page comes back.
             info.RealPlayHandle[nChannel] = -1;
             info.RestoreSaved = 1;
@@ -122,15 +133,16 @@ void CPluginManage::ReopenSavedChannels()
             if (lPlay > 0) {
                 nRet = RET_SUCCESS;
             } else if (nWnd <= 63) {
+                // A channel opened in the window since it was saved gives it up.
+                FreeLiveWnd(nWnd, true);
                 m_page.m_stPicture[nChannel] = PictureRecord();
-                int nPlay = 0;
-                returnToMainThreadSync(
-                    [&] { nPlay = PlayWidget::GetInstance()->PreviewPlay(nStream, nChannel, nWnd); });
+                int nPlay = -1;
+                WithPlayWidget([&](PlayWidget &widget) { nPlay = widget.PreviewPlay(nStream, nChannel, nWnd); });
                 if (nPlay < 0) {
                     nRet = RET_WND_FAIL;
                 } else {
                     if (StartLiveStream(nChannel, nStream) < 0) {
-                        returnToMainThreadSync([nChannel] { PlayWidget::GetInstance()->PreviewStop(nChannel); });
+                        WithPlayWidget([nChannel](PlayWidget &widget) { widget.PreviewStop(nChannel); });
                         nRet = RET_OPEN_CHANNEL_FAIL;
                     } else {
                         nRet = RET_SUCCESS;
@@ -141,7 +153,7 @@ void CPluginManage::ReopenSavedChannels()
             nRet = RET_SUCCESS;
         }
         bool bRecording = false;
-        returnToMainThreadSync([&] { bRecording = PlayWidget::GetInstance()->IsRecording(nChannel); });
+        WithPlayWidget([&](PlayWidget &widget) { bRecording = widget.IsRecording(nChannel); });
         Json::Value entry(Json::objectValue);
         entry["Ret"] = nRet;
         entry["Chn"] = nChannel;
@@ -150,8 +162,7 @@ void CPluginManage::ReopenSavedChannels()
         status.append(entry);
     }
 
-    int nCurChannel = -1;
-    returnToMainThreadSync([&] { nCurChannel = PlayWidget::GetInstance()->GetCurWndChannel(PAGE_REALPLAY); });
+    const int nCurChannel = CurrentLiveChannel();
     SendWndStatus(nCurChannel, nCurChannel, m_nSessionId);
     std::memset(&info.RestoreTable, 0, sizeof info.RestoreTable);
     if (info.RestoreSaved == 1)
@@ -164,10 +175,9 @@ void CPluginManage::onMainMsgChangeSplit(const Json::Value &request)
     WebMessage reply = WebMessage::Reply(request);
     const int nSplit = request["SubType"].asInt();
     int nChannel = -1;
-    returnToMainThreadSync([&] {
-        PlayWidget *pWidget = PlayWidget::GetInstance();
-        pWidget->ChangeSplit(nSplit);
-        nChannel = pWidget->GetWndChannel(PAGE_REALPLAY, 0);
+    WithPlayWidget([&](PlayWidget &widget) {
+        widget.ChangeSplit(nSplit);
+        nChannel = widget.GetWndChannel(PAGE_REALPLAY, 0);
     });
     reply["Chn"] = nChannel;
     reply.SetRet(RET_SUCCESS);
@@ -178,7 +188,7 @@ void CPluginManage::onMainMsgSetCurWnd(const Json::Value &request)
 {
     WebMessage reply = WebMessage::Reply(request);
     const int nWnd = request["SubType"].asInt();
-    returnToMainThreadSync([nWnd] { PlayWidget::GetInstance()->SetCurWndIndex(nWnd); });
+    WithPlayWidget([nWnd](PlayWidget &widget) { widget.SetCurWndIndex(nWnd); });
     reply.SetRet(RET_SUCCESS);
     sendWebSocketMsg(reply.ToQString(), 1);
 }
@@ -189,7 +199,7 @@ void CPluginManage::onMainMsgWidgetStatus(const Json::Value &request)
     const int nType = request["SubType"].asInt();
     const Json::Value &pos = request["Pos"];
     const PluginRegion region{pos["Left"].asInt(), pos["Top"].asInt(), pos["Width"].asInt(), pos["Height"].asInt()};
-    returnToMainThreadSync([nType, region] { PlayWidget::GetInstance()->onWidgetStatuChange(nType, region); });
+    WithPlayWidget([nType, region](PlayWidget &widget) { widget.onWidgetStatuChange(nType, region); });
     if (!request["Potocol"].isNull())
         return;
     reply.SetRet(RET_SUCCESS);
@@ -201,10 +211,10 @@ void CPluginManage::SendWndStatus(int nChannel, int nCurChannel, int /*nSessionI
     WebMessage event = WebMessage::Event(0, 2);
     Json::Value &data = event["Data"];
     bool bLivePage = false;
-    returnToMainThreadSync([&] {
-        bLivePage = PlayWidget::GetInstance()->GetPageIndex() == PAGE_REALPLAY;
+    WithPlayWidget([&](PlayWidget &widget) {
+        bLivePage = widget.GetPageIndex() == PAGE_REALPLAY;
         if (bLivePage)
-            LiveWndReadings(nChannel, data);
+            LiveWndReadings(&widget, nChannel, data);
     });
     if (!bLivePage)
         return;
@@ -222,6 +232,9 @@ void CPluginManage::SendShowElect(int nChannel, int /*nSessionId*/)
 
 void CPluginManage::onChangePTZELectPage()
 {
+    // Queued by the window: one that a logout has destroyed since has nothing to report.
+    if (!WithPlayWidget([](PlayWidget &) {}))
+        return;
     sendWebSocketMsg(ShowElectEvent(2), 1);
 }
 
@@ -240,22 +253,24 @@ void CPluginManage::onShowPTZElect(int nWidth, int nHeight, int nChannel)
     picture.nHeight = nHeight;
     picture.nLargePicture = LargePictureFlag(nWidth, nHeight);
     const int nShowElect = picture.nLargePicture;
-    returnToMainThreadSync([this, nChannel, nShowElect] {
-        if (PlayWidget::GetInstance()->GetCurWndChannel(PAGE_REALPLAY) == nChannel)
+    WithPlayWidget([this, nChannel, nShowElect](PlayWidget &widget) {
+        if (widget.GetCurWndChannel(PAGE_REALPLAY) == nChannel)
             sendWebSocketMsg(ShowElectEvent(nShowElect), 1);
     });
 }
 
 void CPluginManage::onCurWndIndexChange(int nPageId, int nWndIndex)
 {
+    // Sent by the window; one still queued when a logout destroyed it is about a window that is gone.
     if (nPageId == PAGE_REALPLAY) {
         WebMessage event = WebMessage::Event(0, 0);
         Json::Value &data = event["Data"];
         int nChannel = -1;
-        returnToMainThreadSync([&] {
-            nChannel = PlayWidget::GetInstance()->GetWndChannel(PAGE_REALPLAY, nWndIndex);
-            LiveWndReadings(nChannel, data);
-        });
+        if (!WithPlayWidget([&](PlayWidget &widget) {
+                nChannel = widget.GetWndChannel(PAGE_REALPLAY, nWndIndex);
+                LiveWndReadings(&widget, nChannel, data);
+            }))
+            return;
         data["Channel"] = nChannel;
         data["Wnd"] = nWndIndex;
         sendWebSocketMsg(event.ToQString(), 1);
@@ -268,11 +283,11 @@ void CPluginManage::onCurWndIndexChange(int nPageId, int nWndIndex)
     bool bZoom = false;
     bool bSound = false;
     int nStatus = 0;
-    returnToMainThreadSync([&] {
-        PlayWidget *pWidget = PlayWidget::GetInstance();
-        pWidget->GetPlaybackWndStatus(nWndIndex, bRecord, bZoom, bSound);
-        nStatus = pWidget->GetPlayState(PAGE_PLAYBACK, nWndIndex);
-    });
+    if (!WithPlayWidget([&](PlayWidget &widget) {
+            widget.GetPlaybackWndStatus(nWndIndex, bRecord, bZoom, bSound);
+            nStatus = widget.GetPlayState(PAGE_PLAYBACK, nWndIndex);
+        }))
+        return;
     int nMode = -1;
     if ((nStatus == 5 || nStatus == 6) && nWndIndex >= 0 && nWndIndex < 4)
         nMode = PlayStateToSpeed(m_panes.m_stPaneRecord[nWndIndex].State);

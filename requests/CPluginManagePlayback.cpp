@@ -154,7 +154,7 @@ void CPluginManage::OpenLocalFile(WebMessage &reply, const QString &strPath, int
     DevLoginInfo &info = m_login.m_stDevLoginInfo;
     const QByteArray path = strPath.toLocal8Bit();
     int nPane = -1;
-    returnToMainThreadSync([&nPane] { nPane = PlayWidget::GetInstance()->GetCurWndIndex(); });
+    WithPlayWidget([&nPane](PlayWidget &widget) { nPane = widget.GetCurWndIndex(); });
     if (IsPane(nPane)) {
         PlayUserRecord &record = m_panes.m_stPaneRecord[nPane];
         int &lPlay = info.PlaybackHandle[nPane];
@@ -166,8 +166,8 @@ void CPluginManage::OpenLocalFile(WebMessage &reply, const QString &strPath, int
         m_panes.m_nLocalPlay[nPane] = ++m_panes.m_nLastLocalPlay;
         int nOpened = 0;
         int nStarted = -1;
-        returnToMainThreadSync([&] {
-            PlayWidget *pWidget = PlayWidget::GetInstance();
+        WithPlayWidget([&](PlayWidget &widget) {
+            PlayWidget *pWidget = &widget;
             nOpened = pWidget->BeginLocalPlay(nPane, path.constData(), &CPluginManage::FileEndCallBack, &record);
             if (nOpened > 0)
                 nStarted = pWidget->PlaybackStart(0, nPane, nPane);
@@ -179,7 +179,7 @@ void CPluginManage::OpenLocalFile(WebMessage &reply, const QString &strPath, int
             record.Channel = nPane;
             record.Pane = nPane;
             record.State = PLAY_STATE_NORMAL;
-            returnToMainThreadSync([nPane] { PlayWidget::GetInstance()->SetPlaybackWndChannel(nPane, nPane); });
+            WithPlayWidget([nPane](PlayWidget &widget) { widget.SetPlaybackWndChannel(nPane, nPane); });
         }
         if (lPlay > 0) {
             nResult = RET_SUCCESS;
@@ -268,8 +268,8 @@ void CPluginManage::HandlePlaybackStart(const Json::Value &request)
                 m_panes.m_nLocalPlay[nWnd] = 0;
                 int &lPlay = info.PlaybackHandle[nWnd];
                 int nStarted = -1;
-                returnToMainThreadSync(
-                    [&] { nStarted = PlayWidget::GetInstance()->PlaybackStart(entry.Stream, entry.Channel, nWnd); });
+                WithPlayWidget(
+                    [&](PlayWidget &widget) { nStarted = widget.PlaybackStart(entry.Stream, entry.Channel, nWnd); });
                 nResult = nStarted < 0 ? RET_FAIL : RET_SUCCESS;
                 lPlay = -1;
                 if (nResult == RET_SUCCESS) {
@@ -277,8 +277,8 @@ void CPluginManage::HandlePlaybackStart(const Json::Value &request)
                     record.Channel = entry.Channel;
                     record.Pane = nWnd;
                     record.State = PLAY_STATE_NORMAL;
-                    returnToMainThreadSync([&] {
-                        PlayWidget *pWidget = PlayWidget::GetInstance();
+                    WithPlayWidget([&](PlayWidget &widget) {
+                        PlayWidget *pWidget = &widget;
                         pWidget->SetPlaybackWndChannel(entry.Channel, nWnd);
                         pWidget->SetPlaybackTime(nWnd, entry.BeginTime, entry.EndTime);
                     });
@@ -310,10 +310,10 @@ void CPluginManage::HandlePlaybackStart(const Json::Value &request)
         }
         std::vector<PlaybackFileEntry>().swap(panes.m_vecFileList);
         if (nSelectWnd >= 0 && nSelectWnd <= 4) {
-            returnToMainThreadSync([nSelectWnd] { PlayWidget::GetInstance()->SetCurWndIndex(nSelectWnd); });
+            WithPlayWidget([nSelectWnd](PlayWidget &widget) { widget.SetCurWndIndex(nSelectWnd); });
         } else {
             int nCurPane = -1;
-            returnToMainThreadSync([&nCurPane] { nCurPane = PlayWidget::GetInstance()->GetCurWndIndex(); });
+            WithPlayWidget([&nCurPane](PlayWidget &widget) { nCurPane = widget.GetCurWndIndex(); });
             onCurWndIndexChange(PAGE_PLAYBACK, nCurPane);
         }
     } else {
@@ -340,8 +340,8 @@ int CPluginManage::StartPlayback(int nIndex, int &nError)
         EndPanePlayback(nWnd);
         m_panes.m_nLocalPlay[nWnd] = 0;
         int nStarted = -1;
-        returnToMainThreadSync([&] {
-            PlayWidget *pWidget = PlayWidget::GetInstance();
+        WithPlayWidget([&](PlayWidget &widget) {
+            PlayWidget *pWidget = &widget;
             nStarted = pWidget->PlaybackStart(nStream, nChannel, nWnd);
             if (nStarted >= 0) {
                 pWidget->SetPlaybackWndChannel(nChannel, nWnd);
@@ -396,7 +396,7 @@ void CPluginManage::EndPanePlayback(int nPane)
 
 void CPluginManage::ClosePane(int nPane)
 {
-    returnToMainThreadSync([nPane] { PlayWidget::GetInstance()->PlaybackStop(nPane); });
+    WithPlayWidget([nPane](PlayWidget &widget) { widget.PlaybackStop(nPane); });
     // Closed, its file can end no more.
     m_panes.m_nLocalPlay[nPane] = 0;
 }
@@ -461,7 +461,7 @@ void CPluginManage::HandlePlaybackStop(const Json::Value &request)
 
     // The picture of a picture download stays only until playback stops.
     if (m_download.m_stDownloadRecord.State == 0)
-        returnToMainThreadSync([] { PlayWidget::GetInstance()->SetBackgroundPic(QString()); });
+        WithPlayWidget([](PlayWidget &widget) { widget.SetBackgroundPic(QString()); });
 
     auto stopPane = [&](int nPane) {
         PlayUserRecord &record = panes.m_stPaneRecord[nPane];
@@ -485,8 +485,8 @@ void CPluginManage::HandlePlaybackStop(const Json::Value &request)
             killTimer(panes.m_nWndTimerId);
         panes.m_nWndTimerId = 0;
     } else if (nChannel >= 0) {
-        returnToMainThreadSync(
-            [&nWnd, nChannel] { nWnd = PlayWidget::GetInstance()->GetWndIndexByChannel(PAGE_PLAYBACK, nChannel); });
+        WithPlayWidget(
+            [&nWnd, nChannel](PlayWidget &widget) { nWnd = widget.GetWndIndexByChannel(PAGE_PLAYBACK, nChannel); });
         if (IsPane(nWnd))
             stopPane(nWnd);
         StopWndTimer();
@@ -511,8 +511,8 @@ void CPluginManage::HandlePlaybackMode(const Json::Value &request)
     m_panes.m_nPageMode = nMode;
     const bool bFour = (nMode == PAGE_MODE_LOCAL || nMode == PAGE_MODE_BY_TIME) &&
                        m_login.m_stDevLoginInfo.ChannelTotal >= 2;
-    returnToMainThreadSync([nMode, bFour] {
-        PlayWidget *pWidget = PlayWidget::GetInstance();
+    WithPlayWidget([nMode, bFour](PlayWidget &widget) {
+        PlayWidget *pWidget = &widget;
         pWidget->ChangeSplit(bFour ? 1 : 0);
         pWidget->SetPlaybackMode(nMode);
     });
@@ -538,8 +538,8 @@ void CPluginManage::HandlePlayControl(const Json::Value &request)
     for (int i = 0; i < nPasses; ++i) {
         int nChannel = nChannelAsked;
         int nPane = i;
-        returnToMainThreadSync([&] {
-            PlayWidget *pWidget = PlayWidget::GetInstance();
+        WithPlayWidget([&](PlayWidget &widget) {
+            PlayWidget *pWidget = &widget;
             if (nChannelAsked == -1)
                 nChannel = pWidget->GetWndChannel(PAGE_PLAYBACK, i);
             else
@@ -572,7 +572,7 @@ bool CPluginManage::PlayControl(int nPane, int nCmd, int nParam)
     // Sets the pane's play state on the GUI thread and keeps what the pane reports.
     auto setState = [&](int nCode) {
         int nState = -1;
-        returnToMainThreadSync([&] { nState = PlayWidget::GetInstance()->PlaybackControl(nPane, nCode); });
+        WithPlayWidget([&](PlayWidget &widget) { nState = widget.PlaybackControl(nPane, nCode); });
         record.State = nState;
         return nState == nCode;
     };
@@ -600,14 +600,14 @@ bool CPluginManage::PlayControl(int nPane, int nCmd, int nParam)
         bool bSuccess = false;
         if (bDevice) {
             int nSeconds = 0;
-            returnToMainThreadSync(
-                [&] { nSeconds = PlayWidget::GetInstance()->GetPlaybackSeekTime(nPane, nParam); });
+            WithPlayWidget(
+                [&](PlayWidget &widget) { nSeconds = widget.GetPlaybackSeekTime(nPane, nParam); });
             if (nSeconds != 0 && pConnect->PlayBackSeek(lPlay, nSeconds))
-                returnToMainThreadSync([&] { bSuccess = PlayWidget::GetInstance()->IsPlaybackBufferEmpty(nPane); });
+                WithPlayWidget([&](PlayWidget &widget) { bSuccess = widget.IsPlaybackBufferEmpty(nPane); });
         } else {
             // Thousandths of the file as a fraction.
             const double dPos = nParam / 1000.0;
-            returnToMainThreadSync([&] { bSuccess = PlayWidget::GetInstance()->SetPlayPos(nPane, dPos) != 0; });
+            WithPlayWidget([&](PlayWidget &widget) { bSuccess = widget.SetPlayPos(nPane, dPos) != 0; });
         }
         return bSuccess;
     }
@@ -623,8 +623,8 @@ void CPluginManage::HandlePaneRequest(const Json::Value &request)
     const int nChannel = request["Channel"].asInt();
     int nPane = -1;
     if (nChannel >= 0)
-        returnToMainThreadSync(
-            [&nPane, nChannel] { nPane = PlayWidget::GetInstance()->GetWndIndexByChannel(PAGE_PLAYBACK, nChannel); });
+        WithPlayWidget(
+            [&nPane, nChannel](PlayWidget &widget) { nPane = widget.GetWndIndexByChannel(PAGE_PLAYBACK, nChannel); });
     const bool bPlaying = IsPane(nPane) && m_login.m_stDevLoginInfo.PlaybackHandle[nPane] > 0;
     int nResult = RET_FAIL;
 
@@ -632,7 +632,7 @@ void CPluginManage::HandlePaneRequest(const Json::Value &request)
     case SUB_SNAPSHOT: {
         int nShot = -1;
         if (bPlaying)
-            returnToMainThreadSync([&] { nShot = PlayWidget::GetInstance()->Snapshot(nPane, false); });
+            WithPlayWidget([&](PlayWidget &widget) { nShot = widget.Snapshot(nPane, false); });
         if (nShot >= 0)
             nResult = RET_SUCCESS;
         const LocalInfo info = LoadLocalInfoSync();
@@ -641,8 +641,8 @@ void CPluginManage::HandlePaneRequest(const Json::Value &request)
     }
     case SUB_SOUND: {
         bool bAudio = false;
-        returnToMainThreadSync([&] {
-            PlayWidget *pWidget = PlayWidget::GetInstance();
+        WithPlayWidget([&](PlayWidget &widget) {
+            PlayWidget *pWidget = &widget;
             if (bPlaying) {
                 const bool bOpen = pWidget->IsSoundOpen(PAGE_PLAYBACK, nPane);
                 if (pWidget->OpenSound(PAGE_PLAYBACK, nPane, !bOpen) == 0)
@@ -655,8 +655,8 @@ void CPluginManage::HandlePaneRequest(const Json::Value &request)
     }
     case SUB_ZOOM: {
         bool bZoom = false;
-        returnToMainThreadSync([&] {
-            PlayWidget *pWidget = PlayWidget::GetInstance();
+        WithPlayWidget([&](PlayWidget &widget) {
+            PlayWidget *pWidget = &widget;
             if (pWidget->PlaybackDigitalZoom() >= 0) {
                 nResult = RET_SUCCESS;
                 bZoom = pWidget->IsDigitalZoom(PAGE_PLAYBACK, nPane);
@@ -668,13 +668,12 @@ void CPluginManage::HandlePaneRequest(const Json::Value &request)
     case SUB_RECORD: {
         bool bRecord = false;
         if (bPlaying) {
-            returnToMainThreadSync([&] {
-                PlayWidget *pWidget = PlayWidget::GetInstance();
-                bRecord = pWidget->IsPlaybackRecording(nPane);
-                if (pWidget->PlaybackRecord(nPane, 0, !bRecord) != 0) {
-                    bRecord = !bRecord;
+            WithPlayWidget([&](PlayWidget &widget) {
+                PlayWidget *pWidget = &widget;
+                if (pWidget->PlaybackRecord(nPane, 0, !pWidget->IsPlaybackRecording(nPane)) != 0)
                     nResult = RET_SUCCESS;
-                }
+                // What the pane does now: a clip whose stop failed has ended all the same.
+                bRecord = pWidget->IsPlaybackRecording(nPane);
             });
         }
         reply["Record"] = bRecord;
@@ -688,8 +687,8 @@ void CPluginManage::HandlePaneRequest(const Json::Value &request)
         bool bSound = false;
         int nStatus = 0;
         if (nPane >= 0)
-            returnToMainThreadSync([&] {
-                PlayWidget *pWidget = PlayWidget::GetInstance();
+            WithPlayWidget([&](PlayWidget &widget) {
+                PlayWidget *pWidget = &widget;
                 pWidget->GetPlaybackWndStatus(nPane, bRecord, bZoom, bSound);
                 nStatus = pWidget->GetPlayState(PAGE_PLAYBACK, nPane);
             });
@@ -754,8 +753,8 @@ void CPluginManage::SendPlayPositions()
         int nChannels[kPaneCount] = {-1, -1, -1, -1};
         float fPos[kPaneCount] = {0, 0, 0, 0};
         bool bPlaybackPage = false;
-        returnToMainThreadSync([&] {
-            PlayWidget *pWidget = PlayWidget::GetInstance();
+        WithPlayWidget([&](PlayWidget &widget) {
+            PlayWidget *pWidget = &widget;
             bPlaybackPage = pWidget->GetPageIndex() == PAGE_PLAYBACK;
             for (int nPane = 0; bPlaybackPage && nPane < kPaneCount; ++nPane) {
                 nChannels[nPane] = pWidget->GetWndChannel(PAGE_PLAYBACK, nPane);
@@ -777,8 +776,8 @@ void CPluginManage::SendPlayPositions()
         int nPane = -1;
         int nPos = 0;
         bool bPlaybackPage = false;
-        returnToMainThreadSync([&] {
-            PlayWidget *pWidget = PlayWidget::GetInstance();
+        WithPlayWidget([&](PlayWidget &widget) {
+            PlayWidget *pWidget = &widget;
             bPlaybackPage = pWidget->GetPageIndex() == PAGE_PLAYBACK;
             if (!bPlaybackPage)
                 return;
@@ -805,7 +804,7 @@ void CPluginManage::WatchPlaybackBuffer()
     }
     int nYuvVal = -1;
     int nBufVal = -1;
-    returnToMainThreadSync([&] { PlayWidget::GetInstance()->GetPlaybackBufferValue(0, nYuvVal, nBufVal); });
+    WithPlayWidget([&](PlayWidget &widget) { widget.GetPlaybackBufferValue(0, nYuvVal, nBufVal); });
     LOGN(QString("lYuvVal=%1 lBufVal=%2").arg(nYuvVal).arg(nBufVal), "CPluginManage::timerEvent");
     if (nYuvVal > 0 || nBufVal > 0)
         return;
@@ -826,8 +825,10 @@ int32_t CPluginManage::PlayBackDataCallBack(int32_t /*lHandle*/, int32_t /*nType
     const int nPane = pRecord->Pane;
     if (nPane < 0)
         return -1;
-    // The window exists from the login to the logout, which stops every playback before it goes.
-    return PlayWidget::GetInstance()->PlaybackInputData(nPane, pBuffer, nBufSize);
+    // The window exists from the login to the logout, which stops every playback before it goes; a block
+    // without a window is dropped, and never makes one.
+    PlayWidget *pWidget = PlayWidget::Instance();
+    return pWidget ? pWidget->PlaybackInputData(nPane, pBuffer, nBufSize) : -1;
 }
 
 void CPluginManage::PlayPosCallBack(int32_t lHandle, int32_t nTotal, int32_t nDone, void *pUser)

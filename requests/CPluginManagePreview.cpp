@@ -43,15 +43,17 @@ int PageRet(int nResult) { return nResult == 0 ? RET_SUCCESS : RET_FAIL; }
 } // namespace
 
 // ---------------------------------------------------------------------------------------------------------
-// Data callbacks, on the device library's threads. The window exists from the login that opened a stream
-// until the logout that has stopped it, so a callback always finds it; each reaches only its decode channel.
+// Data callbacks, on the device library's threads. The window exists from the login that opened a stream until
+// the logout that has stopped it; a callback never makes one, and drops its block when there is none. Each
+// reaches only its decode channel.
 
 int32_t CPluginManage::RealDataCallBackV2(int32_t /*lRealHandle*/, const RealDataFrame *pFrame, void *pUser)
 {
     if (!pFrame)
         return 1;
     const int nChannel = CQZConnect::UserChannel(pUser);
-    PlayWidget::GetInstance()->PreviewInputData(nChannel, pFrame->pData, pFrame->nDataLength, pFrame);
+    if (PlayWidget *pWidget = PlayWidget::Instance())
+        pWidget->PreviewInputData(nChannel, pFrame->pData, pFrame->nDataLength, pFrame);
     CPluginManage *pManage = Instance();
     if (pFrame->nKind == ZDK_FRAME_VIDEO && pManage) {
         const int nWidth = pFrame->nWidth;
@@ -67,14 +69,16 @@ int32_t CPluginManage::RealDataCallBack(int32_t /*lHandle*/, int32_t /*nDataType
 {
     if (!pUser)
         return -1;
-    PlayWidget::GetInstance()->ColorInputData(pBuffer, nBufSize);
+    if (PlayWidget *pWidget = PlayWidget::Instance())
+        pWidget->ColorInputData(pBuffer, nBufSize);
     return 1;
 }
 
 int32_t CPluginManage::CaptureDataCallBack(int32_t /*lHandle*/, int32_t /*nDataType*/, const unsigned char *pBuffer,
                                            uint32_t nBufSize, void *pUser)
 {
-    PlayWidget::GetInstance()->PreviewInputData(CQZConnect::UserChannel(pUser), pBuffer, nBufSize, nullptr);
+    if (PlayWidget *pWidget = PlayWidget::Instance())
+        pWidget->PreviewInputData(CQZConnect::UserChannel(pUser), pBuffer, nBufSize, nullptr);
     return 1;
 }
 
@@ -126,8 +130,8 @@ void CPluginManage::onMainMsgPreview(const Json::Value &request)
         const int nChannel = request["Channel"].asInt();
         int nBrightness = 0, nContrast = 0, nSaturation = 0, nHue = 0;
         int nResult = -1;
-        returnToMainThreadSync([&] {
-            nResult = PlayWidget::GetInstance()->GetColor(nChannel, nBrightness, nContrast, nSaturation, nHue);
+        WithPlayWidget([&](PlayWidget &widget) {
+            nResult = widget.GetColor(nChannel, nBrightness, nContrast, nSaturation, nHue);
         });
         if (nResult != 0)
             nBrightness = nContrast = nSaturation = nHue = 0;
@@ -149,7 +153,7 @@ void CPluginManage::onMainMsgPreview(const Json::Value &request)
         const int nType = request["Type"].asInt();
         const int nValue = request["Value"].asInt();
         int nResult = -1;
-        returnToMainThreadSync([&] { nResult = PlayWidget::GetInstance()->SetColor(nType, nValue); });
+        WithPlayWidget([&](PlayWidget &widget) { nResult = widget.SetColor(nType, nValue); });
         reply["Chn"] = -1;
         reply.SetRet(PageRet(nResult));
         break;
@@ -157,19 +161,19 @@ void CPluginManage::onMainMsgPreview(const Json::Value &request)
     case 4: {
         const int nChannel = request["Channel"].asInt();
         int nState = -1;
-        returnToMainThreadSync([&] { nState = PlayWidget::GetInstance()->GetPlayState(PAGE_REALPLAY, nChannel); });
+        WithPlayWidget([&](PlayWidget &widget) { nState = widget.GetPlayState(PAGE_REALPLAY, nChannel); });
         reply["Status"] = nState < 0 ? -1 : nState;
         reply.SetRet(nState < 0 ? RET_FAIL : RET_SUCCESS);
         break;
     }
     case 5:
-        returnToMainThreadSync([] { PlayWidget::GetInstance()->onFullScreen(); });
+        WithPlayWidget([](PlayWidget &widget) { widget.onFullScreen(); });
         reply["Chn"] = -1;
         reply.SetRet(RET_SUCCESS);
         break;
     case 7: {
         int nChannel = -1;
-        returnToMainThreadSync([&] { nChannel = PlayWidget::GetInstance()->GetCurWndChannel(5); });
+        WithPlayWidget([&](PlayWidget &widget) { nChannel = widget.GetCurWndChannel(5); });
         reply["Chn"] = nChannel;
         reply.SetRet(RET_SUCCESS);
         break;
@@ -178,10 +182,9 @@ void CPluginManage::onMainMsgPreview(const Json::Value &request)
         const int nChannel = request["Channel"].asInt();
         int nResult = -1;
         bool bAudio = false;
-        returnToMainThreadSync([&] {
-            PlayWidget *pWidget = PlayWidget::GetInstance();
-            nResult = pWidget->OpenSound(PAGE_REALPLAY, nChannel, !pWidget->IsSoundOpen(PAGE_REALPLAY, nChannel));
-            bAudio = pWidget->IsSoundOpen(PAGE_REALPLAY, nChannel);
+        WithPlayWidget([&](PlayWidget &widget) {
+            nResult = widget.OpenSound(PAGE_REALPLAY, nChannel, !widget.IsSoundOpen(PAGE_REALPLAY, nChannel));
+            bAudio = widget.IsSoundOpen(PAGE_REALPLAY, nChannel);
         });
         reply["Audio"] = bAudio;
         reply["Chn"] = nChannel;
@@ -192,8 +195,8 @@ void CPluginManage::onMainMsgPreview(const Json::Value &request)
         const int nChannel = request["Channel"].asInt();
         int nResult = -1;
         LocalInfo info{};
-        returnToMainThreadSync([&] {
-            nResult = PlayWidget::GetInstance()->Snapshot(nChannel, false);
+        WithPlayWidget([&](PlayWidget &widget) {
+            nResult = widget.Snapshot(nChannel, false);
             if (nResult >= 0)
                 PlayWidget::LoadLocalInfo(info);
         });
@@ -209,14 +212,13 @@ void CPluginManage::onMainMsgPreview(const Json::Value &request)
     case 12:
     case 13: {
         int nResult = -1;
-        returnToMainThreadSync([&] {
-            PlayWidget *pWidget = PlayWidget::GetInstance();
-            const int nChannel = pWidget->GetCurWndChannel(PAGE_REALPLAY);
+        WithPlayWidget([&](PlayWidget &widget) {
+            const int nChannel = widget.GetCurWndChannel(PAGE_REALPLAY);
             if (nSubType == 12) {
                 LOGN(QString("PlayControlCmdPlayOriginal--->%1").arg(nChannel), kTag);
-                nResult = pWidget->PlayOriginal(nChannel);
+                nResult = widget.PlayOriginal(nChannel);
             } else {
-                nResult = pWidget->PlayNormal(nChannel);
+                nResult = widget.PlayNormal(nChannel);
             }
         });
         reply.SetRet(PageRet(nResult));
@@ -225,9 +227,8 @@ void CPluginManage::onMainMsgPreview(const Json::Value &request)
     case 18: {
         const int nRatio = request["Ratio"].asInt();
         int nResult = -1;
-        returnToMainThreadSync([&] {
-            PlayWidget *pWidget = PlayWidget::GetInstance();
-            nResult = pWidget->PlayProportion(pWidget->GetCurWndChannel(PAGE_REALPLAY), nRatio);
+        WithPlayWidget([&](PlayWidget &widget) {
+            nResult = widget.PlayProportion(widget.GetCurWndChannel(PAGE_REALPLAY), nRatio);
         });
         reply["Ratio"] = nRatio;
         reply.SetRet(PageRet(nResult));
@@ -263,8 +264,32 @@ int CPluginManage::StartLiveStream(int nChannel, int nStreamType)
 int CPluginManage::CurrentLiveChannel()
 {
     int nChannel = -1;
-    returnToMainThreadSync([&] { nChannel = PlayWidget::GetInstance()->GetCurWndChannel(PAGE_REALPLAY); });
+    WithPlayWidget([&](PlayWidget &widget) { nChannel = widget.GetCurWndChannel(PAGE_REALPLAY); });
     return nChannel;
+}
+
+int CPluginManage::LiveWndChannel(int nWndIndex)
+{
+    // Off the live page the current window reads -1, but a preview still goes to the live page's own.
+    if (nWndIndex == -1)
+        return CurrentLiveChannel();
+    int nChannel = -1;
+    WithPlayWidget([&](PlayWidget &widget) { nChannel = widget.GetWndChannel(PAGE_REALPLAY, nWndIndex); });
+    return nChannel;
+}
+
+int CPluginManage::FreeLiveWnd(int nWndIndex, bool bReport)
+{
+    const int nOldChannel = LiveWndChannel(nWndIndex);
+    if (!IsLiveChannel(nOldChannel))
+        return -1;
+    // Its stream would go on drawing into the window the next channel draws into.
+    StopLiveStream(nOldChannel);
+    WithPlayWidget([nOldChannel](PlayWidget &widget) { widget.PreviewStop(nOldChannel); });
+    SendShowElect(nOldChannel, m_nSessionId);
+    if (bReport)
+        SendWndStatus(nOldChannel, CurrentLiveChannel(), m_nSessionId);
+    return nOldChannel;
 }
 
 void CPluginManage::PreviewOpen(const Json::Value &request)
@@ -292,23 +317,12 @@ void CPluginManage::PreviewOpen(const Json::Value &request)
     // The channel leaves the tile it shows in, and the current window's channel leaves it.
     if (m_login.m_stDevLoginInfo.RealPlayHandle[nChannel] > 0) {
         StopLiveStream(nChannel);
-        returnToMainThreadSync([nChannel] { PlayWidget::GetInstance()->PreviewStop(nChannel); });
+        WithPlayWidget([nChannel](PlayWidget &widget) { widget.PreviewStop(nChannel); });
         SendShowElect(nChannel, m_nSessionId);
     }
     int nCurWnd = -1;
-    int nOldChannel = -1;
-    returnToMainThreadSync([&] {
-        PlayWidget *pWidget = PlayWidget::GetInstance();
-        nCurWnd = pWidget->GetCurWndIndex();
-        nOldChannel = pWidget->GetWndChannel(PAGE_REALPLAY, nCurWnd);
-    });
-    if (IsLiveChannel(nOldChannel)) {
-        StopLiveStream(nOldChannel);
-        returnToMainThreadSync([nOldChannel] { PlayWidget::GetInstance()->PreviewStop(nOldChannel); });
-        SendShowElect(nOldChannel, m_nSessionId);
-    } else {
-        nOldChannel = -1;
-    }
+    WithPlayWidget([&](PlayWidget &widget) { nCurWnd = widget.GetCurWndIndex(); });
+    const int nOldChannel = FreeLiveWnd(nCurWnd, false);
     reply["Chn"] = nChannel;
     reply["oldChn"] = nOldChannel;
     reply["Stream"] = nStream;
@@ -319,7 +333,7 @@ void CPluginManage::PreviewOpen(const Json::Value &request)
     } else {
         m_page.m_stPicture[nChannel] = PictureRecord();
         int nPlay = -1;
-        returnToMainThreadSync([&] { nPlay = PlayWidget::GetInstance()->PreviewPlay(nStream, nChannel, nCurWnd); });
+        WithPlayWidget([&](PlayWidget &widget) { nPlay = widget.PreviewPlay(nStream, nChannel, nCurWnd); });
         if (nPlay < 0) {
             m_login.m_stDevLoginInfo.RealPlayHandle[nChannel] = -1;
             reply.SetRet(RET_WND_FAIL);
@@ -328,7 +342,7 @@ void CPluginManage::PreviewOpen(const Json::Value &request)
             if (lPlay < 0) {
                 reply["Error"] = lPlay;
                 reply.SetRet(RET_OPEN_CHANNEL_FAIL);
-                returnToMainThreadSync([nChannel] { PlayWidget::GetInstance()->PreviewStop(nChannel); });
+                WithPlayWidget([nChannel](PlayWidget &widget) { widget.PreviewStop(nChannel); });
                 SendShowElect(nChannel, m_nSessionId);
             } else {
                 reply.SetRet(RET_SUCCESS);
@@ -358,9 +372,9 @@ void CPluginManage::PreviewOpenRange(const Json::Value &request, int nCount, int
         }
     }
     if (!open.empty()) {
-        returnToMainThreadSync([&open] {
+        WithPlayWidget([&open](PlayWidget &widget) {
             for (int nChannel : open)
-                PlayWidget::GetInstance()->PreviewStop(nChannel);
+                widget.PreviewStop(nChannel);
         });
     }
 
@@ -373,8 +387,10 @@ void CPluginManage::PreviewOpenRange(const Json::Value &request, int nCount, int
     status = Json::Value(Json::arrayValue);
     for (int i = 0; i < nOpen; ++i) {
         Json::Value entry(Json::objectValue);
+        // A channel outside the range that window i shows gives it up.
+        FreeLiveWnd(i, true);
         int nPlay = -1;
-        returnToMainThreadSync([&] { nPlay = PlayWidget::GetInstance()->PreviewPlay(nStream, i, i); });
+        WithPlayWidget([&](PlayWidget &widget) { nPlay = widget.PreviewPlay(nStream, i, i); });
         if (nPlay < 0) {
             info.RealPlayHandle[i] = -1;
             nRet = RET_WND_FAIL;
@@ -384,13 +400,13 @@ void CPluginManage::PreviewOpenRange(const Json::Value &request, int nCount, int
             if (lPlay < 0) {
                 nRet = RET_OPEN_CHANNEL_FAIL;
                 entry["Error"] = lPlay;
-                returnToMainThreadSync([i] { PlayWidget::GetInstance()->PreviewStop(i); });
+                WithPlayWidget([i](PlayWidget &widget) { widget.PreviewStop(i); });
             } else {
                 nRet = RET_SUCCESS;
             }
         }
         bool bRecording = false;
-        returnToMainThreadSync([&] { bRecording = PlayWidget::GetInstance()->IsRecording(i); });
+        WithPlayWidget([&](PlayWidget &widget) { bRecording = widget.IsRecording(i); });
         entry["Ret"] = nRet;
         entry["Chn"] = i;
         entry["Stream"] = nStream;
@@ -416,10 +432,9 @@ void CPluginManage::PreviewClose(const Json::Value &request)
     if (IsLiveChannel(nChannel)) {
         StopLiveStream(nChannel);
         int nCurChannel = -1;
-        returnToMainThreadSync([&] {
-            PlayWidget *pWidget = PlayWidget::GetInstance();
-            nCurChannel = pWidget->GetCurWndChannel(PAGE_REALPLAY);
-            pWidget->PreviewStop(nChannel);
+        WithPlayWidget([&](PlayWidget &widget) {
+            nCurChannel = widget.GetCurWndChannel(PAGE_REALPLAY);
+            widget.PreviewStop(nChannel);
         });
         SendShowElect(nChannel, m_nSessionId);
         SendWndStatus(nChannel, nCurChannel, m_nSessionId);
@@ -442,11 +457,10 @@ void CPluginManage::PreviewClose(const Json::Value &request)
         const bool bOpen = info.RealPlayHandle[i] > 0;
         StopLiveStream(i);
         bool bRecording = false;
-        returnToMainThreadSync([&] {
-            PlayWidget *pWidget = PlayWidget::GetInstance();
+        WithPlayWidget([&](PlayWidget &widget) {
             if (bOpen)
-                pWidget->PreviewStop(i);
-            bRecording = pWidget->IsRecording(i);
+                widget.PreviewStop(i);
+            bRecording = widget.IsRecording(i);
         });
         Json::Value entry(Json::objectValue);
         entry["Ret"] = RET_SUCCESS;
@@ -483,9 +497,9 @@ void CPluginManage::PreviewRecord(const Json::Value &request)
     if (nChannel != -1) {
         int nResult = -1;
         LocalInfo local{};
-        returnToMainThreadSync([&] {
+        WithPlayWidget([&](PlayWidget &widget) {
             bool bRecording = false;
-            nResult = PlayWidget::GetInstance()->Record(nChannel, bOn, bRecording);
+            nResult = widget.Record(nChannel, bOn, bRecording);
             PlayWidget::LoadLocalInfo(local);
         });
         reply["RecPath"] = FixedText::ReadLocal(local.RecPath).toStdString();
@@ -500,8 +514,8 @@ void CPluginManage::PreviewRecord(const Json::Value &request)
     Json::Value &status = event["ChnStatus"];
     status = Json::Value(Json::arrayValue);
     const int nChannels = std::clamp(info.ChannelTotal, 0, kMaxChannels);
-    returnToMainThreadSync([&] {
-        PlayWidget *pWidget = PlayWidget::GetInstance();
+    WithPlayWidget([&](PlayWidget &widget) {
+        PlayWidget *pWidget = &widget;
         for (int i = 0; i < nChannels; ++i) {
             bool bRecording = false;
             const int nResult = pWidget->Record(i, bOn, bRecording);

@@ -247,14 +247,17 @@ void CPluginManage::onMainMsgImportFile(const Json::Value &request)
         // The answer belongs to this request, whatever imports come while the user chooses.
         BrowseChooser::Start(this, kBrowseImportFirst, kBrowseImportSecond,
                              [this, reply, nSubType, nMsgId, nChannel](const BrowseChooser::Result &result) mutable {
-                                 if (result.eOutcome != BrowseChooser::Chosen)
-                                     return;
-                                 int nRet = RET_NO_FILE_CHOSEN;
-                                 if (!result.output.isEmpty()) {
+                                 // A chooser that failed, crashed or was cancelled is answered too, so that the
+                                 // page never waits on.
+                                 int nRet = RET_FAIL;
+                                 const QString strPath = result.Path();
+                                 if (result.eOutcome == BrowseChooser::Chosen && strPath.isEmpty()) {
+                                     nRet = RET_NO_FILE_CHOSEN;
+                                 } else if (result.eOutcome == BrowseChooser::Chosen) {
                                      // The device's answer to this import names this request.
                                      m_import.m_pending.store(PendingImport{nSubType, nMsgId});
                                      nRet = CQZConnect::GetInstance()->ImportFile(
-                                         nSubType, m_login.m_stDevLoginInfo.LoginHandle, nChannel, result.Path(),
+                                         nSubType, m_login.m_stDevLoginInfo.LoginHandle, nChannel, strPath,
                                          &CPluginManage::AsyncResultCallBack, this);
                                  }
                                  if (nSubType == IMPORT_FILE && nRet == RET_SUCCESS)

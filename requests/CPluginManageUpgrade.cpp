@@ -40,11 +40,14 @@ void CPluginManage::onMainMsgOnlineUpgrade(const Json::Value &request)
         nRet = CQZConnect::GetInstance()->GetNewVersionInfo(lLogin, strDate, m_upgrade.m_strUpgradeVersion);
         reply["NewVersion"] = UpgradeVersionText(m_upgrade.m_strUpgradeVersion).toStdString();
     } else if (nSubType == ONLINE_START) {
+        int lUpgrade = 0;
         nRet = CQZConnect::GetInstance()->StartOnlineUpgrade(lLogin, m_upgrade.m_strUpgradeVersion,
-                                                             &CPluginManage::UpgradeCallBack, this);
+                                                             &CPluginManage::UpgradeCallBack, this, &lUpgrade);
         // A start the device refuses leaves an upgrade that runs already counted as running.
-        if (nRet == RET_SUCCESS)
+        if (nRet == RET_SUCCESS) {
             m_upgrade.m_bUpgrade = true;
+            m_upgrade.m_openHandles.insert(lUpgrade);
+        }
     }
     reply.SetRet(nRet);
     reply["IsUpgrade"] = m_upgrade.m_bUpgrade;
@@ -58,8 +61,7 @@ void CPluginManage::onMainMsgLocalUpgrade(const Json::Value &request)
     if (nSubType == LOCAL_CHOOSE) {
         BrowseChooser::Start(this, kBrowseUpgradeFirst, kBrowseUpgradeSecond,
                              [this, reply](const BrowseChooser::Result &result) mutable {
-                                 if (result.eOutcome == BrowseChooser::NotStarted)
-                                     return;
+                                 // Answered whatever became of the chooser, so that the page never waits on.
                                  reply["nRet"] = RET_FAIL;
                                  const QString strPath = result.Path();
                                  if (result.eOutcome == BrowseChooser::Chosen && !strPath.isEmpty()) {
@@ -73,11 +75,14 @@ void CPluginManage::onMainMsgLocalUpgrade(const Json::Value &request)
     if (nSubType != LOCAL_START)
         return;
     const QString strFileName = QString::fromStdString(request["FileName"].asString());
+    int lUpgrade = 0;
     const int nRet = CQZConnect::GetInstance()->StartLocalUpgrade(m_login.m_stDevLoginInfo.LoginHandle, strFileName,
-                                                                  &CPluginManage::UpgradeCallBack, this);
+                                                                  &CPluginManage::UpgradeCallBack, this, &lUpgrade);
     LOGN(QString("StartLocalUpgrade-----------ret:%1").arg(nRet), "CPluginManage::onMainMsgLocalUpgrade");
-    if (nRet == RET_SUCCESS)
+    if (nRet == RET_SUCCESS) {
         m_upgrade.m_bUpgrade = true;
+        m_upgrade.m_openHandles.insert(lUpgrade);
+    }
     reply.SetRet(nRet);
     reply["IsUpgrade"] = m_upgrade.m_bUpgrade;
     sendWebSocketMsg(reply.ToQString(), 1);
@@ -102,6 +107,7 @@ void CPluginManage::onUpgradeProgress(int lUpgradeHandle, int nTotalSize, int nS
     const int nState = pConnect->GetUpgradeState(lUpgradeHandle);
     if (IsFinalState(nState)) {
         pConnect->CloseUpgrade(lUpgradeHandle);
+        m_upgrade.m_openHandles.erase(lUpgradeHandle);
         m_upgrade.m_closedHandles.insert(lUpgradeHandle);
         m_upgrade.m_bUpgrade = false;
     }
@@ -111,4 +117,16 @@ void CPluginManage::onUpgradeProgress(int lUpgradeHandle, int nTotalSize, int nS
     event["Data"]["SendSize"] = nSendSize;
     event["IsUpgrade"] = m_upgrade.m_bUpgrade;
     sendWebSocketMsg(event.ToQString(), 1);
+}
+
+void CPluginManage::CloseUpgrades()
+{
+    // An upgrade belongs to the login that started it: none runs for the next one, whose device may be another.
+    for (const int lUpgrade : m_upgrade.m_openHandles) {
+        CQZConnect::GetInstance()->CloseUpgrade(lUpgrade);
+        m_upgrade.m_closedHandles.insert(lUpgrade);
+    }
+    m_upgrade.m_openHandles.clear();
+    m_upgrade.m_bUpgrade = false;
+    m_upgrade.m_strUpgradeVersion.clear();
 }

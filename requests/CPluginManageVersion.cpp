@@ -51,18 +51,30 @@ QNetworkRequest VersionRequest(const QString &strAddr)
     return request;
 }
 
-// The data of a download that came whole; one that failed, was cut or still runs brings nothing (and is logged
-// with its reason when the checks log).
+// Why a finished download brought no file: Qt's error, or an answer other than 2xx. Redirects are not followed,
+// and Qt reports them without an error, so the status must be looked at too: the body of a 301 is no version file.
+QString DownloadFault(QNetworkReply *pReply)
+{
+    if (pReply->error() != QNetworkReply::NoError)
+        return pReply->errorString();
+    const QVariant status = pReply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    const int nStatus = status.toInt();
+    if (status.isValid() && (nStatus < 200 || nStatus > 299))
+        return QString("HTTP status %1").arg(nStatus);
+    return QString();
+}
+
+// The data of a download that came whole; one that failed, was cut, was answered with anything but 2xx or still
+// runs brings nothing (and is logged with its reason when the checks log).
 bool DownloadedData(QNetworkReply *pReply, QByteArray &data, bool bLog, const QString &strTag)
 {
-    if (pReply->isFinished() && pReply->error() == QNetworkReply::NoError) {
+    const QString strFault = pReply->isFinished() ? DownloadFault(pReply) : QString("not finished");
+    if (strFault.isEmpty()) {
         data = pReply->readAll();
         return true;
     }
     if (bLog)
-        LOGN(QString("Download failed,Url:%1 %2")
-                 .arg(pReply->url().toString(), pReply->isFinished() ? pReply->errorString() : QString("not finished")),
-             strTag);
+        LOGN(QString("Download failed,Url:%1 %2").arg(pReply->url().toString(), strFault), strTag);
     return false;
 }
 

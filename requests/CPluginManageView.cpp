@@ -44,9 +44,10 @@ void CPluginManage::onMainMsgCapturePicture(const Json::Value &request)
     if (nChannel < 0 || nChannel > 63) {
         LOGW(QString("no live channel %1").arg(nChannel), strTag);
     } else if (info.RealPlayHandle[nChannel] < 1) {
-        // Opened for the picture only, and closed again whatever happens on the way.
+        // Opened for the picture only, in no tile (the current window keeps its channel), and closed again
+        // whatever happens on the way.
         int nPlay = -1;
-        returnToMainThreadSync([&] { nPlay = PlayWidget::GetInstance()->PreviewPlay(0, nChannel, -1); });
+        WithPlayWidget([&](PlayWidget &widget) { nPlay = widget.CapturePreviewPlay(0, nChannel); });
         if (nPlay >= 0) {
             CQZConnect *pConnect = CQZConnect::GetInstance();
             void *pUser = ZDK_ChannelToUser(nChannel);
@@ -58,15 +59,15 @@ void CPluginManage::onMainMsgCapturePicture(const Json::Value &request)
             if (lPlay > 0) {
                 if (pConnect->SetStreamOpt(info.LoginHandle, nChannel, 0)) {
                     std::this_thread::sleep_for(kCaptureSettle);
-                    returnToMainThreadSync([&] { nResult = PlayWidget::GetInstance()->Snapshot(nChannel, true); });
+                    WithPlayWidget([&](PlayWidget &widget) { nResult = widget.Snapshot(nChannel, true); });
                 }
                 pConnect->DisconnectChannel(lPlay, &CPluginManage::CaptureDataCallBack, pUser);
                 info.RealPlayHandle[nChannel] = 0;
             }
-            returnToMainThreadSync([nChannel] { PlayWidget::GetInstance()->PreviewStop(nChannel); });
+            WithPlayWidget([nChannel](PlayWidget &widget) { widget.PreviewStop(nChannel); });
         }
     } else {
-        returnToMainThreadSync([&] { nResult = PlayWidget::GetInstance()->Snapshot(nChannel, true); });
+        WithPlayWidget([&](PlayWidget &widget) { nResult = widget.Snapshot(nChannel, true); });
     }
     reply.SetRet(nResult < 0 ? RET_FAIL : RET_SUCCESS);
     sendWebSocketMsg(reply.ToQString(), 1);
@@ -108,7 +109,7 @@ void CPluginManage::onMainMsgColorPreview(const Json::Value &request)
     m_view.m_nColorLoginID = lLogin;
 
     int nStart = -1;
-    returnToMainThreadSync([&] { nStart = PlayWidget::GetInstance()->ColorPreviewStart(nStream); });
+    WithPlayWidget([&](PlayWidget &widget) { nStart = widget.ColorPreviewStart(nStream); });
     if (nStart < 0) {
         LOGW(QString("the colour page does not play, second login %1 ends").arg(lLogin), strTag);
         info.ColorPlayHandle = -1;
@@ -125,7 +126,7 @@ void CPluginManage::onMainMsgColorPreview(const Json::Value &request)
     if (lPlay > 0) {
         reply.SetRet(RET_SUCCESS);
     } else {
-        returnToMainThreadSync([] { PlayWidget::GetInstance()->ColorPreviewStop(); });
+        WithPlayWidget([](PlayWidget &widget) { widget.ColorPreviewStop(); });
         pConnect->DisconnectDevice(lLogin);
         info.ColorLoginHandle = -1;
         reply.SetRet(RET_OPEN_CHANNEL_FAIL);
@@ -147,31 +148,33 @@ void CPluginManage::onMainMsgElectPTZ(const Json::Value &request)
     const int nStep = nSubType >= 0 && nSubType <= 5 ? request["Step"].asInt() : 0;
     const int nPreset = nSubType >= 6 && nSubType <= 8 ? request["Preset"].asInt() : 0;
     int nResult = RET_UNSUPPORTED;
-    returnToMainThreadSync([&] {
-        PlayWidget *pWidget = PlayWidget::GetInstance();
+    const bool bWindow = WithPlayWidget([&](PlayWidget &widget) {
         switch (nSubType) {
         case 0: case 1: case 2: case 3:
-            nResult = pWidget->PTZElectronicMove(nChannel, nSubType, nStep);
+            nResult = widget.PTZElectronicMove(nChannel, nSubType, nStep);
             break;
         case 4:
-            nResult = pWidget->PTZElectZoomOut(nChannel, nStep);
+            nResult = widget.PTZElectZoomOut(nChannel, nStep);
             break;
         case 5:
-            nResult = pWidget->PTZElectZoomIn(nChannel, nStep);
+            nResult = widget.PTZElectZoomIn(nChannel, nStep);
             break;
         case 6: case 7: case 8:
-            nResult = pWidget->PTZElectPresent(nChannel, nSubType, nPreset);
+            nResult = widget.PTZElectPresent(nChannel, nSubType, nPreset);
             break;
         case 9:
-            nResult = pWidget->PTZElectRedu(nChannel);
+            nResult = widget.PTZElectRedu(nChannel);
             break;
         case 10:
-            nResult = pWidget->PTZElectOpen(nChannel, -1);
+            nResult = widget.PTZElectOpen(nChannel, -1);
             break;
         default:
             break;
         }
     });
+    // Without a window (logged out) a command is not carried out.
+    if (!bWindow && nSubType >= 0 && nSubType <= 10)
+        nResult = 0;
     reply.SetRet(nResult < 1 ? RET_FAIL : RET_SUCCESS);
     sendWebSocketMsg(reply.ToQString(), 1);
 }
@@ -181,7 +184,7 @@ void CPluginManage::onMainMsgScaleSwitch(const Json::Value &request)
     WebMessage reply = WebMessage::Reply(request);
     const int nDirection = request["SubType"].asInt();
     const int nSpeed = request["Speed"].asInt();
-    returnToMainThreadSync([&] { PlayWidget::GetInstance()->ScaleSwitch(nDirection, nSpeed); });
+    WithPlayWidget([&](PlayWidget &widget) { widget.ScaleSwitch(nDirection, nSpeed); });
     reply.SetRet(RET_SUCCESS);
     sendWebSocketMsg(reply.ToQString(), 1);
 }
@@ -230,7 +233,8 @@ void CPluginManage::onMainMsgSmartRule(const Json::Value &request)
     FillSmartRule(request, info);
     const int nOn = request["SubType"].asInt();
     int nResult = RET_SUCCESS;
-    returnToMainThreadSync([&] { PlayWidget::GetInstance()->SetSmartRule(nOn, info, nResult); });
+    if (!WithPlayWidget([&](PlayWidget &widget) { widget.SetSmartRule(nOn, info, nResult); }))
+        nResult = RET_FAIL;
     reply.SetRet(nResult);
     sendWebSocketMsg(reply.ToQString(), 1);
 }
@@ -257,5 +261,7 @@ void CPluginManage::onMainMsgConsultAesKey(const Json::Value &request)
     Json::Value logged = reply.Value();
     logged["key"]["key"] = SecretMask::kMasked;
     LOGN(QString::fromStdString(JsonText::Write(logged)), "CPluginManage::onMainMsgConsultAesKey");
-    emit sendWebSocketMsgSig(strReply);
+    QString strText;
+    if (FitMessage(strReply, strText))
+        emit sendWebSocketMsgSig(strText);
 }

@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <string>
+#include <vector>
 
 // A reply or an event as the page receives it. The envelope ("Msg", "SubMsg", "MsgID", "Ret"; "MainEvent",
 // "SubEvent") is written only here; handlers add their own keys with operator[].
@@ -30,6 +31,25 @@ public:
     // The text on the link: compact, keys in ascending byte order, a line feed at the end.
     std::string Text() const;
     QString ToQString() const { return QString::fromStdString(Text()); }
+
+    // What fitting a message took: each text value shortened ("OmbrixUpdateLog", "Data.Path", "MsgID[2]") with
+    // its written size before and after, and each member set to null because no text was left to shorten.
+    struct FitReport
+    {
+        struct Cut
+        {
+            std::string strWhere;
+            size_t nBefore;
+            size_t nAfter;
+        };
+        std::vector<Cut> cuts;
+        std::vector<std::string> nulled;
+    };
+    // Makes the value's text (as Text() writes it) at most nMaxBytes long by shortening its longest text values,
+    // each at a character boundary, longest first, so that the page still gets JSON it can read. A message too
+    // long even without its texts first has its largest members set to null. True when the text fits (unchanged
+    // when it did already); false when it cannot be made to (not an object, or too long with every member null).
+    static bool Fit(Json::Value &value, size_t nMaxBytes, FitReport &report);
 
 private:
     explicit WebMessage(Json::Value value) : m_value(std::move(value)) {}

@@ -169,7 +169,7 @@ int CPlaybackWidget::ClosePane(int nPane)
     if (!pChannel)
         return -1;
     const size_t i = static_cast<size_t>(nPane);
-    if (m_bRecording[i] && pChannel->StopRecord())
+    if (m_bRecording[i] && (pChannel->StopRecord() || !pChannel->IsRecording()))
         m_bRecording[i] = false;
     if (m_soundPane.Index() == nPane && pChannel->CloseSound())
         m_soundPane.Forget();
@@ -339,8 +339,9 @@ int CPlaybackWidget::Record(int nPane, int nRecordType, bool bOn, const QString 
     if (!bOn) {
         if (!m_bRecording[i])
             return 0;
+        // A clip that could not be kept has ended too: its stop fails, and the pane no longer records.
         const int nRet = pChannel->StopRecord();
-        if (nRet)
+        if (nRet || !pChannel->IsRecording())
             m_bRecording[i] = false;
         return nRet;
     }

@@ -132,7 +132,8 @@ void CRealPlayWidget::SetInputOpen(int nChannel, bool bOpen)
 int CRealPlayWidget::PreviewPlay(int nStreamType, int nChannel, int nWndIndex)
 {
     const QString strTag = "CRealPlayWidget::PreviewPlay";
-    ResetPTZElect();
+    // The channel's own PTZ starts afresh; every other channel's, shown in its tile, goes on as it is.
+    const bool bZoomed = ResetPTZElect(nChannel);
     bool bShowRule = false;
     {
         std::lock_guard<std::mutex> lock(m_drawMutex);
@@ -163,14 +164,40 @@ int CRealPlayWidget::PreviewPlay(int nStreamType, int nChannel, int nWndIndex)
         }
         bStarted = pChannel->StartPreview() != 0;
         if (bStarted) {
+            // A port left open since its zoom was set keeps its region.
+            if (bZoomed)
+                pChannel->SetDisplayRegion(nullptr, false);
             m_pPlayWindowManage->setPreviewStatus(nWndIndex, true);
             GunBallDeivcePlayOriginal(nChannel, nWndIndex);
+        } else {
+            // Nothing plays in the tile: the port must not stay open and take blocks.
+            SetInputOpen(nChannel, false);
+            pChannel->Close();
         }
     }
     m_nStreamType[static_cast<size_t>(nChannel)] = static_cast<uint8_t>(nStreamType);
     if (nWndIndex == m_pPlayWindowManage->GetCurWndIndex())
         slot_GetScaleTwoLensAbility(nWndIndex);
     return bOpened && bStarted ? 0 : -2;
+}
+
+int CRealPlayWidget::CapturePreviewPlay(int nStreamType, int nChannel)
+{
+    CDecodeChannel *pChannel = GetDecodeChannel(nChannel);
+    if (!pChannel)
+        return -1;
+    ResetPTZElect(nChannel);
+    // No window: the port decodes for the picture and draws into no tile.
+    pChannel->SetPlayWnd(nullptr);
+    if (!pChannel->Open(nStreamType))
+        return -2;
+    SetInputOpen(nChannel, true);
+    if (!pChannel->StartPreview()) {
+        SetInputOpen(nChannel, false);
+        pChannel->Close();
+        return -2;
+    }
+    return 0;
 }
 
 bool CRealPlayWidget::IsGunBallDevice(int nChannel)
@@ -220,7 +247,14 @@ bool CRealPlayWidget::GunBallDeivcePlayOriginal(int nChannel, int nWndIndex)
     const bool bGunBall = IsGunBallDevice(nChannel);
     m_nWndChannel[static_cast<size_t>(nWndIndex)] = nChannel;
     if (bGunBall) {
-        PlayOriginal(nChannel);
+        if (PlayOriginal(nChannel) != 0) {
+            // Right after the start there is no picture, so no size yet: the tile keeps the source aspect and
+            // takes the size with the first picture (InputData).
+            m_nVideoSize[static_cast<size_t>(nChannel)] = PackSize(-1, -1);
+            m_pPlayWindowManage->setPreviewStatus(nWndIndex, false);
+            m_pPlayWindowManage->SetFitMode(nWndIndex, CVideoWnd::FIT_SOURCE);
+            m_nPlayOriginalState[static_cast<size_t>(nChannel)] = 1;
+        }
     } else {
         m_pPlayWindowManage->SetFitMode(nWndIndex, CVideoWnd::FIT_FILL);
         m_nPlayOriginalState[static_cast<size_t>(nChannel)] = 0;
@@ -395,7 +429,8 @@ int CRealPlayWidget::SetColor(int nWhich, int nValue)
 
 int CRealPlayWidget::GetColor(int nChannel, int &nBrightness, int &nContrast, int &nSaturation, int &nHue)
 {
-    CDecodeChannel *pChannel = GetDecodeChannel(nChannel);
+    // A channel never opened has no colour to read; reading it makes no decode channel.
+    CDecodeChannel *pChannel = ExistingChannel(nChannel);
     if (!pChannel)
         return -1;
     return pChannel->GetColor(nBrightness, nContrast, nSaturation, nHue) ? 0 : -2;

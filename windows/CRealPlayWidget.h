@@ -45,6 +45,9 @@ public:
 
     // Channels in tiles.
     int PreviewPlay(int nStreamType, int nChannel, int nWndIndex);
+    // Plays the channel's port for its pictures only (a configuration snapshot), in no tile: 0, -1, -2. It ends
+    // with PreviewStop.
+    int CapturePreviewPlay(int nStreamType, int nChannel);
     int PreviewStop(int nChannel);
     // Device library thread: one block of the channel's stream (pFrame may be null). A block for a channel
     // whose stream is not open is dropped (-1).
@@ -156,7 +159,11 @@ private:
     // The decode channel of a PTZ step on the current window, or null (logged under the tag) when refused.
     CDecodeChannel *PTZStepChannel(int nChannel, const char *pTag);
     bool SetPTZRegion(CDecodeChannel *pChannel, const RECT &rect);
-    void ResetPTZElect();
+    // The channel's electronic PTZ back to off, the whole picture and no presets; true when it was not there
+    // already, so that its port's region is to be reset too.
+    bool ResetPTZElect(int nChannel);
+    // A step's new rectangle, when it lies within the picture and is not empty.
+    static bool PTZRectInPicture(int64_t nLeft, int64_t nTop, int64_t nRight, int64_t nBottom, RECT &rect);
     void StoreSurfaceSize(int nWndIndex);
     static void DrawSmartRuleCallBack(int32_t nStatus, void *pData, HWND hWnd, void *pUser);
     static void DrawArrow(HDC hDC, double x1, double y1, double x2, double y2, bool bLine);

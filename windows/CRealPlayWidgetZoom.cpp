@@ -55,13 +55,27 @@ void CRealPlayWidget::OnQuitDigitalZoom(int nWndIndex)
 // ---------------------------------------------------------------------------------------------------------
 // Electronic PTZ.
 
-void CRealPlayWidget::ResetPTZElect()
+bool CRealPlayWidget::ResetPTZElect(int nChannel)
 {
-    for (PTZElectInfo &info : m_stPTZElect) {
-        info.nEnabled = 0;
-        info.rect = kWholePicture;
-        info.presets.clear();
-    }
+    if (!IsIndex(nChannel))
+        return false;
+    PTZElectInfo &info = m_stPTZElect[static_cast<size_t>(nChannel)];
+    const bool bChanged = info.nEnabled || !SameRect(info.rect, kWholePicture);
+    info.nEnabled = 0;
+    info.rect = kWholePicture;
+    info.presets.clear();
+    return bChanged;
+}
+
+bool CRealPlayWidget::PTZRectInPicture(int64_t nLeft, int64_t nTop, int64_t nRight, int64_t nBottom, RECT &rect)
+{
+    // Worked out in 64 bits: a step may be any int, of either sign.
+    if (nLeft < 0 || nTop < 0 || nRight > DISPLAY_REGION_SCALE || nBottom > DISPLAY_REGION_SCALE || nLeft >= nRight ||
+        nTop >= nBottom)
+        return false;
+    rect = RECT{static_cast<int32_t>(nLeft), static_cast<int32_t>(nTop), static_cast<int32_t>(nRight),
+                static_cast<int32_t>(nBottom)};
+    return true;
 }
 
 bool CRealPlayWidget::SetPTZRegion(CDecodeChannel *pChannel, const RECT &rect)
@@ -135,8 +149,9 @@ bool CRealPlayWidget::PTZElectZoomIn(int nChannel, int nStep)
     if (!pChannel)
         return false;
     RECT &rect = m_stPTZElect[static_cast<size_t>(nChannel)].rect;
-    const RECT next{rect.left + nStep, rect.top + nStep, rect.right - nStep, rect.bottom - nStep};
-    if (next.left >= next.right || next.top >= next.bottom)
+    const int64_t s = nStep;
+    RECT next{};
+    if (!PTZRectInPicture(rect.left + s, rect.top + s, rect.right - s, rect.bottom - s, next))
         return false;
     rect = next;
     const QString strTag = "CRealPlayWidget::PTZElectZoomIn";
@@ -154,9 +169,10 @@ bool CRealPlayWidget::PTZElectZoomOut(int nChannel, int nStep)
     if (!pChannel)
         return false;
     RECT &rect = m_stPTZElect[static_cast<size_t>(nChannel)].rect;
-    const RECT next{rect.left - nStep, rect.top - nStep, rect.right + nStep, rect.bottom + nStep};
+    const int64_t s = nStep;
+    RECT next{};
     // A step that would cross an edge is refused whole.
-    if (next.right > DISPLAY_REGION_SCALE || next.top < 0 || next.left < 0 || next.bottom > DISPLAY_REGION_SCALE)
+    if (!PTZRectInPicture(rect.left - s, rect.top - s, rect.right + s, rect.bottom + s, next))
         return false;
     rect = next;
     if (!SetPTZRegion(pChannel, next)) {
@@ -173,39 +189,36 @@ bool CRealPlayWidget::PTZElectronicMove(int nChannel, int nDirection, int nStep)
     if (!pChannel)
         return false;
     RECT &rect = m_stPTZElect[static_cast<size_t>(nChannel)].rect;
-    RECT next = rect;
+    int64_t nLeft = rect.left, nTop = rect.top, nRight = rect.right, nBottom = rect.bottom;
+    const int64_t s = nStep;
     switch (nDirection) {
     case 0:
-        next.top -= nStep;
-        next.bottom -= nStep;
-        LOGN(QString("nRect.top:%1 nRect.top:%2").arg(next.top).arg(next.bottom), strTag);
-        if (next.top < 0)
-            return false;
+        nTop -= s;
+        nBottom -= s;
+        LOGN(QString("nRect.top:%1 nRect.top:%2").arg(nTop).arg(nBottom), strTag);
         break;
     case 1:
-        next.top += nStep;
-        next.bottom += nStep;
-        LOGN(QString("top:%1,top:%2").arg(next.top).arg(next.bottom), strTag);
-        if (next.bottom > DISPLAY_REGION_SCALE)
-            return false;
+        nTop += s;
+        nBottom += s;
+        LOGN(QString("top:%1,top:%2").arg(nTop).arg(nBottom), strTag);
         break;
     case 2:
-        next.left -= nStep;
-        next.right -= nStep;
-        LOGN(QString("left:%1,right:%2").arg(next.left).arg(next.right), strTag);
-        if (next.left < 0)
-            return false;
+        nLeft -= s;
+        nRight -= s;
+        LOGN(QString("left:%1,right:%2").arg(nLeft).arg(nRight), strTag);
         break;
     case 3:
-        next.left += nStep;
-        next.right += nStep;
-        LOGN(QString("left:%1,right:%2").arg(next.left).arg(next.right), strTag);
-        if (next.right > DISPLAY_REGION_SCALE)
-            return false;
+        nLeft += s;
+        nRight += s;
+        LOGN(QString("left:%1,right:%2").arg(nLeft).arg(nRight), strTag);
         break;
     default:
         return false;
     }
+    // Past an edge, whichever way the step's sign points, the move is refused whole.
+    RECT next{};
+    if (!PTZRectInPicture(nLeft, nTop, nRight, nBottom, next))
+        return false;
     const bool bSet = SetPTZRegion(pChannel, next);
     rect = next;
     if (!bSet) {

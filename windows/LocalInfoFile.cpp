@@ -1,6 +1,7 @@
 #include "windows/LocalInfoFile.h"
 
 #include "runtime/FixedText.h"
+#include "runtime/IniFileStore.h"
 #include "runtime/LightWeightLog.h"
 
 #include <QDir>
@@ -89,23 +90,25 @@ void LocalInfoFile::Read(LocalInfo &info, const QString &strAppDir)
         {&strRecPath, "Path/RecPath", "Record", bRecList},
         {&strDownPath, "Path/DownPath", "Download", bDownList},
     };
-    bool bWrite = false;
+    IniFileStore::Values defaults;
     for (const Folder &folder : folders) {
         if (!folder.pPath->isEmpty())
             continue;
         *folder.pPath = DefaultFolder(strAppDir, folder.pKind);
-        settings.setValue(folder.pKey, *folder.pPath);
-        bWrite = true;
+        defaults.emplace_back(folder.pKey, *folder.pPath);
     }
     // Writing rewrites the whole file, and QSettings would write a list back in a spelling of its own: a folder
     // read from a list goes back as the text it is, quoted.
-    if (bWrite) {
+    if (!defaults.empty()) {
         for (const Folder &folder : folders) {
             if (folder.bList)
-                settings.setValue(folder.pKey, *folder.pPath);
+                defaults.emplace_back(folder.pKey, *folder.pPath);
         }
+        // A file that cannot be written keeps what it holds; the defaults are used all the same.
+        QString strWhy;
+        if (!IniFileStore::Store(settings.fileName(), QTextCodec::codecForLocale(), defaults, strWhy))
+            LOGW("default folders not written: " + strWhy, "LocalInfoFile::Read");
     }
-    settings.sync();
 
     FixedText::Copy(info.CapPath, strCapPath);
     FixedText::Copy(info.RecPath, strRecPath);

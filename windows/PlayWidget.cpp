@@ -14,11 +14,13 @@
 #include <QTimer>
 #include <QWindow>
 
+#include <atomic>
+
 namespace {
 
 // Made on the GUI thread at login, deleted there at logout (DestroyInstance): a widget must go before the
-// application object, so no static owner holds it.
-PlayWidget *g_pPlayWidget = nullptr;
+// application object, so no static owner holds it. The data callbacks read it on the device library's threads.
+std::atomic<PlayWidget *> g_pPlayWidget{nullptr};
 
 constexpr Qt::WindowFlags kWindowFlags = Qt::Tool | Qt::FramelessWindowHint | Qt::CustomizeWindowHint;
 constexpr Qt::WindowFlags kFullScreenFlags = kWindowFlags | Qt::WindowStaysOnTopHint;
@@ -29,15 +31,16 @@ constexpr Qt::WindowFlags kLeftFullScreenFlags =
 
 PlayWidget *PlayWidget::GetInstance()
 {
-    if (!g_pPlayWidget)
+    if (!g_pPlayWidget.load())
         g_pPlayWidget = new PlayWidget();
-    return g_pPlayWidget;
+    return g_pPlayWidget.load();
 }
+
+PlayWidget *PlayWidget::Instance() { return g_pPlayWidget.load(); }
 
 void PlayWidget::DestroyInstance()
 {
-    delete g_pPlayWidget;
-    g_pPlayWidget = nullptr;
+    delete g_pPlayWidget.exchange(nullptr);
 }
 
 PlayWidget::PlayWidget()

@@ -46,8 +46,10 @@ class PlayWidget : public QWidget
     Q_OBJECT
 public:
     // The process-wide window, made hidden on first use; DestroyInstance deletes it, so that the next
-    // GetInstance makes a new one.
+    // GetInstance makes a new one. Only the login makes the window: everything else takes Instance, the window
+    // if there is one (null from the logout to the next login), and does nothing without it.
     static PlayWidget *GetInstance();
+    static PlayWidget *Instance();
     static void DestroyInstance();
 
     // Called once per login: the browser's top window, its content window (or null), the text that the top
@@ -76,7 +78,7 @@ public:
     // Split of the current page: the page's result; -1 on a page without a grid.
     int ChangeSplit(int nSplitIndex);
     // Playback page only: selects the pane (0..3) and reports it through curWndIndexSig, even when it was
-    // current already.
+    // current already; for a pane the page does not have it reports the current pane.
     void SetCurWndIndex(int nPane);
     // The current page's current window; -1 on a page without a grid.
     int GetCurWndIndex() const;
@@ -90,6 +92,8 @@ public:
     // Live page, whatever page is shown (but IsRecording and GetPlayOriginalState, which answer only while the
     // live page is). Window -1 is the current window.
     int PreviewPlay(int nStreamType, int nChannel, int nWndIndex);
+    // The channel's port played for a configuration snapshot only, in no tile; PreviewStop ends it.
+    int CapturePreviewPlay(int nStreamType, int nChannel);
     int PreviewStop(int nChannel);
     int Record(int nChannel, bool bOn, bool &bRecording);
     bool IsRecording(int nChannel) const;

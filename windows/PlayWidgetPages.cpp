@@ -49,11 +49,12 @@ int PlayWidget::ChangeSplit(int nSplitIndex)
 
 void PlayWidget::SetCurWndIndex(int nPane)
 {
-    // A pane the page does not have is not reported as selected.
-    if (m_nCurPageIndex != PAGE_PLAYBACK || !IsPane(nPane))
+    if (m_nCurPageIndex != PAGE_PLAYBACK)
         return;
-    m_pPlaybackWidget->SetCurWndIndex(nPane);
-    emit curWndIndexSig(PAGE_PLAYBACK, nPane);
+    // A pane the page does not have is not selected, nor reported as selected: the page hears which one is.
+    if (IsPane(nPane))
+        m_pPlaybackWidget->SetCurWndIndex(nPane);
+    emit curWndIndexSig(PAGE_PLAYBACK, m_pPlaybackWidget->GetCurWndIndex());
 }
 
 int PlayWidget::GetCurWndIndex() const
@@ -99,6 +100,11 @@ int PlayWidget::GetWndIndexByChannel(int nPage, int nChannel) const
 int PlayWidget::PreviewPlay(int nStreamType, int nChannel, int nWndIndex)
 {
     return m_pRealPlayWidget->PreviewPlay(nStreamType, nChannel, nWndIndex);
+}
+
+int PlayWidget::CapturePreviewPlay(int nStreamType, int nChannel)
+{
+    return m_pRealPlayWidget->CapturePreviewPlay(nStreamType, nChannel);
 }
 
 int PlayWidget::PreviewStop(int nChannel)

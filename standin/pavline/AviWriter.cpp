@@ -214,7 +214,9 @@ bool AviWriter::Finish()
     bool bOk = !m_bFailed;
     if (m_bHeader && av_write_trailer(m_pOutput) < 0)
         bOk = false;
-    avio_closep(&m_pOutput->pb);
+    // The last of the file reaches the disk only here: a full disk shows now.
+    if (avio_closep(&m_pOutput->pb) < 0)
+        bOk = false;
     avformat_free_context(m_pOutput);
     m_pOutput = nullptr;
     if (!m_bHeader) {

@@ -66,6 +66,9 @@ std::unique_ptr<BlockFileReader> BlockFileReader::Open(const std::string &strPat
 
 void BlockFileReader::ToUnit(const StreamBlock::View &view, MediaUnit &unit)
 {
+    // The unit's buffer keeps its room: a buffer used before takes the bytes without an allocation.
+    std::vector<uint8_t> bytes;
+    bytes.swap(unit.data);
     unit = MediaUnit();
     if (view.IsVideo()) {
         unit.eKind = MediaUnit::Kind::Video;
@@ -78,9 +81,11 @@ void BlockFileReader::ToUnit(const StreamBlock::View &view, MediaUnit &unit)
         unit.nCodec = view.nCodec;
         unit.nSampleRate = StreamBlock::SampleRateOfCode(view.nRateCode);
     }
+    bytes.clear();
     if (unit.IsVideo())
-        unit.data.reserve(view.nPayload + MediaUnit::kPadding);
-    unit.data.assign(view.pPayload, view.pPayload + view.nPayload);
+        bytes.reserve(view.nPayload + MediaUnit::kPadding);
+    bytes.insert(bytes.end(), view.pPayload, view.pPayload + view.nPayload);
+    unit.data.swap(bytes);
     unit.nSourceBytes = view.nBlockSize;
 }
 
@@ -144,34 +149,35 @@ bool BlockFileReader::ScanSpan()
 
 bool BlockFileReader::GoTo(int64_t nOffset)
 {
-    m_units.clear();
     m_parser.Reset();
+    m_pChunkAt = nullptr;
+    m_nChunkLeft = 0;
     m_bEnd = false;
     return std::fseek(m_pFile.get(), static_cast<long>(nOffset), SEEK_SET) == 0;
 }
 
 MediaFileReader::Result BlockFileReader::Next(MediaUnit &unit)
 {
-    std::vector<uint8_t> chunk;
-    while (m_units.empty()) {
+    for (;;) {
+        // One block at a time out of the chunk read last, straight into the caller's unit.
+        StreamBlock::View view;
+        if (m_parser.Next(m_pChunkAt, m_nChunkLeft, view)) {
+            ToUnit(view, unit);
+            return Result::Unit;
+        }
         if (m_bEnd)
             return Result::End;
-        chunk.resize(kChunk);
-        const size_t nRead = std::fread(chunk.data(), 1, chunk.size(), m_pFile.get());
+        m_chunk.resize(kChunk);
+        const size_t nRead = std::fread(m_chunk.data(), 1, m_chunk.size(), m_pFile.get());
         if (nRead == 0) {
             if (std::ferror(m_pFile.get()))
                 return Result::Error;
             m_bEnd = true;
             continue;
         }
-        m_parser.Feed(chunk.data(), nRead, [&](const StreamBlock::View &view) {
-            m_units.emplace_back();
-            ToUnit(view, m_units.back());
-        });
+        m_pChunkAt = m_chunk.data();
+        m_nChunkLeft = nRead;
     }
-    unit = std::move(m_units.front());
-    m_units.pop_front();
-    return Result::Unit;
 }
 
 bool BlockFileReader::SeekToFraction(double dFraction)

@@ -5,7 +5,7 @@
 #include "standin/pavline/MediaFileReader.h"
 
 #include <cstdio>
-#include <deque>
+#include <vector>
 #include <memory>
 #include <string>
 
@@ -24,7 +24,7 @@ public:
     int64_t LastMs() const override { return m_nLastMs; }
     bool IsBlockFormat() const override { return true; }
 
-    // A unit of a parsed block.
+    // A unit of a parsed block, in the room the unit's buffer already has.
     static void ToUnit(const StreamBlock::View &view, MediaUnit &unit);
     static int64_t TimeMs(const StreamBlock::View &view)
     {
@@ -44,6 +44,8 @@ private:
     int64_t m_nFirstMs = 0;
     int64_t m_nLastMs = 0;
     StreamBlock::Parser m_parser;
-    std::deque<MediaUnit> m_units;
+    std::vector<uint8_t> m_chunk;           // the file's bytes read last ...
+    const uint8_t *m_pChunkAt = nullptr;    // ... and those of them the parser has not taken yet
+    size_t m_nChunkLeft = 0;
     bool m_bEnd = false;
 };

@@ -56,7 +56,7 @@ int KTN_VIEW_SetStreamOpenMode(int nPort, int nMode)
 
 int KTN_VIEW_InputData(int nPort, const unsigned char *pData, uint32_t nSize)
 {
-    if (!Lib().Enter("KTN_VIEW_InputData", "", false))
+    if (!Lib().EnterQuiet("KTN_VIEW_InputData"))
         return 0;
     PavlinePort *pPort = Lib().Port(nPort);
     if (!pPort)
@@ -285,8 +285,13 @@ int KTN_VIEW_GetColor(int nPort, int nRegion, int *pBrightness, int *pContrast, 
 
 int KTN_VIEW_GetSourceBufferRemain(int nPort)
 {
+    // Polled while a stream plays out, so not journaled (as the block input is not).
+    if (!Lib().EnterQuiet("KTN_VIEW_GetSourceBufferRemain"))
+        return 0;
+    PavlinePort *pPort = Lib().Port(nPort);
     int nBytes = 0;
-    PortCall("KTN_VIEW_GetSourceBufferRemain", nPort, "", [&](PavlinePort &port) { return port.SourceBytes(nBytes); });
+    if (pPort)
+        PavlineLib::Result(pPort->SourceBytes(nBytes));
     return nBytes;
 }
 

@@ -53,6 +53,7 @@ bool CaptureRunning() { return PavlineLib::Instance().Capture().IsRunning(); }
 int64_t CaptureBlocks() { return PavlineLib::Instance().Capture().BlocksDelivered(); }
 
 int RunningThreads() { return PavlineThreads::Running(); }
+int DecodeWorkers() { return PavlineLib::Instance().Pool().Workers(); }
 int RunningConversions() { return PavlineLib::Instance().RunningConversions(); }
 void WaitForConversions() { PavlineLib::Instance().WaitForConversions(); }
 

@@ -2,6 +2,11 @@
 
 #include "standin/pavline/FileConverter.h"
 
+#include <algorithm>
+#include <cstdlib>
+#include <sstream>
+#include <thread>
+
 namespace {
 
 constexpr size_t kJournalLines = 20000;
@@ -17,9 +22,28 @@ PavlineLib &PavlineLib::Instance()
 }
 
 PavlineLib::PavlineLib()
+    : m_pool(static_cast<int>(std::max(1u, std::thread::hardware_concurrency())))
 {
     for (int i = 0; i < KTN_VIEW_MAX_PORT; ++i)
-        m_ports[static_cast<size_t>(i)] = std::make_unique<PavlinePort>(i, m_sound);
+        m_ports[static_cast<size_t>(i)] = std::make_unique<PavlinePort>(i, m_sound, m_pool);
+    // A program run in a process of its own gets its failures from its environment: "NAME:ERROR[:PASS],...".
+    if (const char *pFailures = std::getenv("PAVLINE_FAIL_NEXT")) {
+        std::istringstream list(pFailures);
+        std::string strItem;
+        while (std::getline(list, strItem, ',')) {
+            std::istringstream item(strItem);
+            std::string strName, strError, strPass;
+            std::getline(item, strName, ':');
+            std::getline(item, strError, ':');
+            std::getline(item, strPass, ':');
+            char *pEnd = nullptr;
+            const long nError = std::strtol(strError.c_str(), &pEnd, 10);
+            if (strName.empty() || strError.empty() || *pEnd != '\0')
+                continue;
+            const long nPass = std::strtol(strPass.c_str(), nullptr, 10);
+            FailNextCall(strName, static_cast<int32_t>(nError), static_cast<int>(std::max(0L, nPass)));
+        }
+    }
 }
 
 PavlineLib::~PavlineLib()
@@ -30,25 +54,36 @@ PavlineLib::~PavlineLib()
     WaitForConversions();
 }
 
-bool PavlineLib::Enter(const char *pName, const std::string &strArgs, bool bJournal)
+bool PavlineLib::Enter(const char *pName, const std::string &strArgs)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (bJournal) {
-        m_journal.push_back(strArgs.empty() ? std::string(pName) : std::string(pName) + " " + strArgs);
-        while (m_journal.size() > kJournalLines)
-            m_journal.pop_front();
-    }
+    m_journal.push_back(strArgs.empty() ? std::string(pName) : std::string(pName) + " " + strArgs);
+    while (m_journal.size() > kJournalLines)
+        m_journal.pop_front();
+    return !FailsNow(pName);
+}
+
+bool PavlineLib::EnterQuiet(const char *pName)
+{
+    if (m_nFailures.load() == 0)
+        return true;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return !FailsNow(pName);
+}
+
+bool PavlineLib::FailsNow(const char *pName)
+{
     auto it = m_failNext.find(pName);
-    if (it != m_failNext.end() && !it->second.empty()) {
-        Failure &failure = it->second.front();
-        if (failure.nPassFirst > 0) {
-            --failure.nPassFirst;
-            return true;
-        }
-        tl_nLastError = failure.nError;
-        it->second.pop_front();
+    if (it == m_failNext.end() || it->second.empty())
+        return false;
+    Failure &failure = it->second.front();
+    if (failure.nPassFirst > 0) {
+        --failure.nPassFirst;
         return false;
     }
+    tl_nLastError = failure.nError;
+    it->second.pop_front();
+    --m_nFailures;
     return true;
 }
 
@@ -143,6 +178,7 @@ void PavlineLib::FailNextCall(const std::string &strName, int32_t nError, int nP
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_failNext[strName].push_back(Failure{nError, nPassFirst});
+    ++m_nFailures;
 }
 
 void PavlineLib::Reset()
@@ -151,8 +187,10 @@ void PavlineLib::Reset()
     for (auto &pPort : m_ports)
         pPort->Reset();
     WaitForConversions();
+    m_pool.EndIdleWorkers();
     m_sound.Reset();
     std::lock_guard<std::mutex> lock(m_mutex);
     m_journal.clear();
     m_failNext.clear();
+    m_nFailures = 0;
 }

@@ -24,6 +24,14 @@ PavlineThreads::Scope::~Scope()
     tl_nPort = -1;
 }
 
+PavlineThreads::PortScope::PortScope(int nPort)
+    : m_nPrevious(tl_nPort)
+{
+    tl_nPort = nPort;
+}
+
+PavlineThreads::PortScope::~PortScope() { tl_nPort = m_nPrevious; }
+
 int PavlineThreads::Running() { return g_nRunning.load(); }
 
 bool PavlineThreads::OnLibraryThread() { return tl_bLibrary; }

@@ -1,7 +1,7 @@
 #pragma once
 
-// The threads of the decode library: how many run, and whether the calling thread is one of them (and of which
-// port), so that a stop from a port's own callback can be refused instead of waiting for itself.
+// The threads of the decode library: how many run, and whether the calling thread is one of them (and for which
+// port it works now), so that a stop from a port's own callback can be refused instead of waiting for itself.
 class PavlineThreads
 {
 public:
@@ -15,8 +15,21 @@ public:
         Scope &operator=(const Scope &) = delete;
     };
 
+    // A library thread works for the port while it lives (a decode worker servicing it).
+    class PortScope
+    {
+    public:
+        explicit PortScope(int nPort);
+        ~PortScope();
+        PortScope(const PortScope &) = delete;
+        PortScope &operator=(const PortScope &) = delete;
+
+    private:
+        int m_nPrevious;
+    };
+
     static int Running();
     static bool OnLibraryThread();
-    // The port whose thread calls, or -1.
+    // The port the calling thread works for, or -1.
     static int CurrentPort();
 };

@@ -6,12 +6,14 @@ void SoundOutput::SetSoundPort(int nPort)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_nSoundPort = nPort;
+    m_nHeardAlone = nPort;
 }
 
 void SoundOutput::StopSound()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_nSoundPort = -1;
+    m_nHeardAlone = -1;
 }
 
 void SoundOutput::SetShared(int nPort, bool bOn)
@@ -21,6 +23,7 @@ void SoundOutput::SetShared(int nPort, bool bOn)
         m_shared.insert(nPort);
     else
         m_shared.erase(nPort);
+    m_nShared = static_cast<int>(m_shared.size());
 }
 
 void SoundOutput::PortClosed(int nPort)
@@ -29,10 +32,17 @@ void SoundOutput::PortClosed(int nPort)
     if (m_nSoundPort == nPort)
         m_nSoundPort = -1;
     m_shared.erase(nPort);
+    m_nHeardAlone = m_nSoundPort;
+    m_nShared = static_cast<int>(m_shared.size());
 }
 
 bool SoundOutput::IsAudible(int nPort) const
 {
+    // Asked for every block of sound: without ports heard together no lock is needed.
+    if (m_nHeardAlone.load(std::memory_order_relaxed) == nPort)
+        return true;
+    if (m_nShared.load(std::memory_order_relaxed) == 0)
+        return false;
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_nSoundPort == nPort || m_shared.count(nPort) > 0;
 }
@@ -87,6 +97,8 @@ void SoundOutput::Reset()
     std::lock_guard<std::mutex> lock(m_mutex);
     m_nSoundPort = -1;
     m_shared.clear();
+    m_nHeardAlone = -1;
+    m_nShared = 0;
     m_counters.clear();
     m_bWavChecked = false;
     m_wav = WavFile();

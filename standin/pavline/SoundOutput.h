@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <mutex>
@@ -41,6 +42,9 @@ private:
     mutable std::mutex m_mutex;
     int m_nSoundPort = -1;
     std::set<int> m_shared;
+    // Copies of the two above for IsAudible, written under the lock.
+    std::atomic<int> m_nHeardAlone{-1};
+    std::atomic<int> m_nShared{0};
     std::map<int, Counter> m_counters;
     bool m_bWavChecked = false;
     WavFile m_wav;

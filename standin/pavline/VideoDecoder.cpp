@@ -1,6 +1,7 @@
 #include "standin/pavline/VideoDecoder.h"
 
 #include "platform/stream_block.h"
+#include "standin/pavline/UnitBufferPool.h"
 
 #include <cstdint>
 #include <memory>
@@ -11,8 +12,9 @@ extern "C" {
 #include <libavutil/frame.h>
 }
 
-VideoDecoder::VideoDecoder()
-    : m_pPacket(NewAvPacket())
+VideoDecoder::VideoDecoder(UnitBufferPool *pBuffers)
+    : m_pBuffers(pBuffers)
+    , m_pPacket(NewAvPacket())
 {
 }
 
@@ -42,28 +44,42 @@ bool VideoDecoder::Open(uint8_t nCodec)
     return true;
 }
 
-namespace {
-
 static_assert(MediaUnit::kPadding >= AV_INPUT_BUFFER_PADDING_SIZE, "the decoder reads past the unit's bytes");
 
-void FreeUnitBytes(void *pOpaque, uint8_t *) { delete static_cast<std::vector<uint8_t> *>(pOpaque); }
-
-// A reference-counted buffer over the unit's bytes, the padding zeroed; null when none can be made.
-AVBufferRef *TakeBytes(MediaUnit &unit)
+AVBufferRef *VideoDecoder::Lend(MediaUnit &unit)
 {
-    auto pBytes = std::make_unique<std::vector<uint8_t>>(std::move(unit.data));
+    Lent *pLent = nullptr;
+    for (const std::unique_ptr<Lent> &p : m_lent)
+        if (!p->bOut) {
+            pLent = p.get();
+            break;
+        }
+    if (!pLent) {
+        m_lent.push_back(std::make_unique<Lent>());
+        pLent = m_lent.back().get();
+        pLent->pOwner = this;
+    }
+    pLent->bytes.swap(unit.data);
     unit.data.clear();
-    const size_t nSize = pBytes->size();
-    // Within the room the parser reserved: no new allocation, no copy.
-    pBytes->resize(nSize + MediaUnit::kPadding, 0);
-    AVBufferRef *pBuffer = av_buffer_create(pBytes->data(), static_cast<int>(pBytes->size()), &FreeUnitBytes,
-                                            pBytes.get(), 0);
+    const size_t nSize = pLent->bytes.size();
+    // Within the room the input reserved: no new allocation, no copy.
+    pLent->bytes.resize(nSize + MediaUnit::kPadding, 0);
+    AVBufferRef *pBuffer = av_buffer_create(pLent->bytes.data(), static_cast<int>(pLent->bytes.size()), &GiveBack,
+                                            pLent, 0);
     if (pBuffer)
-        pBytes.release();
+        pLent->bOut = true;
     return pBuffer;
 }
 
-} // namespace
+void VideoDecoder::GiveBack(void *pOpaque, uint8_t *)
+{
+    Lent *pLent = static_cast<Lent *>(pOpaque);
+    pLent->bOut = false;
+    if (pLent->pOwner->m_pBuffers)
+        pLent->pOwner->m_pBuffers->Give(std::move(pLent->bytes));
+    else
+        pLent->bytes.clear();
+}
 
 bool VideoDecoder::Send(MediaUnit &unit)
 {
@@ -75,7 +91,7 @@ bool VideoDecoder::Send(MediaUnit &unit)
         return false;
     av_packet_unref(m_pPacket.get());
     const int nSize = static_cast<int>(unit.data.size());
-    m_pPacket->buf = TakeBytes(unit);
+    m_pPacket->buf = Lend(unit);
     if (!m_pPacket->buf)
         return false;
     m_pPacket->data = m_pPacket->buf->data;

@@ -7,6 +7,7 @@
 #include "runtime/JsonText.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/VoiceFixture.h"
+#include "tests/support/WaitUntil.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -263,6 +264,7 @@ TEST_F(VoiceCustomTest, TestPlaybackSendsTheFileOnPort499AndEndsWithItsEvent)
         m_pVoice->SetSampleRate(8000);
         m_pVoice->SetSampleRate16K(c.b16K);
         LogCapture log;
+        const int64_t nHeardBefore = PavlineControl::SoundSamples(CTalk::kTalkPort);
         ASSERT_EQ(m_pVoice->StartTest(), 0);
         EXPECT_EQ(m_pVoice->GetState(), VoiceCustom::STATE_TESTING);
         EXPECT_EQ(m_pVoice->StartTest(), -1);
@@ -271,6 +273,13 @@ TEST_F(VoiceCustomTest, TestPlaybackSendsTheFileOnPort499AndEndsWithItsEvent)
         const QString strRecord = TempPath("port499.bin");
         ASSERT_NE(KTN_VIEW_StartDataRecord(CTalk::kTalkPort, strRecord.toLocal8Bit().constData(), KTN_RECORD_BLOCKS),
                   0);
+        // The port falls behind its input (held still until the whole file was given): the test still ends
+        // only once it has been heard to its end.
+        ASSERT_NE(KTN_VIEW_Pause(CTalk::kTalkPort, 1), 0);
+        const int64_t nFrames = static_cast<int64_t>((strFile.size() + c.nFrame - 1) / c.nFrame);
+        ASSERT_TRUE(WaitUntil([&] { return PavlineControl::Stats(CTalk::kTalkPort).nInputCalls >= nFrames; }));
+        ASSERT_TRUE(log.WaitFor("TestRecord playing out"));
+        ASSERT_NE(KTN_VIEW_Pause(CTalk::kTalkPort, 0), 0);
         ASSERT_TRUE(WaitForEvent(kTestEnd));
         ASSERT_TRUE(WaitIdle());
         EXPECT_EQ(Events(), std::vector<std::string>{kTestEnd});
@@ -288,10 +297,13 @@ TEST_F(VoiceCustomTest, TestPlaybackSendsTheFileOnPort499AndEndsWithItsEvent)
             strPayloads += frames[i].substr(8);
         }
         EXPECT_EQ(strPayloads, strFile);
+        // Heard to its end: the port is stopped only once it has played what it was given.
+        EXPECT_EQ(PavlineControl::SoundSamples(CTalk::kTalkPort) - nHeardBefore, static_cast<int64_t>(strFile.size()));
         EXPECT_EQ(PavlineControl::Journal(),
                   (std::vector<std::string>{"KTN_VIEW_OpenStream 499 0 5120000", "KTN_VIEW_SetStreamOpenMode 499 0",
                                             "KTN_VIEW_Play 499 0", "KTN_VIEW_PlaySoundShare 499",
                                             "KTN_VIEW_StartDataRecord 499 " + strRecord.toStdString() + " 0",
+                                            "KTN_VIEW_Pause 499 1", "KTN_VIEW_Pause 499 0",
                                             "KTN_VIEW_StopSoundShare 499", "KTN_VIEW_Stop 499",
                                             "KTN_VIEW_CloseStream 499"}));
     }

@@ -5,6 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <map>
+#include <string>
+
 TEST(BrowseChoice, ChooserOutcomes)
 {
     struct Case
@@ -98,4 +102,109 @@ TEST(BrowseChoice, RequestsGoOnWhileChoosingAndEachAnswerKeepsItsRequest)
     EXPECT_EQ(last.text, QByteArray("{\"Msg\":18,\"MsgID\":\"last\",\"Path\":\"2 0\",\"SubMsg\":53,\"nRet\":100}\n"));
     ASSERT_TRUE(plugin.Finish());
     EXPECT_EQ(plugin.ExitCode(), 0);
+}
+
+namespace {
+
+// Each request family that starts the chooser, and its answer when nothing was chosen.
+struct Chooser
+{
+    int nMainType;
+    int nSubType;
+    std::string strFailed; // the answer's text after "{\"Msg\":M,\"MsgID\":N,"
+};
+const Chooser kChoosers[] = {
+    {18, 48, "\"SubMsg\":48,\"nRet\":1016}\n"},
+    {25, 0, "\"SubMsg\":1,\"nRet\":1016}\n"},
+    {30, 0, "\"SubMsg\":0,\"nRet\":1016}\n"},
+    {30, 1, "\"SubMsg\":1,\"nRet\":1016}\n"},
+    {5, 33, "\"Ret\":1016,\"SubMsg\":33}\n"},
+};
+
+std::string Head(int nMainType, int nMsgId)
+{
+    return "{\"Msg\":" + std::to_string(nMainType) + ",\"MsgID\":" + std::to_string(nMsgId) + ",";
+}
+
+} // namespace
+
+TEST(BrowseChoice, EveryRequestThatStartsTheChooserAnswersOnceWhateverBecomesOfIt)
+{
+    struct Case
+    {
+        const char *pName;
+        BrowseBehaviour behaviour;
+        bool bMissing;
+    };
+    const Case cases[] = {
+        {"missing", {}, true},
+        {"not executable", {"/tmp/x", false, 0, false, false, false}, false},
+        {"a non-zero exit", {"/tmp/x", false, 2}, false},
+        {"a crash", {"/tmp/x", false, 0, true}, false},
+    };
+    HostedPlugin plugin;
+    ASSERT_TRUE(plugin.Start());
+    int nMsgId = 0;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.pName);
+        if (c.bMissing)
+            plugin.App().RemoveBrowse();
+        else
+            ASSERT_TRUE(plugin.App().WriteBrowse(c.behaviour));
+        for (const Chooser &chooser : kChoosers) {
+            SCOPED_TRACE(chooser.nMainType * 100 + chooser.nSubType);
+            const HostMessage answer = plugin.Request(HostedPlugin::NewRequest(chooser.nMainType, chooser.nSubType, ++nMsgId));
+            ASSERT_TRUE(answer);
+            EXPECT_EQ(answer.text.toStdString(), Head(chooser.nMainType, nMsgId) + chooser.strFailed);
+        }
+    }
+    // Once each: nothing more comes, up to the end.
+    ASSERT_TRUE(plugin.Sync());
+    ASSERT_TRUE(plugin.Finish());
+    std::map<int, int> answers;
+    for (const HostMessage &message : plugin.Messages())
+        if (message["MsgID"].isInt())
+            ++answers[message["MsgID"].asInt()];
+    EXPECT_EQ(answers.size(), static_cast<size_t>(nMsgId));
+    for (const auto &entry : answers)
+        EXPECT_EQ(entry.second, 1) << entry.first;
+}
+
+TEST(BrowseChoice, AZeroByteEndsTheChosenPathForEveryRequest)
+{
+    struct Case
+    {
+        QByteArray output;
+        const char *pPath; // the path before the zero byte
+    };
+    const Case cases[] = {
+        {QByteArray("/nowhere/x\0/etc/hosts", 21), "/nowhere/x"},
+        {QByteArray("\0/etc/hosts", 11), ""},
+    };
+    HostedPlugin plugin;
+    ASSERT_TRUE(plugin.Start());
+    int nMsgId = 0;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.pPath);
+        BrowseBehaviour behaviour;
+        behaviour.output = c.output;
+        ASSERT_TRUE(plugin.App().WriteBrowse(behaviour));
+        const bool bEmpty = c.pPath[0] == '\0';
+        const std::string strPath = std::string("\"Path\":\"") + c.pPath + "\",";
+        auto answer = [&](int nMainType, int nSubType) {
+            const std::string strText = plugin.Request(HostedPlugin::NewRequest(nMainType, nSubType, ++nMsgId)).text.toStdString();
+            const std::string strHead = Head(nMainType, nMsgId);
+            EXPECT_EQ(strText.substr(0, strHead.size()), strHead);
+            return strText.substr(std::min(strHead.size(), strText.size()));
+        };
+        EXPECT_EQ(answer(18, 48), strPath + "\"SubMsg\":48,\"nRet\":100}\n");
+        EXPECT_EQ(answer(25, 0), bEmpty ? "\"SubMsg\":1,\"nRet\":1016}\n" : strPath + "\"SubMsg\":1,\"nRet\":100}\n");
+        // An import of nothing chosen, or of the path before the zero byte (which is not there).
+        EXPECT_EQ(answer(30, 0), std::string("\"SubMsg\":0,\"nRet\":") + (bEmpty ? "1014" : "1020") + "}\n");
+        EXPECT_EQ(answer(30, 1), std::string("\"SubMsg\":1,\"nRet\":") + (bEmpty ? "1014" : "109") + "}\n");
+    }
+    ASSERT_TRUE(plugin.Finish());
+    const QByteArray log = plugin.App().LogFiles();
+    EXPECT_TRUE(log.contains("Import Config: cannot open /nowhere/x\n")) << "the import was of another path";
+    EXPECT_FALSE(log.contains("/etc/hosts")) << "the path went on after its zero byte";
 }

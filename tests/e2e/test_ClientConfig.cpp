@@ -1,8 +1,10 @@
 // "ClientCfg.ini" read and written through the page's requests, over the program's socket.
 
 #include "tests/support/HostedPlugin.h"
+#include "tests/support/ScratchMount.h"
 
 #include <QDir>
+#include <QFile>
 
 #include <gtest/gtest.h>
 
@@ -122,4 +124,84 @@ TEST(ClientConfig, UnreadableRequestsAreAnsweredAsFailedAndUnknownSubTypesGetNoR
     EXPECT_EQ(plugin.App().ClientCfgValue("Path/RecPath").toString(), "/keep");
     ASSERT_TRUE(plugin.Finish());
     EXPECT_EQ(plugin.App().LogFiles().count("[ERROR] [CPluginManage::onRecvWebsocketMsg]"), 5);
+}
+
+// "ClientCfg.ini" on a file system of its own that refuses writes, read-only or full: each write is answered as a
+// failure, what the file holds is what the same process reads back, and once the file system takes writes again
+// the refused values do not come back either.
+TEST(ClientConfig, AFileThatCannotBeWrittenAnswersFailureAndKeepsItsValues)
+{
+    const QByteArray kHeld = "[Path]\nCapPath=/held/cap\nDownPath=/held/down\nRecPath=/held/rec\n"
+                             "[Info]\nImageType=1\nRecordType=0\nVideoType=0\n[alarmtype]\nMotion=true\n";
+    enum Refusal { ReadOnly, Full };
+    for (const Refusal eRefusal : {ReadOnly, Full}) {
+        SCOPED_TRACE(eRefusal == ReadOnly ? "read-only" : "full");
+        ScratchMount mount(2 * 1024 * 1024);
+        if (!mount.Mounted())
+            GTEST_SKIP() << mount.Why().toStdString();
+        const QString strFile = QDir(mount.Path()).filePath("ClientCfg.ini");
+        {
+            QFile file(strFile);
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+            ASSERT_EQ(file.write(kHeld), kHeld.size());
+        }
+        HostedPlugin plugin;
+        ASSERT_TRUE(QFile::link(strFile, plugin.App().FilePath("ClientCfg.ini")));
+        ASSERT_TRUE(plugin.Start());
+        // Read once while it can be written, so that the process holds the file's values already.
+        ASSERT_EQ(plugin.Request(HostedPlugin::NewRequest(18, 51, "before"))["RecPath"].asString(), "/held/rec");
+        ASSERT_TRUE(eRefusal == ReadOnly ? mount.SetReadOnly(true) : mount.Fill());
+
+        Json::Value write = HostedPlugin::NewRequest(18, 50, "w");
+        write["RecPath"] = "/new/rec";
+        write["CapPath"] = "/new/cap";
+        write["DownPath"] = "/new/down";
+        write["RecordType"] = 2;
+        write["ImageType"] = 0;
+        write["VideoType"] = 5;
+        const HostMessage written = plugin.Request(write);
+        ASSERT_TRUE(written);
+        EXPECT_EQ(written.text, QByteArray("{\"Msg\":18,\"MsgID\":\"w\",\"Ret\":1016,\"SubMsg\":50}\n"));
+        Json::Value store = HostedPlugin::NewRequest(14, 0, "a");
+        store["alarmtype"]["Motion"] = false;
+        store["alarmtype"]["Blind"] = true;
+        const HostMessage stored = plugin.Request(store);
+        ASSERT_TRUE(stored);
+        EXPECT_EQ(stored.text, QByteArray("{\"Msg\":14,\"MsgID\":\"a\",\"Ret\":1016,\"SubMsg\":0}\n"));
+
+        // What the file holds, not what was refused.
+        auto expectHeld = [&](const char *pWhen) {
+            SCOPED_TRACE(pWhen);
+            const HostMessage read = plugin.Request(HostedPlugin::NewRequest(18, 51, pWhen));
+            ASSERT_TRUE(read);
+            EXPECT_EQ(read["RecPath"].asString(), "/held/rec");
+            EXPECT_EQ(read["CapPath"].asString(), "/held/cap");
+            EXPECT_EQ(read["DownPath"].asString(), "/held/down");
+            EXPECT_EQ(read["RecordFileType"].asInt(), 0);
+            EXPECT_EQ(read["ImageType"].asInt(), 1);
+            EXPECT_EQ(read["VideoType"].asInt(), 0);
+            const HostMessage types = plugin.Request(HostedPlugin::NewRequest(15, 0, pWhen));
+            ASSERT_TRUE(types);
+            EXPECT_TRUE(types["alarmtype"]["Motion"].asBool());
+            EXPECT_FALSE(types["alarmtype"]["Blind"].asBool());
+        };
+        expectHeld("refused");
+        EXPECT_TRUE(plugin.WaitForLog("ClientCfg.ini not written"));
+
+        // Writable again: a read writes nothing that was refused, and the next write goes through whole.
+        if (eRefusal == ReadOnly)
+            ASSERT_TRUE(mount.SetReadOnly(false));
+        else
+            mount.Unfill();
+        expectHeld("writable again");
+        EXPECT_EQ(plugin.App().ClientCfgValue("Path/RecPath").toString(), "/held/rec");
+        EXPECT_EQ(plugin.App().ClientCfgValue("alarmtype/Blind"), QVariant());
+        write["MsgID"] = "again";
+        EXPECT_EQ(plugin.Request(write)["Ret"].asInt(), 100);
+        EXPECT_EQ(plugin.App().ClientCfgValue("Path/RecPath").toString(), "/new/rec");
+        EXPECT_EQ(plugin.App().ClientCfgValue("Info/VideoType").toInt(), 5);
+        EXPECT_TRUE(plugin.App().ClientCfgValue("alarmtype/Motion").toBool());
+        ASSERT_TRUE(plugin.Finish());
+        EXPECT_EQ(plugin.ExitCode(), 0);
+    }
 }

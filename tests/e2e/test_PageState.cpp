@@ -113,7 +113,8 @@ TEST(PageState, PagesSplitAndCurrentWindowWithTheirEvents)
     EXPECT_EQ(Exchange(plugin, CurrentWnd(2), 3),
               (std::vector<std::string>{Reply(11, "w", 2), PaneStatus(2), PaneStatus(2)}));
     EXPECT_EQ(Exchange(plugin, CurrentWnd(2), 2), (std::vector<std::string>{Reply(11, "w", 2), PaneStatus(2)}));
-    EXPECT_EQ(Exchange(plugin, CurrentWnd(7)), std::vector<std::string>{Reply(11, "w", 7)});
+    // A pane the page does not have: the current one is reported as it is.
+    EXPECT_EQ(Exchange(plugin, CurrentWnd(7), 2), (std::vector<std::string>{Reply(11, "w", 7), PaneStatus(2)}));
     EXPECT_EQ(Exchange(plugin, HostedPlugin::NewRequest(3, 1, "sp")),
               std::vector<std::string>{Reply(3, "sp", 1, "\"Chn\":-1,")});
 
@@ -139,4 +140,43 @@ TEST(PageState, PagesSplitAndCurrentWindowWithTheirEvents)
 
     ASSERT_TRUE(plugin.Finish());
     EXPECT_EQ(plugin.ExitCode(), 0);
+}
+
+// A pane change still queued when a logout runs belongs to a window that is gone: it is dropped. Nothing after the
+// logout makes a window, a decode channel or a record worker (OEM mode 1 gives every decode channel one), and the
+// end waits for no recording. The logout is the page's, or the one of the host's close.
+TEST(PageState, APaneChangeQueuedBehindALogoutIsDropped)
+{
+    for (bool bLogoutRequest : {true, false}) {
+        SCOPED_TRACE(bLogoutRequest ? "logout request" : "the close's logout");
+        HostedPlugin::Options options;
+        options.strSdkInfo = R"({"MainType":35,"SubMsg":1,"OemID":"O60"})";
+        HostedPlugin plugin(options);
+        ASSERT_TRUE(StartAndLogIn(plugin, LoginByAddress("l")));
+        ASSERT_EQ(Exchange(plugin, Page(1)), std::vector<std::string>{Reply(2, "p", 1)});
+
+        // The snapshot of a closed channel holds the request thread while the pane change and the logout queue
+        // up behind it: the pane change's own reports come after the logout.
+        plugin.Send(HostedPlugin::NewRequest(19, 5, "hold"));
+        plugin.Send(CurrentWnd(2));
+        if (bLogoutRequest) {
+            plugin.Send(HostedPlugin::NewRequest(9, 0, "out"));
+            ASSERT_TRUE(plugin.WaitReply("w"));
+            ASSERT_TRUE(plugin.Sync());
+        }
+        // A bound for a program that hangs; what the end waited for is read from the log.
+        plugin.CloseLink();
+        ASSERT_TRUE(plugin.WaitExit(2 * HostedPlugin::kWaitMs));
+        EXPECT_EQ(plugin.ExitCode(), 0);
+
+        for (const HostMessage &message : plugin.Messages())
+            EXPECT_FALSE(message["MainEvent"] == 1 && message["SubEvent"] == 0) << message.text.toStdString();
+        const QByteArray log = plugin.App().LogFiles();
+        const int nLogout = log.indexOf("[CPluginManage::onMainMsgLogout]");
+        ASSERT_GE(nLogout, 0);
+        const QByteArray after = log.mid(nLogout);
+        EXPECT_FALSE(after.contains("WinVersion=")) << "a window was made after the logout";
+        EXPECT_FALSE(after.contains("[CDecodeChannel::CDecodeChannel]")) << "a decode channel was made after the logout";
+        EXPECT_FALSE(log.contains("a recording was still being finished")) << "the end waited for a recording";
+    }
 }

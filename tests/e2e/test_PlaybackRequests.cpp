@@ -387,6 +387,21 @@ TEST_F(LocalFilePlayback, ChooserOutcomes)
     EXPECT_EQ(nAnswers, static_cast<int>(std::size(cases)));
 }
 
+// A "SelectWnd" that names no pane (4, 5 or -1) leaves the current pane as it is and reports it.
+TEST_F(PlaybackTest, ASelectedWindowBeyondThePanesReportsTheCurrentPane)
+{
+    ASSERT_TRUE(Open(4));
+    ASSERT_TRUE(m_plugin.Request(PageMode("m", 2)));
+    for (int nSelectWnd : {4, 5, -1}) {
+        SCOPED_TRACE(nSelectWnd);
+        const int nBefore = m_plugin.Messages().size() - 1;
+        ASSERT_EQ(m_plugin.Request(ByTime("t", nSelectWnd, {{0, 1, 60}}))["Ret"].asInt(), 100);
+        const HostMessage current = WaitAfter(nBefore, [](const HostMessage &m) { return IsEvent(m, 1, 0); });
+        ASSERT_TRUE(current);
+        EXPECT_EQ(current["Data"]["Wnd"].asInt(), 0) << Text(current);
+    }
+}
+
 TEST_F(LocalFilePlayback, ALateEndOfALocalFileLeavesTheRecordingThatFollows)
 {
     ASSERT_TRUE(m_plugin.App().WriteBrowse({BlockFile(10).toUtf8()}));

@@ -162,6 +162,9 @@ TEST(LivePreview, EachOperationAnswersAsThePageExpects)
          R"({"Msg":4,"MsgID":"get","Ret":100,"SubMsg":2,"nBrightness":70,"nContrast":70,"nHue":70,"nSaturation":70})"},
         {2, "get70", R"({"Channel":70})",
          R"({"Msg":4,"MsgID":"get70","Ret":1016,"SubMsg":2,"nBrightness":0,"nContrast":0,"nHue":0,"nSaturation":0})"},
+        // A channel never opened has no decode channel to read.
+        {2, "get9", R"({"Channel":9})",
+         R"({"Msg":4,"MsgID":"get9","Ret":1016,"SubMsg":2,"nBrightness":0,"nContrast":0,"nHue":0,"nSaturation":0})"},
         {4, "state", R"({"Channel":0})", R"({"Msg":4,"MsgID":"state","Ret":100,"Status":2,"SubMsg":4})"},
         {4, "state70", R"({"Channel":70})", R"({"Msg":4,"MsgID":"state70","Ret":1016,"Status":-1,"SubMsg":4})"},
         {7, "cur", "{}", R"({"Chn":0,"Msg":4,"MsgID":"cur","Ret":100,"SubMsg":7})"},
@@ -323,6 +326,30 @@ TEST(LivePreview, ChannelsTheDeviceRefusesReportTheirError)
     EXPECT_EQ(messages.back()["Ret"].asInt(), 122);
     EXPECT_LT(messages.back()["Error"].asInt(), 0);
     EXPECT_EQ(session.Reply(LiveSession::Preview(7, "cur", 0))["Chn"].asInt(), -1);
+}
+
+// The decode library opens the channel's port but will not play it: the page answers 121 and closes the port
+// again, so that the next open opens it afresh and plays.
+TEST(LivePreview, APortThatDoesNotPlayIsClosedAgain)
+{
+    LiveSession session;
+    session.Plugin().SetEnv("PAVLINE_FAIL_NEXT", "KTN_VIEW_Play:9");
+    ASSERT_TRUE(session.Start());
+    EXPECT_EQ(session.Reply(LiveSession::Open("refused", 2, 1))["Ret"].asInt(), 121);
+    ASSERT_TRUE(session.Plugin().WaitForLog("[CDecodeChannel::StartPreview]"));
+    EXPECT_EQ(PlayState(session, 2), 0);
+    EXPECT_EQ(session.Reply(LiveSession::Preview(7, "cur", 0))["Chn"].asInt(), -1);
+
+    EXPECT_EQ(session.Reply(LiveSession::Open("again", 2, 1))["Ret"].asInt(), 100);
+    EXPECT_EQ(TestPattern::ChannelShown(session.Snapshot(2), 16), 2);
+    ASSERT_TRUE(session.Plugin().Finish());
+    const QByteArray log = session.Plugin().App().LogFiles();
+    EXPECT_EQ(log.count("[CDecodeChannel::Open]"), 2);
+    const int nRefused = log.indexOf("Port=2 Res=0");
+    ASSERT_GE(nRefused, 0);
+    const int nClose = log.indexOf("[CDecodeChannel::Close]", nRefused);
+    EXPECT_GE(nClose, 0) << "the port was left open";
+    EXPECT_LT(nClose, log.indexOf("[CDecodeChannel::Open]", nRefused)) << "closed only later";
 }
 
 // The 32-bit deliverable opens as many channels as the memory it finds allows: the figures it logs decide.

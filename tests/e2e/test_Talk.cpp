@@ -264,7 +264,8 @@ TEST_F(TalkTest, TheAlarmSoundGoesAtTheSendInterval)
         int nIntervalMs;
     };
     size_t nTalks = 0;
-    for (const Case &c : {Case{Json::Value(), 20}, Case{45, 45}}) {
+    // An interval shorter than a frame lasts (160 samples at 8000 Hz: 20 ms) is held to the frame's duration.
+    for (const Case &c : {Case{Json::Value(), 20}, Case{45, 45}, Case{0, 20}, Case{-30, 20}}) {
         SCOPED_TRACE(c.nIntervalMs);
         // The alarm sound goes to the device itself; a channel talk always takes the microphone.
         Json::Value request = Talk(1, "file");

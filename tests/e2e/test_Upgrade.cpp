@@ -3,6 +3,9 @@
 
 #include "tests/e2e/LoginFixture.h"
 
+#include <QFile>
+#include <QTemporaryDir>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -169,13 +172,74 @@ TEST(Upgrade, LocalFileChosenThenUpgraded)
     ASSERT_TRUE(missing);
     EXPECT_NE(missing["Ret"].asInt(), 100);
     EXPECT_FALSE(missing["IsUpgrade"].asBool());
-    // Without a chooser, and for another "SubType", nothing is answered.
+    // Without a chooser the choice fails; another "SubType" is not answered.
     plugin.App().RemoveBrowse();
-    plugin.Send(Local(0, "none"));
     plugin.Send(Local(2, "two"));
+    EXPECT_EQ(plugin.Request(Local(0, "none")).text.toStdString(), "{\"Msg\":25,\"MsgID\":\"none\",\"SubMsg\":1,\"nRet\":1016}\n");
     ASSERT_TRUE(plugin.Sync());
-    EXPECT_FALSE(plugin.WaitReply("two", 0));
     ASSERT_TRUE(plugin.Finish());
     for (const HostMessage &message : plugin.Messages())
-        EXPECT_NE(message["MsgID"].asString(), "none");
+        EXPECT_NE(message["MsgID"].asString(), "two");
+}
+
+// An upgrade running when the login ends, by a logout or by a new login after the device was lost, ends with it:
+// its handle is closed before the device's logout, "IsUpgrade" is false at the next login, and the version the
+// old device offered is not asked of the next one.
+TEST(Upgrade, ALogoutOrALostDeviceEndsTheRunningUpgrade)
+{
+    // 10.0.0.6 takes a minute a step, so that its upgrade surely runs until the login ends; 10.0.0.7 is the same
+    // device losing its connection some seconds after each login. 10.0.0.4 offers only its own "Firmware".
+    const QByteArray kLongDevices = R"({"Devices": [
+        {"IP": "10.0.0.6", "Port": 34567, "Date": "2024-01-15", "UpgradeStepMs": 60000,
+         "NewVersions": [{"Name": "KVX-NVR16_V4.03.R12", "Date": "2024-6-1", "Size": 4000}]},
+        {"IP": "10.0.0.7", "Port": 34567, "Date": "2024-01-15", "UpgradeStepMs": 60000,
+         "NewVersions": [{"Name": "KVX-NVR16_V4.03.R12", "Date": "2024-6-1", "Size": 4000}],
+         "Events": [{"AfterLoginMs": 3000, "Cut": true}]},
+        {"IP": "10.0.0.4", "Port": 34567, "Date": "2024-06-01",
+         "NewVersions": [{"Name": "Firmware", "Date": "2024-6-1"}]}]})";
+    struct Case
+    {
+        const char *pName;
+        const char *pIP;
+        bool bLogout; // a logout first; else the device is lost and the next login ends the old one
+    };
+    const Case cases[] = {{"logout", "10.0.0.6", true}, {"lost device", "10.0.0.7", false}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.pName);
+        EnvFiles files;
+        QTemporaryDir journalDir;
+        const QString strJournal = journalDir.filePath("journal.txt");
+        HostedPlugin plugin;
+        plugin.SetEnv("KORVEX_DEVICES", files.Devices(kLongDevices));
+        plugin.SetEnv("KORVEX_JOURNAL", strJournal);
+        ASSERT_TRUE(StartAndLogIn(plugin, LoginByAddress("first", c.pIP)));
+        EXPECT_EQ(plugin.Request(Online(0, "check"))["NewVersion"].asString(), "V4.03.R12");
+        EXPECT_EQ(plugin.Request(Online(1, "start")).text.toStdString(), UpgradeReply(21, 1, "start", 100, true));
+
+        if (c.bLogout)
+            plugin.Send(HostedPlugin::NewRequest(9, 0, "logout"));
+        else
+            ASSERT_TRUE(plugin.WaitEvent(5, 0));
+        const HostMessage second = plugin.Request(LoginByAddress("second", "10.0.0.4"));
+        ASSERT_TRUE(second);
+        ASSERT_EQ(second["Ret"].asInt(), 100);
+        EXPECT_EQ(plugin.Request(Online(7, "state")).text.toStdString(), UpgradeReply(21, 7, "state", 0, false));
+        // Without a check of its own the next device is asked for its newest version, not the old device's.
+        EXPECT_EQ(plugin.Request(Online(1, "again")).text.toStdString(), UpgradeReply(21, 1, "again", 100, true));
+        ExpectProgress(ProgressToTheEnd(plugin), 1, 1 << 20);
+        ASSERT_TRUE(plugin.Finish());
+        EXPECT_EQ(plugin.ExitCode(), 0);
+
+        QFile journal(strJournal);
+        ASSERT_TRUE(journal.open(QIODevice::ReadOnly));
+        const QByteArray text = journal.readAll();
+        // The first upgrade's handle is closed before the first login's logout, which then finds nothing open.
+        const int nClose = text.indexOf("ZDK_DEV_CloseUpgradeHandle handle=");
+        const int nLogout = text.indexOf("# logout login=");
+        ASSERT_GE(nClose, 0);
+        ASSERT_GE(nLogout, 0);
+        EXPECT_LT(nClose, nLogout);
+        EXPECT_TRUE(text.mid(nLogout, text.indexOf('\n', nLogout) - nLogout).endsWith("streams left open: none"))
+            << text.mid(nLogout, 200).constData();
+    }
 }

@@ -125,6 +125,57 @@ TEST_F(VersionTest, ToolVersionNewerEqualOlderMissingAndCut)
     EXPECT_TRUE(m_plugin.WaitForLog("[1]Successfully obtained logs"));
 }
 
+TEST_F(VersionTest, ARedirectIsAFailedDownloadAndIsNotFollowed)
+{
+    Start(kToolIni, "Version:V1.0.3.0\n");
+    // Where each redirect points: a newer version, a log and a web file, none of which may be asked for.
+    m_server.SetResponse("/moved/version.ini", {200, ServerIni("9.0.0.0")});
+    m_server.SetResponse("/moved/log", {200, "the moved log\n"});
+    m_server.SetResponse("/moved/Info.txt", {200, "Version:V9.9.9.9\n"});
+    int nMsgId = 0;
+    for (const int nStatus : {301, 302, 307}) {
+        SCOPED_TRACE(nStatus);
+        auto moved = [nStatus](const QByteArray &body, const char *pTo) {
+            Response response{nStatus, body};
+            response.location = pTo;
+            return response;
+        };
+
+        // The version file moved: its body names no version.
+        m_server.SetResponse("/ocx/OmbrixVersion.ini", moved(ServerIni("9.0.0.0"), "/moved/version.ini"));
+        m_server.SetResponse("/ocx/ombrixupdatelog", {200, "what changed\n"});
+        const HostMessage tool = CheckTool(ToolCheck(0, ++nMsgId));
+        ASSERT_TRUE(tool);
+        EXPECT_EQ(tool["newVersion"].asString(), "");
+        EXPECT_EQ(tool["newDate"].asString(), "");
+        EXPECT_FALSE(tool["bNew"].asBool());
+        EXPECT_FALSE(tool.value.isMember("OmbrixUpdateLog"));
+        EXPECT_EQ(m_plugin.App().ReadFile("NewVersion.ini"), QByteArray());
+
+        // A newer version whose update log moved: the event goes without a log.
+        m_server.SetResponse("/ocx/OmbrixVersion.ini", {200, ServerIni("9.0.0.0")});
+        m_server.SetResponse("/ocx/ombrixupdatelog", moved("moved", "/moved/log"));
+        const HostMessage logMoved = CheckTool(ToolCheck(0, ++nMsgId));
+        ASSERT_TRUE(logMoved);
+        EXPECT_TRUE(logMoved["bNew"].asBool());
+        EXPECT_EQ(logMoved["newVersion"].asString(), "9.0.0.0");
+        EXPECT_FALSE(logMoved.value.isMember("OmbrixUpdateLog")) << logMoved.text.constData();
+
+        // The web file moved: no server version.
+        m_server.SetResponse("/web/Web/Info.txt", moved("Version:V9.9.9.9\n", "/moved/Info.txt"));
+        const HostMessage web = m_plugin.Request(HostedPlugin::NewRequest(36, 0, ++nMsgId));
+        ASSERT_TRUE(web);
+        EXPECT_EQ(web["Ret"].asInt(), 100);
+        const QList<HostMessage> messages = m_plugin.Messages();
+        ASSERT_GE(messages.size(), 2);
+        EXPECT_EQ(messages[messages.size() - 2].text.toStdString(),
+                  "{\"MainEvent\":0,\"SubEvent\":7,\"bNew\":false,\"curVersion\":\"1.0.3.0\",\"newVersion\":\"\"}\n");
+    }
+    for (const char *pTarget : {"/moved/version.ini", "/moved/log", "/moved/Info.txt"})
+        EXPECT_FALSE(Requested(pTarget)) << pTarget;
+    EXPECT_TRUE(m_plugin.WaitForLog("HTTP status 302"));
+}
+
 TEST_F(VersionTest, ToolEventPairsAndTheChineseUpdateLog)
 {
     Start();

@@ -10,6 +10,8 @@
 
 #include <QSet>
 
+#include <limits>
+
 namespace {
 
 Json::Value Capture(const Json::Value &msgId, int nChannel) { return HostedPlugin::NewRequest(19, nChannel, msgId); }
@@ -201,6 +203,39 @@ TEST(ElectronicPTZ, EachCommandOnTheCurrentChannel)
         EXPECT_EQ(session.Reply(request).text.toStdString(), PlainReply(24, "ptz", c.nSubType, c.nRet))
             << "SubType " << c.nSubType;
     }
+}
+
+// Steps at the ends of the int range, and steps whose sign turns a zoom or move around, never leave the picture:
+// each is refused whole, without overflow (the sanitizer build reports none), and the next step goes on from the
+// rectangle as it was.
+TEST(ElectronicPTZ, ExtremeStepsAreRefusedWithoutOverflow)
+{
+    LiveSession session;
+    ASSERT_TRUE(session.Start());
+    ASSERT_EQ(session.Reply(LiveSession::Open("open", 0, 1))["Ret"].asInt(), 100);
+    ASSERT_FALSE(session.Snapshot(0).isNull());
+    auto step = [&](int nSubType, int nStep) {
+        Json::Value request = HostedPlugin::NewRequest(24, nSubType, "ptz");
+        request["Channel"] = 0;
+        request["Step"] = nStep;
+        return session.Reply(request)["Ret"].asInt();
+    };
+    ASSERT_EQ(step(10, 0), 100);
+    const int kMin = std::numeric_limits<int>::min();
+    const int kMax = std::numeric_limits<int>::max();
+    for (int nSubType = 0; nSubType <= 5; ++nSubType)
+        for (int nStep : {kMin, kMax, kMin + 1, -kMax / 2})
+            EXPECT_EQ(step(nSubType, nStep), 1016) << "SubType " << nSubType << ", Step " << nStep;
+    // A zoom in by a negative step would take the region past the picture's edges; a zoom out by one shrinks it.
+    EXPECT_EQ(step(5, -10), 1016);
+    EXPECT_EQ(step(4, -8192), 1016);
+    EXPECT_EQ(step(4, -1000), 100);
+    // A move up by a negative step moves down: past the bottom edge it is refused.
+    EXPECT_EQ(step(0, -1001), 1016);
+    EXPECT_EQ(step(0, -1000), 100);
+    EXPECT_EQ(step(9, 0), 100);
+    ASSERT_TRUE(session.Plugin().Finish());
+    EXPECT_FALSE(session.Plugin().Output().contains("runtime error")) << session.Plugin().Output().toStdString();
 }
 
 TEST(ScaleSwitch, EveryDirectionAnswers100)

@@ -240,3 +240,21 @@ TEST(PageEvents, TheWindowsSignalsReachThePageAsEvents)
     EXPECT_EQ(messages[2].toStdString(), "{\"MainEvent\":0,\"SubEvent\":6,\"nShowElect\":0}\n");
     EXPECT_EQ(messages[3].toStdString(), "{\"MainEvent\":0,\"SubEvent\":6,\"nShowElect\":2}\n");
 }
+
+// The window's reports still queued when a logout destroys it are about a window that is gone: they are dropped,
+// and none of them makes a new window.
+TEST(PageEvents, TheReportsOfAWindowALogoutDestroyedAreDropped)
+{
+    ManageHarness harness;
+    harness.Send(LoginRequest(kBuiltInByAddress));
+    ASSERT_TRUE(harness.WaitForMessages(1));
+    // The logout waits for this thread to destroy the window, so the reports queue behind it.
+    harness.Send(R"({"MainType":9})");
+    PlayWidget *pWidget = PlayWidget::Instance();
+    ASSERT_NE(pWidget, nullptr);
+    pWidget->onCurWndIndexChange(3);
+    emit pWidget->changePTZELectPage();
+    harness.Sync();
+    EXPECT_EQ(PlayWidget::Instance(), nullptr);
+    EXPECT_EQ(harness.Messages().size(), 1) << harness.Messages().join("").toStdString();
+}

@@ -17,6 +17,8 @@ QByteArray ReasonPhrase(int nStatus)
     switch (nStatus) {
     case 200: return "OK";
     case 301: return "Moved Permanently";
+    case 302: return "Found";
+    case 307: return "Temporary Redirect";
     case 404: return "Not Found";
     case 500: return "Internal Server Error";
     case 503: return "Service Unavailable";
@@ -29,6 +31,7 @@ QByteArray Head(const TestHttpServer::Response &response)
     return "HTTP/1.1 " + QByteArray::number(response.nStatus) + " " + ReasonPhrase(response.nStatus) + "\r\n"
         + "Content-Type: text/plain; charset=utf-8\r\n"
         + "Content-Length: " + QByteArray::number(response.body.size()) + "\r\n"
+        + (response.location.isEmpty() ? QByteArray() : "Location: " + response.location + "\r\n")
         + "Connection: close\r\n\r\n";
 }
 } // namespace

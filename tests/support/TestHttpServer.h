@@ -38,6 +38,7 @@ public:
         int nDelayMs = 0;
         int nPieces = 2;
         int nCutBytes = 0;
+        QByteArray location{}; // a "Location" header, for a redirect
     };
     struct Request
     {

@@ -173,8 +173,8 @@ TEST_F(LivePageTest, SourceAspectBeforeThePictureSizeIsKnownChangesNothing)
     EXPECT_EQ(FitMode(page, 0), CVideoWnd::FIT_FILL);
 }
 
-// The device's two-sensor answer decides between source aspect (the page tries PlayOriginal, which cannot
-// succeed before the first picture, so the state stays -1) and fill (state 0).
+// The device's two-sensor answer decides between source aspect (state 1: before the first picture the size is
+// not known, and the tile takes it with that picture) and fill (state 0).
 TEST_F(LivePageTest, TwoSensorAnswerReadWithinTheLengthTheDeviceGave)
 {
     const std::string kName = "ChannelSystemFunction@SupportGunBallTwoSensorCamera";
@@ -194,14 +194,14 @@ TEST_F(LivePageTest, TwoSensorAnswerReadWithinTheLengthTheDeviceGave)
         std::string strReply;       // "" the device's own answer
         std::string strTail;        // bytes after the answer in the buffer
         int32_t nFail;              // the call fails with this error
-        int nState;                 // -1 two sensors, 0 fill
+        int nState;                 // 1 two sensors, 0 fill
         const char *pLog;
     };
     const std::vector<Case> cases = {
         {"device answer, no", 0, false, "", "", 0, 0, nullptr},
-        {"device answer, yes", 1, false, "", "", 0, -1, nullptr},
-        {"bytes after the answer", 1, false, "", "}}}garbage{", 0, -1, nullptr},
-        {"whole buffer", 0, false, strFull, "", 0, -1, nullptr},
+        {"device answer, yes", 1, false, "", "", 0, 1, nullptr},
+        {"bytes after the answer", 1, false, "", "}}}garbage{", 0, 1, nullptr},
+        {"whole buffer", 0, false, strFull, "", 0, 1, nullptr},
         {"call fails", 1, false, "", "", ZDK_ERR_FAILED, 0,
          "GetChanenlAbility Failed(ChannelSystemFunction@SupportGunBallTwoSensorCamera)-------Ret: -10000 "},
         {"not JSON", 1, false, "{\"Ret\": 100, ", "", 0, 0, "Json::Reader Parse Failed!"},
@@ -210,7 +210,7 @@ TEST_F(LivePageTest, TwoSensorAnswerReadWithinTheLengthTheDeviceGave)
         {"no such member", 1, false, R"({"Name": "Y", "Ret": 100, "X": [true, true]})", "", 0, 0, nullptr},
         {"not a list", 1, false, R"({"Name": "X", "Ret": 100, "X": {"1": true}})", "", 0, 0, nullptr},
         {"list too short", 5, false, R"({"Name": "X", "Ret": 100, "X": [true, true]})", "", 0, 0, nullptr},
-        {"an IPC asks its own ability", 0, true, "", "", 0, -1, nullptr},
+        {"an IPC asks its own ability", 0, true, "", "", 0, 1, nullptr},
     };
     for (const Case &c : cases) {
         CRealPlayWidget page;

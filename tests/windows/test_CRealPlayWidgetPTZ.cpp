@@ -15,6 +15,7 @@
 
 #include <QSignalSpy>
 
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -63,6 +64,8 @@ bool RunStep(CRealPlayWidget &page, const Step &step)
 
 TEST_F(PTZTest, StepsPresetsAndRefusalsKeepTheStoredRectangle)
 {
+    constexpr int kMin = std::numeric_limits<int>::min();
+    constexpr int kMax = std::numeric_limits<int>::max();
     struct Case
     {
         const char *pName;
@@ -100,6 +103,32 @@ TEST_F(PTZTest, StepsPresetsAndRefusalsKeepTheStoredRectangle)
           {Step::BAD_COMMAND, 3, false, "1000,1000,7192,7192 1"},
           {Step::DEL, 3, true, "1000,1000,7192,7192 1"},
           {Step::CALL, 3, false, "1000,1000,7192,7192 1"}}},
+        {"steps at the int range's ends are refused whole",
+         {{Step::IN, kMin, false, ""},
+          {Step::IN, kMax, false, ""},
+          {Step::OUT, kMin, false, ""},
+          {Step::OUT, kMax, false, ""},
+          {Step::UP, kMin, false, ""},
+          {Step::UP, kMax, false, ""},
+          {Step::DOWN, kMin, false, ""},
+          {Step::DOWN, kMax, false, ""},
+          {Step::LEFT, kMin, false, ""},
+          {Step::LEFT, kMax, false, ""},
+          {Step::RIGHT, kMin, false, ""},
+          {Step::RIGHT, kMax, false, ""},
+          {Step::IN, 100, true, "100,100,8092,8092 1"},
+          {Step::IN, kMin + 1, false, "100,100,8092,8092 1"},
+          {Step::UP, kMax, false, "100,100,8092,8092 1"}}},
+        {"a negative step turns the step around, within the picture",
+         {{Step::IN, -10, false, ""},
+          {Step::OUT, -10, true, "10,10,8182,8182 1"},
+          {Step::OUT, -4087, false, "10,10,8182,8182 1"},
+          {Step::UP, -10, true, "10,20,8182,8192 1"},
+          {Step::UP, -1, false, "10,20,8182,8192 1"},
+          {Step::LEFT, -10, true, "20,20,8192,8192 1"},
+          {Step::RIGHT, -20, true, "0,20,8172,8192 1"},
+          {Step::DOWN, -20, true, "0,0,8172,8172 1"},
+          {Step::DOWN, -1, false, "0,0,8172,8172 1"}}},
         {"back to the whole picture",
          {{Step::REDU, 0, false, ""},
           {Step::IN, 10, true, "10,10,8182,8182 1"},
@@ -170,7 +199,7 @@ TEST_F(PTZTest, StepsActOnlyOnTheCurrentWindowsChannel)
     EXPECT_EQ(LastRegion(2), "10,10,8182,8182 1");
 }
 
-TEST_F(PTZTest, OpenAndRightClickQuitWithAnyStartResettingEveryChannel)
+TEST_F(PTZTest, OpenAndRightClickQuitWithAStartResettingItsOwnChannelOnly)
 {
     CRealPlayWidget page;
     ASSERT_EQ(page.PreviewPlay(1, 4, 0), 0);
@@ -188,6 +217,13 @@ TEST_F(PTZTest, OpenAndRightClickQuitWithAnyStartResettingEveryChannel)
     EXPECT_TRUE(PavlineControl::JournalOf("KTN_VIEW_SetDisplayRegion").empty());
     EXPECT_TRUE(page.PTZElectZoomIn(4, 500));
     EXPECT_TRUE(page.PTZElectPresent(4, 7, 2));
+    // Another tile's start leaves channel 4's PTZ as it is: its rectangle, its preset, and its quit.
+    ASSERT_EQ(page.PreviewPlay(1, 9, 1), 0);
+    PavlineControl::ClearJournal();
+    EXPECT_TRUE(page.PTZElectZoomIn(4, 100));
+    EXPECT_EQ(LastRegion(4), "600,600,7592,7592 1");
+    EXPECT_TRUE(page.PTZElectPresent(4, 8, 2));
+    EXPECT_EQ(LastRegion(4), "500,500,7692,7692 1");
 
     QSignalSpy left(&page, &CRealPlayWidget::changePTZELectPage);
     // The tile's right click reaches the page through the grid.
@@ -198,11 +234,16 @@ TEST_F(PTZTest, OpenAndRightClickQuitWithAnyStartResettingEveryChannel)
     emit page.GetPlayWindowManage()->quitPTZElect(0);
     EXPECT_EQ(left.count(), 1);   // not enabled any more
 
-    // A start of any channel empties every channel's presets.
+    // The channel's own start empties its presets and gives its port the whole picture, even when its port
+    // stayed open.
     EXPECT_TRUE(page.PTZElectPresent(4, 8, 2));
-    ASSERT_EQ(page.PreviewPlay(1, 9, 1), 0);
+    EXPECT_EQ(LastRegion(4), "500,500,7692,7692 1");
+    PavlineControl::ClearJournal();
+    ASSERT_EQ(page.PreviewPlay(1, 4, 0), 0);
+    EXPECT_EQ(LastRegion(4), "none 0");
     EXPECT_FALSE(page.PTZElectPresent(4, 8, 2));
     EXPECT_FALSE(page.PTZElectPresent(4, 6, 2));
+    EXPECT_FALSE(page.PTZElectRedu(4));
 }
 
 TEST_F(PTZTest, DigitalZoomFollowsTheGridAndEndsWithAnotherDisplay)

@@ -3,6 +3,7 @@
 
 #include "platform/stream_block.h"
 #include "tests/support/PavlineFixture.h"
+#include "tests/support/ScratchMount.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -178,24 +179,60 @@ TEST_F(PavlineFilesTest, BlockFilePlaysToItsEndWithOneEndCallback)
     }
 }
 
-TEST_F(PavlineFilesTest, SeekGoesToTheKeyFrameBeforeThePositionAndEndsAgain)
+TEST_F(PavlineFilesTest, SeekShowsThePictureAtThePositionWhenItReturns)
 {
     const std::string strPath = BlockFile("seek.h264", StreamBlock::kCodecH264, 100);   // keys at 0, 1, 2, 3 s
+    struct Case
+    {
+        double dPos;
+        bool bPaused;
+        int64_t nLandsMs;       // the picture shown at the position: the last one at or before it
+        int64_t nPassed;        // decoded from the key frame before it and not shown
+    };
+    // The span is 3.96 s. 60 % is 2.376 s: from the key frame at 2 s, pictures 2.0 to 2.32 s are passed and the
+    // one at 2.36 s is shown. 25 % is 0.99 s; 100 % the last picture itself.
+    const Case cases[] = {
+        {0.6, true, 2360, 9}, {0.25, true, 960, 24}, {1.0, true, 3960, 24}, {0.0, true, 0, 0}, {0.6, false, 2360, 9},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::to_string(c.dPos) + (c.bPaused ? " paused" : " playing"));
+        PavlineControl::Reset();
+        NativeTestWindow window(320, 180);
+        const PortsStop stop;
+        ASSERT_NE(KTN_VIEW_OpenFile(kPort, strPath.c_str()), 0);
+        ASSERT_NE(KTN_VIEW_Play(kPort, window.Handle()), 0);
+        if (c.bPaused) {
+            ASSERT_NE(KTN_VIEW_Pause(kPort, 1), 0);
+        }
+        const PortStats before = PavlineControl::Stats(kPort);
+        ASSERT_NE(KTN_VIEW_SetPlayPos(kPort, c.dPos), 0);
+        // Back from the seek, the port shows the picture there: no wait for it.
+        const PortStats after = PavlineControl::Stats(kPort);
+        EXPECT_GT(after.nPicturesShown, before.nPicturesShown);
+        if (c.bPaused) {
+            EXPECT_EQ(after.nLastShownMs, kStartMs + c.nLandsMs);
+            EXPECT_NEAR(KTN_VIEW_GetPlayPos(kPort, 0), static_cast<float>(c.nLandsMs) / 3960.0f, 0.001f);
+        } else {
+            // Playing on: a picture or two further on a loaded machine, never one before the position.
+            EXPECT_GE(after.nLastShownMs, kStartMs + c.nLandsMs);
+            EXPECT_LE(after.nLastShownMs, kStartMs + c.nLandsMs + 200);
+        }
+        EXPECT_EQ(after.nPicturesPassed - before.nPicturesPassed, c.nPassed);
+        EXPECT_EQ(KTN_VIEW_GetCurPlayTime(kPort), (kStartMs + c.nLandsMs) / 1000);
+    }
+}
+
+TEST_F(PavlineFilesTest, SeekToTheEndEndsAgainAndAClosedPortCallsBackNoMore)
+{
+    const std::string strPath = BlockFile("seek.h264", StreamBlock::kCodecH264, 100);
     NativeTestWindow window(320, 180);
     FileEnds ends;
     const PortsStop stop;
     ASSERT_NE(KTN_VIEW_OpenFile(kPort, strPath.c_str()), 0);
     ASSERT_NE(KTN_VIEW_SetFileEndCallBack(kPort, FileEnds::OnEnd, &ends), 0);
     ASSERT_NE(KTN_VIEW_Play(kPort, window.Handle()), 0);
-    ASSERT_NE(KTN_VIEW_Pause(kPort, 1), 0);
-    // 60 % of 3.96 s is 2.376 s: the key frame at 2 s; a still port shows it.
-    ASSERT_NE(KTN_VIEW_SetPlayPos(kPort, 0.6), 0);
-    ASSERT_TRUE(PavlineTest::WaitUntil([] { return PavlineControl::Stats(kPort).nLastShownMs == kStartMs + 2000; }));
-    EXPECT_NEAR(KTN_VIEW_GetPlayPos(kPort, 0), 2000.0f / 3960.0f, 0.01f);
-    EXPECT_EQ(KTN_VIEW_GetCurPlayTime(kPort), (kStartMs + 2000) / 1000);
-    ASSERT_NE(KTN_VIEW_Pause(kPort, 0), 0);
     ASSERT_TRUE(PavlineTest::WaitUntil([&] { return ends.nEnds.load() == 1; }));
-    // Played again from the beginning, it ends again: one callback for each end reached.
+    // Played again from near its end, it ends again: one callback for each end reached.
     ASSERT_NE(KTN_VIEW_SetPlayPos(kPort, 0.95), 0);
     ASSERT_TRUE(PavlineTest::WaitUntil([&] { return ends.nEnds.load() >= 2; }));
     EXPECT_EQ(KTN_VIEW_SetPlayPos(kPort, 1.5), 0);
@@ -319,6 +356,7 @@ TEST_F(PavlineFilesTest, RecorderWritesTheBlocksOrAnAvi)
     ASSERT_NE(KTN_VIEW_OpenStream(5, nullptr, 0, 4096000), 0);
     ASSERT_NE(KTN_VIEW_SetStreamOpenMode(5, STREAME_FILE), 0);
     ASSERT_NE(KTN_VIEW_Play(5, nullptr), 0);
+    // Started before any input, the recording is the input, byte for byte.
     ASSERT_NE(KTN_VIEW_StartDataRecord(5, strBlocks.toLocal8Bit().constData(), KTN_RECORD_BLOCKS), 0);
     EXPECT_EQ(KTN_VIEW_StartDataRecord(5, strAvi.toLocal8Bit().constData(), KTN_RECORD_AVI), 0);
     EXPECT_EQ(KTN_VIEW_GetLastError(), KTN_ERR_BUSY);
@@ -333,9 +371,8 @@ TEST_F(PavlineFilesTest, RecorderWritesTheBlocksOrAnAvi)
     ASSERT_TRUE(content.bOpened);
     EXPECT_EQ(content.eVideo, AV_CODEC_ID_HEVC);
     EXPECT_EQ(content.eAudio, AV_CODEC_ID_PCM_ALAW);
-    // It begins with what the port received since its last key frame: frames 25 to 39 of the first 40.
-    EXPECT_EQ(content.nVideoPackets, 15 + 40);
-    EXPECT_EQ(content.nDecoded, 15 + 40);
+    EXPECT_GE(content.nVideoPackets, 40);
+    EXPECT_EQ(content.nDecoded, content.nVideoPackets);
     EXPECT_FALSE(content.bDecodeErrors);
     EXPECT_EQ(KTN_VIEW_StopDataRecord(5), 0);
     EXPECT_EQ(KTN_VIEW_GetLastError(), KTN_ERR_ORDER);
@@ -360,6 +397,147 @@ TEST_F(PavlineFilesTest, RecorderWritesTheBlocksOrAnAvi)
     PlayToEnd(window, ends);
     ASSERT_NE(KTN_VIEW_StopDataRecord(kPort), 0);
     EXPECT_EQ(ReadAll(strCopy), ReadAll(QString::fromStdString(strSource)));
+}
+
+// The video blocks of a block file decoded with libavcodec: how many there are, how many decode, the first one's
+// kind and timestamp.
+struct BlockFileContent
+{
+    int nVideo = 0;
+    int nDecoded = 0;
+    bool bDecodeErrors = false;
+    bool bFirstIsKey = false;
+    int64_t nFirstMs = -1;
+};
+
+BlockFileContent DecodeBlockFile(const QString &strPath, bool bH265)
+{
+    BlockFileContent content;
+    const std::vector<uint8_t> bytes = ReadAll(strPath);
+    AvTestDecoder decoder(bH265);
+    StreamBlock::Parser parser;
+    parser.Feed(bytes.data(), bytes.size(), [&](const StreamBlock::View &view) {
+        if (!view.IsVideo())
+            return;
+        if (content.nVideo++ == 0) {
+            content.bFirstIsKey = view.IsKeyFrame();
+            content.nFirstMs = static_cast<int64_t>(view.nSeconds) * 1000 + view.nMilliseconds;
+        }
+        if (!decoder.Decode(view.pPayload, view.nPayload))
+            content.bDecodeErrors = true;
+    });
+    if (!decoder.Flush())
+        content.bDecodeErrors = true;
+    content.nDecoded = decoder.Pictures();
+    return content;
+}
+
+TEST_F(PavlineFilesTest, ARecordingBeginsWithTheKeyFrameBeforeThePictureShown)
+{
+    // 40 pictures, key frames at 0 and 25, held still and stepped through: the recording started then begins
+    // at the key frame at or before the picture stepped to (at the first key frame while none is shown).
+    auto loop = PavlineTest::PatternLoop(StreamBlock::kCodecH265, 320, 180, 25);
+    ASSERT_TRUE(loop);
+    struct Case
+    {
+        const char *pWhat;
+        bool bFile;         // a local file (else a device playback stream)
+        int nSteps;         // pictures shown before the recording starts
+        int nKeptFrom;      // the first picture of the recording
+    };
+    const Case cases[] = {
+        {"stream, nothing shown", false, 0, 0}, {"stream, picture 9", false, 10, 0},
+        {"stream, picture 29", false, 30, 25}, {"file, picture 29", true, 30, 25}, {"file, picture 24", true, 25, 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.pWhat);
+        PavlineControl::Reset();
+        const PortsStop stop;
+        const int nPort = c.bFile ? kPort : 5;
+        const auto blocks = PavlineTest::Blocks(*loop, 40, kStartMs);
+        if (c.bFile) {
+            const std::string strSource = TempPath("gop.h265x").toStdString();
+            ASSERT_TRUE(PavlineTest::WriteFile(strSource, PavlineTest::Join(blocks)));
+            ASSERT_NE(KTN_VIEW_OpenFile(nPort, strSource.c_str()), 0);
+            ASSERT_NE(KTN_VIEW_Play(nPort, nullptr), 0);
+            ASSERT_NE(KTN_VIEW_Pause(nPort, 1), 0);
+        } else {
+            ASSERT_NE(KTN_VIEW_OpenStream(nPort, nullptr, 0, 4096000), 0);
+            ASSERT_NE(KTN_VIEW_SetStreamOpenMode(nPort, STREAME_FILE), 0);
+            ASSERT_NE(KTN_VIEW_Play(nPort, nullptr), 0);
+            ASSERT_NE(KTN_VIEW_Pause(nPort, 1), 0);
+            ASSERT_TRUE(PavlineTest::FeedAll(nPort, blocks));
+        }
+        for (int i = 0; i < c.nSteps; ++i) {
+            ASSERT_NE(KTN_VIEW_OneByOne(nPort), 0);
+            ASSERT_TRUE(PavlineControl::WaitForShown(nPort, i + 1, 20000));
+        }
+        const QString strClip = TempPath(QString("clip%1.h265x").arg(c.nSteps));
+        ASSERT_NE(KTN_VIEW_StartDataRecord(nPort, strClip.toLocal8Bit().constData(), KTN_RECORD_BLOCKS), 0);
+        if (!c.bFile) {
+            ASSERT_TRUE(PavlineTest::FeedAll(nPort, PavlineTest::Blocks(*loop, 10, kStartMs + 1600)));
+        }
+        ASSERT_NE(KTN_VIEW_StopDataRecord(nPort), 0);
+        const BlockFileContent content = DecodeBlockFile(strClip, true);
+        EXPECT_TRUE(content.bFirstIsKey);
+        EXPECT_EQ(content.nFirstMs, kStartMs + c.nKeptFrom * 40);
+        EXPECT_GE(content.nVideo, 40 - c.nKeptFrom);
+        EXPECT_EQ(content.nDecoded, content.nVideo);
+        EXPECT_FALSE(content.bDecodeErrors);
+    }
+}
+
+TEST_F(PavlineFilesTest, ARecordingThatCannotBeKeptEndsAndSaysWhy)
+{
+    auto loop = PavlineTest::PatternLoop(StreamBlock::kCodecH264, 320, 180, 25);
+    ASSERT_TRUE(loop);
+    ScratchMount disk(1024 * 1024);
+    if (!disk.Mounted())
+        GTEST_SKIP() << disk.Why().toStdString();
+    // Pictures 5 to 24 of a group: none can be decoded without the key frame before them.
+    auto noKey = PavlineTest::Blocks(*loop, 25, kStartMs, 5);
+    noKey.erase(noKey.begin(), noKey.begin() + 6);
+    struct Case
+    {
+        const char *pWhat;
+        int nType;
+        bool bFull;
+        std::vector<std::vector<uint8_t>> blocks;
+        int32_t nError;
+        bool bFileKept;
+    };
+    const Case cases[] = {
+        {"no key frame, blocks", KTN_RECORD_BLOCKS, false, noKey, KTN_ERR_NO_PICTURE, false},
+        {"no key frame, AVI", KTN_RECORD_AVI, false, noKey, KTN_ERR_NO_PICTURE, false},
+        {"a full disk, blocks", KTN_RECORD_BLOCKS, true, PavlineTest::Blocks(*loop, 30, kStartMs, 5), KTN_ERR_FILE, true},
+        {"a full disk, AVI", KTN_RECORD_AVI, true, PavlineTest::Blocks(*loop, 30, kStartMs, 5), KTN_ERR_FILE, true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.pWhat);
+        PavlineControl::Reset();
+        const QString strPath = disk.Path() + (c.nType == KTN_RECORD_AVI ? "/rec.avi" : "/rec.h265x");
+        ASSERT_NE(KTN_VIEW_OpenStream(6, nullptr, 0, 4096000), 0);
+        ASSERT_NE(KTN_VIEW_SetStreamOpenMode(6, STREAME_FILE), 0);
+        ASSERT_NE(KTN_VIEW_Play(6, nullptr), 0);
+        ASSERT_NE(KTN_VIEW_StartDataRecord(6, strPath.toLocal8Bit().constData(), c.nType), 0);
+        if (c.bFull) {
+            ASSERT_TRUE(disk.Fill());
+        }
+        ASSERT_TRUE(PavlineTest::FeedAll(6, c.blocks));
+        EXPECT_EQ(KTN_VIEW_StopDataRecord(6), 0);
+        EXPECT_EQ(KTN_VIEW_GetLastError(), c.nError);
+        EXPECT_EQ(QFile::exists(strPath), c.bFileKept);
+        // The recording has ended all the same: there is none to stop, and the port records again.
+        EXPECT_EQ(KTN_VIEW_StopDataRecord(6), 0);
+        EXPECT_EQ(KTN_VIEW_GetLastError(), KTN_ERR_ORDER);
+        disk.Unfill();
+        QFile::remove(strPath);
+        ASSERT_NE(KTN_VIEW_StartDataRecord(6, strPath.toLocal8Bit().constData(), c.nType), 0);
+        ASSERT_TRUE(PavlineTest::FeedAll(6, PavlineTest::Blocks(*loop, 30, kStartMs + 2000, 5)));
+        EXPECT_NE(KTN_VIEW_StopDataRecord(6), 0);
+        QFile::remove(strPath);
+        EXPECT_NE(KTN_VIEW_CloseStream(6), 0);
+    }
 }
 
 } // namespace

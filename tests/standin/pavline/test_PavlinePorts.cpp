@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <functional>
 #include <cmath>
 #include <cstdlib>
@@ -206,6 +207,146 @@ TEST_F(PavlinePortsTest, APortCannotBeStoppedFromItsOwnCallback)
     ASSERT_TRUE(PavlineTest::FeedAll(11, PavlineTest::Blocks(*loop, 5, 1700000001000LL)));
     EXPECT_EQ(PavlineControl::RunningThreads(), 0);
     EXPECT_EQ(self.nCalls.load(), nCalls);
+}
+
+TEST_F(PavlinePortsTest, SixtyFourPortsShareAtMostOneWorkerPerCore)
+{
+    auto loop = PavlineTest::PatternLoop(2, 160, 96, 25);
+    ASSERT_TRUE(loop);
+    const auto blocks = PavlineTest::Blocks(*loop, 30, 1700000000000LL, 3);
+    const int nCores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    const PortsStop stop;
+    for (int nPort = 0; nPort < 64; ++nPort) {
+        ASSERT_NE(KTN_VIEW_OpenStream(nPort, nullptr, 0, 4096000), 0);
+        ASSERT_NE(KTN_VIEW_SetStreamOpenMode(nPort, STREAME_FILE), 0);
+        ASSERT_NE(KTN_VIEW_Play(nPort, nullptr), 0);
+    }
+    int nMostThreads = 0;
+    for (int nPort = 0; nPort < 64; ++nPort) {
+        ASSERT_TRUE(PavlineTest::FeedAll(nPort, blocks)) << nPort;
+        nMostThreads = std::max(nMostThreads, PavlineControl::RunningThreads());
+    }
+    ASSERT_TRUE(PavlineTest::WaitUntil([] {
+        for (int nPort = 0; nPort < 64; ++nPort)
+            if (PavlineControl::Stats(nPort).nPicturesShown < 30)
+                return false;
+        return true;
+    }));
+    nMostThreads = std::max(nMostThreads, PavlineControl::RunningThreads());
+    EXPECT_LE(nMostThreads, nCores);
+    EXPECT_LE(PavlineControl::DecodeWorkers(), nCores);
+    for (int nPort = 0; nPort < 64; ++nPort) {
+        const PortStats stats = PavlineControl::Stats(nPort);
+        EXPECT_EQ(stats.nPicturesShown, 30) << nPort;
+        EXPECT_EQ(stats.nAudioUnits, 10) << nPort;
+        EXPECT_EQ(stats.nDecodeErrors, 0) << nPort;
+    }
+    for (int nPort = 0; nPort < 64; ++nPort)
+        EXPECT_NE(KTN_VIEW_Stop(nPort), 0);
+    // The last stop ended the workers.
+    EXPECT_EQ(PavlineControl::RunningThreads(), 0);
+}
+
+// A decode callback that is held inside until the test lets it go.
+struct HeldCallback
+{
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool bHold = true;
+    std::atomic<bool> bInside{false};
+    std::atomic<int> nCalls{0};
+
+    static void OnPicture(int32_t, void *, void *pUser)
+    {
+        HeldCallback *p = static_cast<HeldCallback *>(pUser);
+        p->bInside = true;
+        {
+            std::unique_lock<std::mutex> lock(p->mutex);
+            p->cv.wait(lock, [p] { return !p->bHold; });
+        }
+        ++p->nCalls;
+        p->bInside = false;
+    }
+    void Release()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        bHold = false;
+        cv.notify_all();
+    }
+};
+
+TEST_F(PavlinePortsTest, AStopReturnsOnlyOnceTheCallbackUnderWayHasEnded)
+{
+    auto loop = PavlineTest::PatternLoop(2, 320, 180, 25);
+    ASSERT_TRUE(loop);
+    HeldCallback held;
+    const PortsStop stop;
+    ASSERT_NE(KTN_VIEW_SetDecCallBack(13, HeldCallback::OnPicture, &held), 0);
+    ASSERT_NE(KTN_VIEW_OpenStream(13, nullptr, 0, 4096000), 0);
+    ASSERT_NE(KTN_VIEW_SetStreamOpenMode(13, STREAME_FILE), 0);
+    ASSERT_NE(KTN_VIEW_Play(13, nullptr), 0);
+    // Another port plays on meanwhile: the held callback holds up only its own port.
+    ASSERT_NE(KTN_VIEW_OpenStream(14, nullptr, 0, 4096000), 0);
+    ASSERT_NE(KTN_VIEW_SetStreamOpenMode(14, STREAME_FILE), 0);
+    ASSERT_NE(KTN_VIEW_Play(14, nullptr), 0);
+    ASSERT_TRUE(PavlineTest::FeedAll(13, PavlineTest::Blocks(*loop, 5, 1700000000000LL)));
+    ASSERT_TRUE(PavlineTest::WaitUntil([&] { return held.bInside.load(); }));
+    ASSERT_TRUE(PavlineTest::FeedAll(14, PavlineTest::Blocks(*loop, 10, 1700000000000LL)));
+    ASSERT_TRUE(PavlineControl::WaitForShown(14, 10, 20000));
+
+    std::atomic<bool> bStopped{false}, bInsideAtReturn{true};
+    std::thread stopper([&] {
+        bStopped = KTN_VIEW_Stop(13) != 0;
+        bInsideAtReturn = held.bInside.load();
+    });
+    held.Release();
+    stopper.join();
+    EXPECT_TRUE(bStopped.load());
+    EXPECT_FALSE(bInsideAtReturn.load());
+    const int nCalls = held.nCalls.load();
+    ASSERT_TRUE(PavlineTest::FeedAll(13, PavlineTest::Blocks(*loop, 5, 1700000001000LL)));
+    ASSERT_TRUE(PavlineTest::FeedAll(14, PavlineTest::Blocks(*loop, 5, 1700000001000LL)));
+    ASSERT_TRUE(PavlineControl::WaitForShown(14, 15, 20000));
+    EXPECT_EQ(held.nCalls.load(), nCalls);
+}
+
+// A decode callback of one port that stops another port, once.
+struct StopOther
+{
+    int nOther = 0;
+    std::atomic<int> nStop{-1}, nCalls{0};
+};
+
+void StopOtherFromCallback(int32_t, void *, void *pUser)
+{
+    StopOther *p = static_cast<StopOther *>(pUser);
+    if (p->nCalls++ == 0)
+        p->nStop = KTN_VIEW_Stop(p->nOther);
+}
+
+TEST_F(PavlinePortsTest, APortsCallbackMayStopAnotherPort)
+{
+    auto loop = PavlineTest::PatternLoop(2, 320, 180, 25);
+    ASSERT_TRUE(loop);
+    StopOther other;
+    other.nOther = 16;
+    const PortsStop stop;
+    ASSERT_NE(KTN_VIEW_OpenStream(16, nullptr, 0, 4096000), 0);
+    ASSERT_NE(KTN_VIEW_SetStreamOpenMode(16, STREAME_FILE), 0);
+    ASSERT_NE(KTN_VIEW_Play(16, nullptr), 0);
+    ASSERT_TRUE(PavlineTest::FeedAll(16, PavlineTest::Blocks(*loop, 5, 1700000000000LL)));
+    ASSERT_TRUE(PavlineControl::WaitForShown(16, 1, 20000));
+    ASSERT_NE(KTN_VIEW_SetDecCallBack(15, StopOtherFromCallback, &other), 0);
+    ASSERT_NE(KTN_VIEW_OpenStream(15, nullptr, 0, 4096000), 0);
+    ASSERT_NE(KTN_VIEW_SetStreamOpenMode(15, STREAME_FILE), 0);
+    ASSERT_NE(KTN_VIEW_Play(15, nullptr), 0);
+    ASSERT_TRUE(PavlineTest::FeedAll(15, PavlineTest::Blocks(*loop, 10, 1700000000000LL)));
+    ASSERT_TRUE(PavlineControl::WaitForShown(15, 10, 20000));
+    EXPECT_EQ(other.nStop.load(), 1);
+    EXPECT_FALSE(PavlineControl::Stats(16).bPlaying);
+    EXPECT_EQ(other.nCalls.load(), 10);
+    EXPECT_NE(KTN_VIEW_Stop(15), 0);
+    EXPECT_EQ(PavlineControl::RunningThreads(), 0);
 }
 
 // Talk frames: the 8-byte talk header and G.711 codes of a known tone.
