@@ -4,7 +4,6 @@
 #include "runtime/JsonText.h"
 #include "tests/e2e/LiveSession.h"
 #include "tests/support/PrivateDisplay.h"
-#include "tests/support/PrivateDisplay.h"
 #include "tests/support/TestPatternCheck.h"
 #include "tests/support/WaitUntil.h"
 
