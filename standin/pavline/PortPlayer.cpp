@@ -157,13 +157,18 @@ bool PortPlayer::PlayFrontSound(Lock &lk)
     if (s.bPaused && !s.bShowOne)
         return false;
     MediaUnit audio = std::move(s.present.take_front().audio);
-    s.nPendingBytes -= audio.nSourceBytes;
     const bool bHeard = s.nSpeed == 0 && !s.bStepping && !s.bPaused;
+    const uint64_t nGeneration = s.nFlushGeneration;
+    const size_t nBytes = audio.nSourceBytes;
     lk.unlock();
     if (bHeard && m_sound.IsAudible(Port()) && m_audio.Decode(audio, m_pcm) && !m_pcm.empty())
         m_sound.Play(Port(), m_pcm.data(), m_pcm.size(), audio.nSampleRate);
     s.buffers.Give(std::move(audio.data));
     lk.lock();
+    // Out of the source buffer only once heard: a caller that waits for the buffer to empty before it stops the
+    // sound must not stop it under this unit. A flush meanwhile has emptied the count already.
+    if (nGeneration == s.nFlushGeneration)
+        s.nPendingBytes -= nBytes;
     ++s.stats.nAudioUnits;
     return true;
 }
