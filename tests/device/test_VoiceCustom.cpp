@@ -5,6 +5,7 @@
 #include "device/CTalk.h"
 #include "device/VoiceCustom.h"
 #include "runtime/JsonText.h"
+#include "runtime/LightWeightLog.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/VoiceFixture.h"
 #include "tests/support/WaitUntil.h"
@@ -16,6 +17,7 @@
 #include <json/value.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -111,6 +113,44 @@ protected:
     QMetaObject::Connection m_connection;
     mutable std::mutex m_mutex;
     std::vector<std::string> m_events;
+};
+
+// Holds the thread that logs a line containing the text, inside its log call, until Open() (or the end of the
+// gate): a thread can be held at a known step without any wait of its own being shortened or lengthened.
+class LogGate
+{
+public:
+    explicit LogGate(const QString &strText)
+    {
+        m_connection = QObject::connect(LightWeightLog::GetInstance(), &LightWeightLog::writeLogSig,
+                                        [this, strText](const QString &strLine) {
+                                            if (!strLine.contains(strText))
+                                                return;
+                                            std::unique_lock<std::mutex> lock(m_mutex);
+                                            m_cv.wait(lock, [this] { return m_bOpen; });
+                                        });
+    }
+    ~LogGate()
+    {
+        Open();
+        QObject::disconnect(m_connection);
+    }
+    LogGate(const LogGate &) = delete;
+    LogGate &operator=(const LogGate &) = delete;
+    void Open()
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_bOpen = true;
+        }
+        m_cv.notify_all();
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_cv;
+    bool m_bOpen = false;
+    QMetaObject::Connection m_connection;
 };
 
 const std::string kRecordEnd = "{\"MainEvent\":6,\"Ret\":100,\"SubEvent\":1}\n";
@@ -265,17 +305,20 @@ TEST_F(VoiceCustomTest, TestPlaybackSendsTheFileOnPort499AndEndsWithItsEvent)
         m_pVoice->SetSampleRate16K(c.b16K);
         LogCapture log;
         const int64_t nHeardBefore = PavlineControl::SoundSamples(CTalk::kTalkPort);
+        // The test thread is held at its first step, before its first frame, while the port is made ready.
+        LogGate gate("TestRecord begin");
         ASSERT_EQ(m_pVoice->StartTest(), 0);
         EXPECT_EQ(m_pVoice->GetState(), VoiceCustom::STATE_TESTING);
         EXPECT_EQ(m_pVoice->StartTest(), -1);
         EXPECT_EQ(m_pVoice->StartRecord(), -3);
-        // What port 499 receives, recorded before the first frame (20 ms after the start).
+        // What port 499 receives, every frame of it.
         const QString strRecord = TempPath("port499.bin");
         ASSERT_NE(KTN_VIEW_StartDataRecord(CTalk::kTalkPort, strRecord.toLocal8Bit().constData(), KTN_RECORD_BLOCKS),
                   0);
         // The port falls behind its input (held still until the whole file was given): the test still ends
         // only once it has been heard to its end.
         ASSERT_NE(KTN_VIEW_Pause(CTalk::kTalkPort, 1), 0);
+        gate.Open();
         const int64_t nFrames = static_cast<int64_t>((strFile.size() + c.nFrame - 1) / c.nFrame);
         ASSERT_TRUE(WaitUntil([&] { return PavlineControl::Stats(CTalk::kTalkPort).nInputCalls >= nFrames; }));
         ASSERT_TRUE(log.WaitFor("TestRecord playing out"));
