@@ -85,6 +85,14 @@ bool ParseEvent(const Json::Value &item, KorvexTimedEvent &ev, std::string &strE
             return false;
         }
         ev.nAfterDownloadPercent = share.asInt();
+    } else if (item.isObject() && item.isMember("AfterUpgradeStart")) {
+        const Json::Value &start = item["AfterUpgradeStart"];
+        if (item.isMember("AfterLoginMs") || !start.isBool() || !start.asBool() || item.isMember("Alarm") ||
+            !item.isMember("Cut")) {
+            strError = "\"AfterUpgradeStart\" needs true, \"Cut\" and no \"AfterLoginMs\"";
+            return false;
+        }
+        ev.bAfterUpgradeStart = true;
     } else if (!item.isObject() || !item["AfterLoginMs"].isInt() || item["AfterLoginMs"].asInt() < 0) {
         strError = "needs \"AfterLoginMs\": a whole number of 0 or more";
         return false;

@@ -27,6 +27,7 @@ struct KorvexTimedEvent
 {
     int nAfterLoginMs = 0;
     int nAfterDownloadPercent = 0;  // 1 to 99: the cut comes once a download of the login has written this share
+    bool bAfterUpgradeStart = false;    // the cut comes once an upgrade of the login has started
     bool bCut = false;
     int32_t nChannel = 0;   // the alarm record
     int32_t nCode = 0;
@@ -83,6 +84,8 @@ struct KorvexDevice
 //              {"AfterLoginMs": ms, "Cut": true}, ...]     timed after each login of the device
 //              {"AfterDownloadPercent": 1..99, "Cut": true}   once a download of the login has written that
 //                                                         share of its file (after the block that reaches it)
+//              {"AfterUpgradeStart": true, "Cut": true}  once an upgrade of the login has started (after
+//                                                         the call that started it has returned)
 // The first entry that matches a login's address and port (or serial number) answers it.
 class DeviceCatalog
 {

@@ -365,8 +365,8 @@ void KorvexSim::ScheduleEvents(const std::shared_ptr<LoginState> &login)
     const int32_t lLogin = login->nHandle;
     // A logout forgets the login's events, so those not due by then never run.
     for (const KorvexTimedEvent &ev : login->device->events) {
-        if (ev.nAfterDownloadPercent > 0)
-            continue;   // its downloads cut the login (Download)
+        if (ev.nAfterDownloadPercent > 0 || ev.bAfterUpgradeStart)
+            continue;   // its downloads or upgrades cut the login (Download, CutAfterUpgradeStart)
         const auto at = loginTime + std::chrono::milliseconds(ev.nAfterLoginMs);
         if (ev.bCut) {
             m_events.PostAt(lLogin, at, [this, lLogin] {
@@ -769,6 +769,20 @@ void KorvexSim::DeliverAlarm(int32_t lLogin, int32_t nChannel, int32_t nEvent, i
     localtime_r(&t, &local);
     std::strftime(alarm.sTime, sizeof alarm.sTime, "%Y-%m-%d %H:%M:%S", &local);
     cb(lLogin, reinterpret_cast<const char *>(&alarm), sizeof alarm, pUser, nKind);
+}
+
+void KorvexSim::CutAfterUpgradeStart(int32_t lLogin)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    std::shared_ptr<LoginState> login = FindLogin(lLogin);
+    if (!login)
+        return;
+    for (const KorvexTimedEvent &ev : login->device->events)
+        if (ev.bAfterUpgradeStart) {
+            // Never inside the call that started the upgrade: the cut comes from the event thread after it.
+            m_events.Post(lLogin, [this, lLogin] { CutLogin(lLogin); });
+            return;
+        }
 }
 
 bool KorvexSim::CutLogin(int32_t lLogin)

@@ -86,6 +86,8 @@ public:
     void SetLoginError(const std::string &strAddressOrSerial, int32_t nError, const std::string &strCloudText);
     void SetDownloadSpeed(double dSpeed);
     bool CutLogin(int32_t lLogin);
+    // Cuts the login, after the call returned, when its device has an "AfterUpgradeStart" cut.
+    void CutAfterUpgradeStart(int32_t lLogin);
     bool RaiseAlarm(int32_t lLogin, int32_t nChannel, int32_t nEvent, int32_t nStatus, int32_t nKind);
     int OpenLogins();
     int OpenStreams();

@@ -40,7 +40,7 @@ UpgradeTask::UpgradeTask(int32_t nHandle, int32_t nLogin, std::shared_ptr<const 
 
 int32_t UpgradeTask::Start(int32_t lLogin, int64_t nTotal, const char *pVersion, ZDK_fUpgradeCallBack cb, void *pUser)
 {
-    return KorvexSim::Instance().StartTask(
+    const int32_t lHandle = KorvexSim::Instance().StartTask(
         lLogin, [&](int32_t nHandle, const std::shared_ptr<const KorvexDevice> &device) -> std::shared_ptr<SimStream> {
             int64_t nSize = nTotal;
             if (pVersion) {
@@ -63,6 +63,9 @@ int32_t UpgradeTask::Start(int32_t lLogin, int64_t nTotal, const char *pVersion,
             const int nStepMs = device->settings.nUpgradeStepMs >= 0 ? device->settings.nUpgradeStepMs : g_nStepMs.load();
             return std::make_shared<UpgradeTask>(nHandle, lLogin, device, nSize, nStepMs, cb, pUser);
         });
+    if (lHandle > 0)
+        KorvexSim::Instance().CutAfterUpgradeStart(lLogin);
+    return lHandle;
 }
 
 int32_t UpgradeTask::StartLocal(int32_t lLogin, const char *pPath, int32_t nType, ZDK_fUpgradeCallBack cb, void *pUser)

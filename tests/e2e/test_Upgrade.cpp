@@ -188,13 +188,14 @@ TEST(Upgrade, LocalFileChosenThenUpgraded)
 TEST(Upgrade, ALogoutOrALostDeviceEndsTheRunningUpgrade)
 {
     // 10.0.0.6 takes a minute a step, so that its upgrade surely runs until the login ends; 10.0.0.7 is the same
-    // device losing its connection some seconds after each login. 10.0.0.4 offers only its own "Firmware".
+    // device losing its connection once an upgrade has started, however slow the machine. 10.0.0.4 offers only
+    // its own "Firmware".
     const QByteArray kLongDevices = R"({"Devices": [
         {"IP": "10.0.0.6", "Port": 34567, "Date": "2024-01-15", "UpgradeStepMs": 60000,
          "NewVersions": [{"Name": "KVX-NVR16_V4.03.R12", "Date": "2024-6-1", "Size": 4000}]},
         {"IP": "10.0.0.7", "Port": 34567, "Date": "2024-01-15", "UpgradeStepMs": 60000,
          "NewVersions": [{"Name": "KVX-NVR16_V4.03.R12", "Date": "2024-6-1", "Size": 4000}],
-         "Events": [{"AfterLoginMs": 3000, "Cut": true}]},
+         "Events": [{"AfterUpgradeStart": true, "Cut": true}]},
         {"IP": "10.0.0.4", "Port": 34567, "Date": "2024-06-01",
          "NewVersions": [{"Name": "Firmware", "Date": "2024-6-1"}]}]})";
     struct Case

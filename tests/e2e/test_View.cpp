@@ -3,6 +3,7 @@
 
 #include "runtime/JsonText.h"
 #include "tests/e2e/LiveSession.h"
+#include "tests/support/PrivateDisplay.h"
 #include "tests/support/TestPatternCheck.h"
 #include "tests/support/WaitUntil.h"
 
@@ -10,6 +11,7 @@
 
 #include <QSet>
 
+#include <algorithm>
 #include <limits>
 
 namespace {
@@ -279,24 +281,84 @@ Json::Value SmartRule(const Json::Value &msgId, int nOn, int nChannel, int nRule
     return request;
 }
 
+// One picture of the screen's rectangle; null when the grab failed.
+QImage GrabOne(const PrivateDisplay &display, const QRect &rect)
+{
+    const std::vector<QImage> frames = display.Grab(rect, 1, 25);
+    return frames.empty() ? QImage() : frames.front();
+}
+
 } // namespace
 
+// The overlay is drawn into the tile's window after each picture, not into the pictures a snapshot takes: the
+// program runs on a screen of the test's own, and the test looks at what the screen shows.
 TEST(SmartRule, RulesBeyondTheBlockAreLeftOutAndTheOverlayDrawn)
 {
+    PrivateDisplay display;
+    ASSERT_TRUE(display.Started()) << display.Why().toStdString();
     LiveSession session;
+    HostedPlugin &plugin = session.Plugin();
+    display.Use(plugin);
     ASSERT_TRUE(session.Start());
+    // One tile filling the window, shown over the content window.
+    ASSERT_TRUE(plugin.Request(HostedPlugin::NewRequest(3, 0, "split")));
+    Json::Value show = HostedPlugin::NewRequest(12, 2, "show");
+    show["Pos"]["Left"] = 0;
+    show["Pos"]["Top"] = 0;
+    show["Pos"]["Width"] = 1280;
+    show["Pos"]["Height"] = 720;
+    ASSERT_TRUE(plugin.Request(show));
+    ASSERT_TRUE(plugin.WaitForLog("nLeft:"));
+    const QRect window = PrivateDisplay::WindowPlace(plugin.Output());
+    ASSERT_EQ(window.size(), QSize(1280, 720));
     ASSERT_EQ(session.Reply(LiveSession::Open("open", 0, 1))["Ret"].asInt(), 100);
+    ASSERT_FALSE(session.Snapshot(0).isNull());
+
+    // The rule pen's blue in the window: by rows (y in the window), and to the right of x.
+    auto penPixels = [](const QImage &shot, int nTop, int nBottom, int nLeft) {
+        int nCount = 0;
+        for (int y = std::max(nTop, 0); y < std::min(nBottom, shot.height()); ++y)
+            for (int x = std::max(nLeft, 0); x < shot.width(); ++x) {
+                const QRgb rgb = shot.pixel(x, y);
+                nCount += qRed(rgb) < 60 && qGreen(rgb) < 60 && qBlue(rgb) > 200 ? 1 : 0;
+            }
+        return nCount;
+    };
+    // A region's lines are thousands of pixels of the pen's colour; the picture itself has a stray pixel of that
+    // colour here and there (its compression), never that many.
+    constexpr int kStray = 40;
+    constexpr int kDrawn = 1000;
+    const QImage before = GrabOne(display, window);
+    ASSERT_FALSE(before.isNull());
+    EXPECT_LE(penPixels(before, 0, 720, 0), kStray) << "the picture has the pen's colour already";
+
     // Six regions of ten points: the overlay draws four of eight points each, picture after picture.
     EXPECT_EQ(session.Reply(SmartRule("six", 1, 0, 6, 10)).text.toStdString(),
               "{\"Chn\":0,\"Msg\":34,\"MsgID\":\"six\",\"Ret\":100,\"SubMsg\":1,\"WndNum\":0}\n");
-    EXPECT_FALSE(session.Snapshot(0).isNull());
-    EXPECT_FALSE(session.Snapshot(0).isNull());
+    // Region i lies at 1000 + 600 i to 1100 + 600 i of 8192 down the picture, its points at 500 + 700 j across.
+    auto row = [](int nOf8192) { return nOf8192 * 720 / 8192; };
+    QImage shot;
+    const bool bDrawn = WaitUntil(
+        [&] {
+            shot = GrabOne(display, window);
+            for (int i = 0; i < 4; ++i) {
+                if (penPixels(shot, row(1000 + 600 * i) - 3, row(1100 + 600 * i) + 4, 0) < kDrawn)
+                    return false;
+            }
+            return true;
+        },
+        HostedPlugin::kWaitMs);
+    EXPECT_TRUE(bDrawn) << "the four regions were not drawn";
+    // Nothing of the fifth and sixth regions, nor of the ninth and tenth points (beyond 5400 across).
+    EXPECT_LE(penPixels(shot, row(3300), 720, 0), kStray);
+    EXPECT_LE(penPixels(shot, 0, 720, 5750 * 1280 / 8192), kStray);
+
     // The overlay is drawn over channel 0 only; switching it off is always accepted.
     EXPECT_EQ(session.Reply(SmartRule("one", 1, 1, 1, 3))["Ret"].asInt(), 1016);
     EXPECT_EQ(session.Reply(SmartRule("off", 0, 1, 1, 3))["Ret"].asInt(), 100);
     EXPECT_EQ(session.Reply(SmartRule("low8", 1, 256, 2, 4))["Ret"].asInt(), 100);
-    ASSERT_TRUE(session.Plugin().Finish());
-    EXPECT_FALSE(session.Plugin().Crashed());
+    ASSERT_TRUE(plugin.Finish());
+    EXPECT_FALSE(plugin.Crashed());
 }
 
 TEST(ConsultKey, AFreshSecretKeyEachTimeThatNoLogHolds)

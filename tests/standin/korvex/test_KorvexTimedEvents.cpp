@@ -373,13 +373,14 @@ TEST(KorvexTimedEventsCatalog, ReadsEventsAndRefusesBadOnes)
         {"AfterLoginMs": 500, "Alarm": {"Channel": 3, "Code": 4, "Status": 0}},
         {"AfterLoginMs": 1500, "Cut": true},
         {"AfterLoginMs": 0, "Alarm": {"Channel": -1, "Code": 99, "Status": 7, "Kind": 0}},
-        {"AfterDownloadPercent": 40, "Cut": true}])"),
+        {"AfterDownloadPercent": 40, "Cut": true},
+        {"AfterUpgradeStart": true, "Cut": true}])"),
                                      devices, strError))
         << strError;
     ASSERT_EQ(devices.size(), 2u);
     EXPECT_TRUE(devices[0].events.empty());
     const std::vector<KorvexTimedEvent> &events = devices[1].events;
-    ASSERT_EQ(events.size(), 4u);
+    ASSERT_EQ(events.size(), 5u);
     EXPECT_EQ(events[0].nAfterLoginMs, 500);
     EXPECT_FALSE(events[0].bCut);
     EXPECT_EQ(events[0].nChannel, 3);
@@ -394,6 +395,9 @@ TEST(KorvexTimedEventsCatalog, ReadsEventsAndRefusesBadOnes)
     EXPECT_EQ(events[2].nAfterDownloadPercent, 0) << "timed from the login";
     EXPECT_EQ(events[3].nAfterDownloadPercent, 40);
     EXPECT_TRUE(events[3].bCut);
+    EXPECT_FALSE(events[3].bAfterUpgradeStart);
+    EXPECT_TRUE(events[4].bAfterUpgradeStart);
+    EXPECT_TRUE(events[4].bCut);
 
     const char *bad[] = {
         R"({"AfterLoginMs": 5, "Cut": true})",
@@ -416,6 +420,10 @@ TEST(KorvexTimedEventsCatalog, ReadsEventsAndRefusesBadOnes)
         R"([{"AfterDownloadPercent": 10}])",
         R"([{"AfterDownloadPercent": 10, "Cut": false}])",
         R"([{"AfterDownloadPercent": 10, "Alarm": {"Channel": 1, "Code": 4, "Status": 0}}])",
+        R"([{"AfterUpgradeStart": false, "Cut": true}])",
+        R"([{"AfterUpgradeStart": 1, "Cut": true}])",
+        R"([{"AfterUpgradeStart": true}])",
+        R"([{"AfterUpgradeStart": true, "AfterLoginMs": 5, "Cut": true}])",
     };
     for (const char *pEvents : bad) {
         strError.clear();

@@ -165,8 +165,23 @@ TEST(DecodePool, ADetachWaitsForTheServiceUnderWay)
     held.Hold();
     pool.Attach(held);
     pool.Attach(other);
+    // A failed check below must not leave the pool waiting for the held service at its end, nor a client
+    // destroyed while the pool has it.
+    struct ReleaseAtEnd
+    {
+        DecodePool &pool;
+        TestClient &held, &other;
+        ~ReleaseAtEnd()
+        {
+            held.Release();
+            pool.Detach(held);
+            pool.Detach(other);
+        }
+    } releaseAtEnd{pool, held, other};
     ASSERT_TRUE(held.WaitHeld());
-    // Another client is serviced meanwhile, and the held one is not serviced twice at once.
+    // Another client is serviced meanwhile, and again once made ready after that (made ready before its first
+    // service, the two would be one), and the held one is not serviced twice at once.
+    ASSERT_TRUE(WaitUntil([&] { return other.m_nServices.load() >= 1; }));
     pool.Ready(other);
     ASSERT_TRUE(WaitUntil([&] { return other.m_nServices.load() >= 2; }));
     std::atomic<bool> bDetached{false}, bInsideAtReturn{true};
