@@ -90,7 +90,8 @@ TEST(Startup, AnswersRequestsAndEndsWhenTheHostCloses)
                                 "{\"MainType\":0,\"MsgID\":6}\n"
                                 "this is not json\n"
                                 "{\"MainType\":23,\"SubType\":1,\"MsgID\":\"" + longIdUtf8 + "\"}\n"
-                                "{\"MainType\":7,\"SubType\":3,\"MsgID\":\"last\"}\n";
+                                "{\"MainType\":7,\"SubType\":3,\"MsgID\":\"last\"}\n"
+                                "#wait 3\n";
     const HostRun run = RunHost(app, {"42", "{server}", "/tmp"}, requests);
     EXPECT_EQ(run.nExitCode, 0) << run.errors.right(2000).constData();
     ASSERT_EQ(run.messages.size(), 3);

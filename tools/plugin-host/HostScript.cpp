@@ -67,6 +67,12 @@ void HostScript::onMessage(const QByteArray &payload)
     std::fputc('\n', stdout);
     std::fflush(stdout);
     m_sinceLastMessage.start();
+    ++m_nMessages;
+    if (m_nWaitFor > 0 && m_nMessages >= m_nWaitFor) {
+        m_nWaitFor = 0;
+        m_bPaused = false;
+        SendPending();
+    }
 }
 
 void HostScript::onStdinReadable()
@@ -114,6 +120,13 @@ void HostScript::HandleCommand(const QByteArray &line)
     if (words.value(0) == "sleep") {
         m_bPaused = true;
         m_pauseTimer.start(words.value(1).toInt());
+    } else if (words.value(0) == "wait") {
+        // However slow the program, what follows waits for the messages that came before it.
+        const int nWaitFor = words.value(1).toInt();
+        if (m_nMessages < nWaitFor) {
+            m_bPaused = true;
+            m_nWaitFor = nWaitFor;
+        }
     } else if (words.value(0) == "close") {
         m_pendingLines.clear();
         m_pHost->CloseLink();

@@ -54,4 +54,6 @@ private:
     QElapsedTimer m_sinceLastMessage;
     bool m_bRequestsDone = false;
     bool m_bPaused = false;
+    int m_nMessages = 0;    // received in all
+    int m_nWaitFor = 0;     // a '#wait N' pauses until N messages have come
 };

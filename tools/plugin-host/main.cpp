@@ -16,8 +16,8 @@ void Usage()
                  "                   -- PROGRAM [ARG...]\n"
                  "Starts PROGRAM with the arguments ({server} stands for the server name), sends each request line\n"
                  "(JSON; from FILE or standard input) as a frame, and prints every message received as one line.\n"
-                 "Empty lines and lines starting with '#' are not sent; '#sleep N' pauses N ms, '#close' closes the\n"
-                 "link. After the last request the link is closed once no message came for --idle-ms (default 1500),\n"
+                 "Empty lines and lines starting with '#' are not sent; '#sleep N' pauses N ms, '#wait N' waits until\n"
+                 "N messages have come in all, '#close' closes the link. After the last request the link is closed once no message came for --idle-ms (default 1500),\n"
                  "unless --keep-open. The exit status is the program's.\n");
 }
 } // namespace
