@@ -124,6 +124,8 @@ TEST_F(KorvexUpgrade, ReportsOnALibraryThreadUpToTheFinalState)
     };
     UpgradeProbe probes[sizeof cases / sizeof cases[0]];
     const StreamsStop stop;
+    // Held, so that no report can be due before the check that none came inside the call.
+    HoldClock();
     for (const Case &c : cases) {
         UpgradeProbe &probe = probes[&c - cases];
         const int32_t lLogin = LoginAt(c.pAddress, 34567);
@@ -133,6 +135,7 @@ TEST_F(KorvexUpgrade, ReportsOnALibraryThreadUpToTheFinalState)
         ASSERT_GT(lHandle, 0) << c.pWhat << " error " << ZDK_DEV_GetLastError();
         // Never inside the call.
         EXPECT_TRUE(probe.Reports().empty()) << c.pWhat;
+        RunLibraryFor(200, 10);
         ASSERT_TRUE(probe.WaitFor(10)) << c.pWhat;
         // The upgrade's thread ends after its last report.
         ASSERT_TRUE(KorvexControl::WaitForIdle());
